@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmarks need.
+# A quick no-op when every package is there already; runs as root (or through sudo when available).
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config clang
+    tcl8.6 tcl8.6-dev tcllib
+    qtbase5-dev
+    zlib1g-dev libminizip-dev libtinyxml-dev libfreexl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,149 @@
+// The framework debugger's bookkeeping: positions, frames, sources and breakpoints.
+#include "debugger.h"
+
+#include "interpreter.h"
+
+Debugger::Debugger(Interpreter* interpreter) : interp(interpreter) {}
+
+Debugger::~Debugger() = default;
+
+Debugger* Debugger::self()
+{
+    Interpreter* i = Interpreter::self();
+    return i ? i->debugger() : nullptr;
+}
+
+void Debugger::setCurrentLine(int line)
+{
+    current.line = line;
+}
+
+void Debugger::setCurrentColumn(int column)
+{
+    current.column = column;
+}
+
+void Debugger::setCurrentSourceId(int sourceId)
+{
+    current.sourceId = sourceId;
+}
+
+void Debugger::stop()
+{
+    if (client)
+        client->stopped(this);
+}
+
+void Debugger::stopWithObjectName(const QString&)
+{
+    stop();
+}
+
+void Debugger::run()
+{
+    setDebuggerMode(DbgRun);
+}
+
+void Debugger::next()
+{
+    storedDepth = frameDepth();
+    setDebuggerMode(DbgStepOver);
+}
+
+void Debugger::step()
+{
+    setDebuggerMode(DbgStepInto);
+}
+
+QList<QPair<QString, VariableValue*>> Debugger::variableBindings(const QString&)
+{
+    return {};
+}
+
+void Debugger::resetVariableWatcher() {}
+
+void Debugger::setInteractive(bool on)
+{
+    interactive = on;
+}
+
+void Debugger::setDebuggerMode(DbgMode m)
+{
+    if (m == DbgStepOver && mode != DbgStepOver)
+        storedDepth = frameDepth();
+    mode = m;
+}
+
+void Debugger::setBreakPoint(int line, int sourceId, bool enabled)
+{
+    if (enabled)
+        breakPoints.insert(qMakePair(line, sourceId));
+    else
+        breakPoints.remove(qMakePair(line, sourceId));
+}
+
+int Debugger::nextSourceId()
+{
+    return ++lastSourceId;
+}
+
+void Debugger::setCode(int sourceId, const QString& fileName)
+{
+    sources.insert(sourceId, fileName);
+}
+
+QString Debugger::findSourceId(int sourceId) const
+{
+    return sources.value(sourceId);
+}
+
+void Debugger::pushFrame(const DebuggerFrame& frame)
+{
+    frames.append(frame);
+}
+
+DebuggerFrame Debugger::popFrame()
+{
+    return frames.isEmpty() ? DebuggerFrame() : frames.takeLast();
+}
+
+void Debugger::pushFrameAndSetCurrent(const DebuggerFrame& frame)
+{
+    pushFrame(current);
+    current = frame;
+}
+
+void Debugger::popFrameAndSetCurrent()
+{
+    if (!frames.isEmpty())
+        current = frames.takeLast();
+}
+
+LineInfoList Debugger::callStack() const
+{
+    LineInfoList stack;
+    if (current.line > 0)
+        stack.append(LineInfo(findSourceId(current.sourceId), current.line));
+    for (int i = frames.size() - 1; i >= 0; --i) {
+        const DebuggerFrame& f = frames.at(i);
+        if (f.line > 0)
+            stack.append(LineInfo(findSourceId(f.sourceId), f.line));
+    }
+    return stack;
+}
+
+bool Debugger::hasBreakPoint(int line, int sourceId) const
+{
+    return breakPoints.contains(qMakePair(line, sourceId));
+}
+
+void Debugger::stopAndRun() {}
+
+void Debugger::prompt()
+{
+    if (!client || prompting)
+        return;
+    prompting = true;
+    client->prompt(this);
+    prompting = false;
+}

@@ -1,0 +1,115 @@
+// The framework debugger: source ids and their files, the current position, the frame stack of a
+// running script, breakpoints and the debugger mode. Language back ends feed it positions (the Tcl back
+// end through its debug hook) and ask it to stop; the runner decides what stopping means.
+#pragma once
+
+#include "lineinfo.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QSet>
+#include <QString>
+
+class Debugger;
+class Interpreter;
+class VariableValue;
+
+// A position: line (1-based), column and source id; -1 means none.
+struct DebuggerFrame {
+    int line = -1;
+    int column = -1;
+    int sourceId = -1;
+
+    bool operator==(const DebuggerFrame& o) const
+    {
+        return line == o.line && column == o.column && sourceId == o.sourceId;
+    }
+};
+
+// How the debugger decides to stop at a hook: 0 never, 1 step over (stop at the stored depth or above),
+// 2 step into (stop everywhere), 3 run to a breakpoint.
+enum DbgMode { DbgNone = 0, DbgStepOver = 1, DbgStepInto = 2, DbgRun = 3 };
+
+// Where a stopped debugger hands control to; the runner installs one when it runs interactively.
+class DebuggerClient {
+public:
+    virtual ~DebuggerClient() = default;
+    // Called when the script stops; returns when the user resumes.
+    virtual void stopped(Debugger* debugger) = 0;
+    // Called when the runner asked for a prompt between two hooks.
+    virtual void prompt(Debugger* debugger) { stopped(debugger); }
+};
+
+class Debugger : public QObject {
+    Q_OBJECT
+public:
+    explicit Debugger(Interpreter* interpreter);
+    ~Debugger() override;
+
+    // The debugger of the live interpreter, or null.
+    static Debugger* self();
+
+    Interpreter* interpreter() const { return interp; }
+
+    virtual void setCurrentLine(int line);
+    virtual void setCurrentColumn(int column);
+    virtual void setCurrentSourceId(int sourceId);
+    virtual void stop();
+    virtual void stopWithObjectName(const QString& objectName);
+    virtual void run();
+    virtual void next();
+    virtual void step();
+    virtual QList<QPair<QString, VariableValue*>> variableBindings(const QString& scope);
+    virtual void resetVariableWatcher();
+    virtual void setInteractive(bool interactive);
+    virtual void setDebuggerMode(DbgMode mode);
+    virtual void setBreakPoint(int line, int sourceId, bool enabled = true);
+    virtual int nextSourceId();
+
+    int currentLine() const { return current.line; }
+    int currentColumn() const { return current.column; }
+    int currentSourceId() const { return current.sourceId; }
+    DebuggerFrame currentFrame() const { return current; }
+
+    // Source ids and the files they were registered for.
+    void setCode(int sourceId, const QString& fileName);
+    QString findSourceId(int sourceId) const;
+    QString currentFile() const { return findSourceId(current.sourceId); }
+
+    // The frame stack: a push saves a position (the caller's), a pop gives the last one back.
+    void pushFrame(const DebuggerFrame& frame);
+    DebuggerFrame popFrame();
+    int frameDepth() const { return frames.size(); }
+    void pushFrameAndSetCurrent(const DebuggerFrame& frame);
+    void popFrameAndSetCurrent();
+    // The current position first, then the saved ones, innermost first.
+    LineInfoList callStack() const;
+
+    bool hasBreakPoint(int line, int sourceId) const;
+    // Continue without stopping: nothing to do unless a client waits for it.
+    void stopAndRun();
+    void prompt();
+
+    DbgMode debuggerMode() const { return mode; }
+    int stepOverDepth() const { return storedDepth; }
+    bool isInteractive() const { return interactive; }
+    // Set while a prompt is being answered, so that hooks do not prompt again.
+    bool isPrompting() const { return prompting; }
+
+    void setClient(DebuggerClient* c) { client = c; }
+
+private:
+    Interpreter* interp;
+    DebuggerFrame current;
+    QList<DebuggerFrame> frames;
+    QMap<int, QString> sources;
+    QSet<QPair<int, int>> breakPoints;
+    int lastSourceId = 0;
+    DbgMode mode = DbgNone;
+    int storedDepth = 0;
+    bool interactive = false;
+    bool prompting = false;
+    DebuggerClient* client = nullptr;
+};

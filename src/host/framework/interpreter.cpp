@@ -1,0 +1,135 @@
+// The framework side of the interpreter: error and result state, callables, search path and the
+// registry of the live interpreter.
+#include "interpreter.h"
+
+#include "debugger.h"
+#include "nativeapi.h"
+#include "scriptargument.h"
+
+#include <QDebug>
+
+namespace {
+Interpreter* liveInterpreter = nullptr;
+}
+
+Interpreter::Interpreter(RunnerInterface* runner) : runnerInterface(runner)
+{
+    liveInterpreter = this;
+}
+
+Interpreter::~Interpreter()
+{
+    if (liveInterpreter == this)
+        liveInterpreter = nullptr;
+    delete dbg;
+}
+
+Interpreter* Interpreter::self()
+{
+    return liveInterpreter;
+}
+
+bool Interpreter::registerNativeFunction(const QString& name, const NativeFunction&, const QStringList&,
+                                         const QStringList&, const QString&)
+{
+    qWarning("Interpreter::registerNativeFunction(%s) not implemented, yet", qPrintable(name));
+    return false;
+}
+
+bool Interpreter::registerNativeType(const QString& name, const void*, const NativeScriptType&)
+{
+    qWarning("Interpreter::registerNativeType(%s) not implemented, yet", qPrintable(name));
+    return false;
+}
+
+bool Interpreter::registerNativeNamespace(const QString& name, const NativeScriptNamespace&)
+{
+    qWarning("Interpreter::registerNativeNamespace(%s) not implemented, yet", qPrintable(name));
+    return false;
+}
+
+void Interpreter::addToSearchPath(const QString& directory)
+{
+    if (!paths.contains(directory))
+        paths.append(directory);
+}
+
+void Interpreter::setScriptArguments(const QString& a0, const QStringList& a)
+{
+    argv0 = a0;
+    args = a;
+}
+
+QStringList Interpreter::matchingStepDefinitions(const QString&, const QString&)
+{
+    return QStringList();
+}
+
+QStringList Interpreter::registeredStepPatterns(const QString&)
+{
+    return QStringList();
+}
+
+void Interpreter::registerCallable(const QString& name, const Callable& callable)
+{
+    callables.insert(name, callable);
+}
+
+void Interpreter::unregisterCallable(const QString& name)
+{
+    callables.remove(name);
+}
+
+void Interpreter::clearError()
+{
+    errLine = -1;
+    errFile.clear();
+    errMessage.clear();
+    resMessage.clear();
+    errStack.clear();
+}
+
+void Interpreter::setErrorMessage(const QString& message)
+{
+    errMessage = message;
+}
+
+void Interpreter::setResultMessage(const QString& message)
+{
+    resMessage = message;
+}
+
+void Interpreter::setErrorLine(int line)
+{
+    errLine = line;
+}
+
+void Interpreter::setErrorFile(const QString& file)
+{
+    errFile = file;
+}
+
+void Interpreter::setDebugger(Debugger* debugger)
+{
+    if (dbg != debugger)
+        delete dbg;
+    dbg = debugger;
+}
+
+bool Interpreter::isCallableAvailable(const QString& name) const
+{
+    return callables.contains(name);
+}
+
+SharedPtr<ScriptArgument> Interpreter::invokeCallable(const QString& name, const ScriptArgumentList& arguments)
+{
+    auto it = callables.constFind(name);
+    if (it == callables.constEnd())
+        return SharedPtr<ScriptArgument>();
+    return (*it)(arguments);
+}
+
+void Interpreter::initNativeAPI()
+{
+    NativeApi::registerAll(this);
+}

@@ -1,0 +1,109 @@
+// The framework's abstract script interpreter. A language back end derives from it; the runner drives
+// tests only through these operations. The base keeps the error and result state, the callables and the
+// names of variables the system itself defines.
+#pragma once
+
+#include "lineinfo.h"
+#include "scriptargument.h"
+#include "sharedptr.h"
+
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class Debugger;
+class NativeScriptNamespace;
+class NativeScriptType;
+class ObjectList;
+class RunnerInterface;
+class ScriptContext;
+class TestResult;
+
+using ScriptArgumentList = QList<SharedPtr<ScriptArgument>>;
+// A native function the framework publishes to scripts; answers through the context.
+using NativeFunction = std::function<bool(ScriptContext*)>;
+// A script function the framework can call back, registered under a name.
+using Callable = std::function<SharedPtr<ScriptArgument>(const ScriptArgumentList&)>;
+
+class Interpreter {
+public:
+    explicit Interpreter(RunnerInterface* runner);
+    virtual ~Interpreter();
+
+    // The live interpreter (the one constructed last and not yet destroyed), or null.
+    static Interpreter* self();
+
+    virtual bool evaluate(const QString& code, const QString& fileName, bool instrument, bool keepResult) = 0;
+    virtual bool callFunction(const QString& name, const ObjectList& args) = 0;
+    virtual bool hasFunction(const QString& name) = 0;
+    virtual bool checkSyntax(const QString& code) = 0;
+    virtual int errorLine() const = 0;
+    virtual QString errorFile(const QString& defaultFile) const = 0;
+    virtual bool registerNativeFunction(const QString& name, const NativeFunction& function,
+                                        const QStringList& mandatoryArgs, const QStringList& optionalArgs,
+                                        const QString& description);
+    virtual bool registerNativeType(const QString& name, const void* typeId, const NativeScriptType& type);
+    virtual bool registerNativeNamespace(const QString& name, const NativeScriptNamespace& ns);
+    virtual void registerTestCommand(TestResult* result) = 0;
+    virtual void registerApplicationCommands() = 0;
+    virtual void addToSearchPath(const QString& directory);
+    virtual int interpreterKind() const = 0;
+    virtual void setPendingError(const QString& message) = 0;
+    virtual void setScriptArguments(const QString& argv0, const QStringList& args);
+    // BDD: the step definitions matching a step text, and the patterns registered for a step kind.
+    virtual QStringList matchingStepDefinitions(const QString& stepKind, const QString& stepText);
+    virtual QStringList registeredStepPatterns(const QString& stepKind);
+    virtual void registerCallable(const QString& name, const Callable& callable);
+    virtual void unregisterCallable(const QString& name);
+    virtual void clearError();
+    virtual void setErrorMessage(const QString& message);
+    virtual void setResultMessage(const QString& message);
+    virtual void setErrorLine(int line);
+    virtual void setErrorFile(const QString& file);
+    virtual void setDebugger(Debugger* debugger);
+    virtual bool isCallableAvailable(const QString& name) const;
+    virtual SharedPtr<ScriptArgument> invokeCallable(const QString& name, const ScriptArgumentList& args);
+
+    RunnerInterface* runner() const { return runnerInterface; }
+    Debugger* debugger() const { return dbg; }
+
+    QString errorMessage() const { return errMessage; }
+    QString resultMessage() const { return resMessage; }
+    int storedErrorLine() const { return errLine; }
+    QString storedErrorFile() const { return errFile; }
+    SharedPtr<ScriptArgument> result() const { return res; }
+    void setResult(const SharedPtr<ScriptArgument>& result) { res = result; }
+    LineInfoList errorCallStack() const { return errStack; }
+    void setErrorCallStack(const LineInfoList& stack) { errStack = stack; }
+
+    void clearCallables() { callables.clear(); }
+    void addSelfDefinedVariableName(const QString& name) { selfDefined.insert(name); }
+    bool isSelfDefinedVariableName(const QString& name) const { return selfDefined.contains(name); }
+    QStringList searchPath() const { return paths; }
+    QString scriptArgv0() const { return argv0; }
+    QStringList scriptArguments() const { return args; }
+
+    // Lets the framework add its native script API through the registration operations.
+    void initNativeAPI();
+
+protected:
+    Debugger* dbg = nullptr;
+
+private:
+    RunnerInterface* runnerInterface;
+    int errLine = -1;
+    QString errFile;
+    QString errMessage;
+    QString resMessage;
+    SharedPtr<ScriptArgument> res;
+    LineInfoList errStack;
+    QMap<QString, Callable> callables;
+    QSet<QString> selfDefined;
+    QStringList paths;
+    QString argv0;
+    QStringList args;
+};

@@ -1,0 +1,60 @@
+// The framework's record of test results.
+#include "testresult.h"
+
+void TestResult::add(const Entry& entry)
+{
+    results.append(entry);
+    if (!results.last().time.isValid())
+        results.last().time = QDateTime::currentDateTime();
+    if (listener)
+        listener->resultAdded(results.last());
+}
+
+void TestResult::add(Type type, const QString& message, const QString& detail, const QString& file, int line)
+{
+    Entry e;
+    e.type = type;
+    e.message = message;
+    e.detail = detail;
+    e.file = file;
+    e.line = line;
+    add(e);
+}
+
+int TestResult::count(Type type) const
+{
+    int n = 0;
+    for (const Entry& e : results)
+        n += e.type == type ? 1 : 0;
+    return n;
+}
+
+bool TestResult::passed() const
+{
+    return count(Fail) == 0 && count(UnexpectedPass) == 0 && count(Error) == 0 && count(Fatal) == 0;
+}
+
+QString TestResult::typeName(Type type)
+{
+    switch (type) {
+    case Pass:
+        return QStringLiteral("PASS");
+    case Fail:
+        return QStringLiteral("FAIL");
+    case ExpectedFail:
+        return QStringLiteral("XFAIL");
+    case UnexpectedPass:
+        return QStringLiteral("XPASS");
+    case Warning:
+        return QStringLiteral("WARNING");
+    case Error:
+        return QStringLiteral("ERROR");
+    case Fatal:
+        return QStringLiteral("FATAL");
+    case Skip:
+        return QStringLiteral("SKIPPED");
+    case Log:
+        return QStringLiteral("LOG");
+    }
+    return QString();
+}

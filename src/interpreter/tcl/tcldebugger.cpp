@@ -1,0 +1,229 @@
+// The Tcl side of the debugger: hooks move the current position and keep the frame stack; the
+// framework debugger decides whether to stop.
+#include "tcldebugger.h"
+
+#include "runnerinterface.h"
+#include "tclinstrumenter.h"
+#include "tclinterpreter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextCodec>
+
+TclDebugger::TclDebugger(TclInterpreter* interpreter) : Debugger(interpreter) {}
+
+TclDebugger::~TclDebugger() = default;
+
+namespace {
+
+bool sameLine(const DebuggerFrame& before, const Debugger* debugger)
+{
+    return before.sourceId == debugger->currentSourceId() && before.line == debugger->currentLine() &&
+           before.column < debugger->currentColumn();
+}
+
+// Whether the hook stops, by the debugger mode; mode 2 in the BDD support script returns at once.
+enum Decision { Stop, Continue, Return };
+
+Decision decide(Debugger* debugger, const DebuggerFrame& before, int depth)
+{
+    switch (debugger->debuggerMode()) {
+    case DbgStepOver:
+        if (sameLine(before, debugger))
+            return Continue;
+        if (depth <= debugger->stepOverDepth())
+            return Stop;
+        return debugger->hasBreakPoint(debugger->currentLine(), debugger->currentSourceId()) ? Stop : Continue;
+    case DbgStepInto:
+        if (QFileInfo(debugger->currentFile()).fileName() == QLatin1String("bdd.tcl"))
+            return Return;
+        return Stop;
+    case DbgRun:
+        if (sameLine(before, debugger))
+            return Continue;
+        return debugger->hasBreakPoint(debugger->currentLine(), debugger->currentSourceId()) ? Stop : Continue;
+    default:
+        return Continue;
+    }
+}
+
+} // namespace
+
+/*
+ * __tarvin_dbg step line col sourceId
+ * __tarvin_dbg frame push|pop line col sourceId
+ *
+ * Results: TCL_OK with an empty result, or TCL_ERROR for a malformed call or a pending error.
+ * Side effects: moves the debugger's current position, pushes or pops a frame, may stop in the
+ * framework debugger until the user resumes.
+ */
+int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    auto debugger = static_cast<TclDebugger*>(clientData);
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+    if (objc < 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "step|frame ?{args}?");
+        return TCL_ERROR;
+    }
+    const QByteArray option = Tcl_GetString(objv[1]);
+    const bool isStep = option == "step";
+    if (!isStep && option != "frame")
+        return setErrorResult(interp, QStringLiteral("Unknown option. Possible options are: step, frame"));
+    if (isStep && objc != 5) {
+        Tcl_WrongNumArgs(interp, 2, objv, "line col sourceId");
+        return TCL_ERROR;
+    }
+    if (!isStep && objc != 6) {
+        Tcl_WrongNumArgs(interp, 2, objv, "pop|push line col sourceId");
+        return TCL_ERROR;
+    }
+
+    int depth = debugger->frameDepth();
+    const DebuggerFrame before = debugger->currentFrame();
+    int line = 0, col = 0, sourceId = 0;
+    if (isStep) {
+        Tcl_GetIntFromObj(interp, objv[2], &line);
+        Tcl_GetIntFromObj(interp, objv[3], &col);
+        Tcl_GetIntFromObj(interp, objv[4], &sourceId);
+        debugger->setCurrentLine(line + 1);
+        debugger->setCurrentColumn(col);
+        debugger->setCurrentSourceId(sourceId);
+    } else {
+        const QByteArray which = Tcl_GetString(objv[2]);
+        if (which != "push" && which != "pop")
+            return setErrorResult(interp, QStringLiteral("Unknown frame. Possible options are: push, pop"));
+        Tcl_GetIntFromObj(interp, objv[3], &line);
+        Tcl_GetIntFromObj(interp, objv[4], &col);
+        Tcl_GetIntFromObj(interp, objv[5], &sourceId);
+        if (which == "push") {
+            debugger->pushFrame(before);
+            depth = debugger->frameDepth();
+            debugger->setCurrentLine(line + 1);
+            debugger->setCurrentColumn(col);
+            debugger->setCurrentSourceId(sourceId);
+        } else if (depth >= 1) {
+            const DebuggerFrame frame = debugger->popFrame();
+            debugger->setCurrentLine(frame.line);
+            debugger->setCurrentColumn(frame.column);
+            debugger->setCurrentSourceId(frame.sourceId);
+        } else {
+            qDebug("Detected unbalanced attempt to pop execution stack. return command outside of proc?");
+        }
+    }
+
+    RunnerInterface* runner = debugger->interpreter() ? debugger->interpreter()->runner() : nullptr;
+    if (!debugger->isPrompting() && runner && runner->promptRequested())
+        debugger->prompt();
+
+    switch (decide(debugger, before, depth)) {
+    case Stop:
+        debugger->stop();
+        break;
+    case Continue:
+        debugger->stopAndRun();
+        break;
+    case Return:
+        break;
+    }
+    return finishCommand(TCL_OK);
+}
+
+/*
+ * source ?-encoding name? fileName
+ *
+ * Reads the file, instruments it for the debugger under a new source id and evaluates it in the
+ * calling interpreter. Results: the evaluation's code and result; a `return` at the file's top level
+ * ends the file, as with Tcl's own source. Side effects: registers the file with the debugger; [info
+ * script] names the file while it runs.
+ */
+int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    auto debugger = static_cast<TclDebugger*>(clientData);
+    if (objc != 2 && objc != 4) {
+        Tcl_WrongNumArgs(interp, 1, objv, "fileName");
+        return TCL_ERROR;
+    }
+    QTextCodec* codec = QTextCodec::codecForName("utf8");
+    if (objc == 4) {
+        const QString option = QString::fromUtf8(Tcl_GetString(objv[1]));
+        if (option != QLatin1String("-encoding"))
+            return setErrorResult(interp, QStringLiteral("Unknown option '") + option +
+                                              QStringLiteral("' for source command"));
+        const QByteArray name = Tcl_GetString(objv[2]);
+        codec = QTextCodec::codecForName(name);
+        if (!codec)
+            return setErrorResult(interp, QStringLiteral("Unknown encoding '") + QString::fromUtf8(name) +
+                                              QStringLiteral("' for source command"));
+    }
+    const QString fileName = QString::fromUtf8(Tcl_GetString(objv[objc - 1]));
+    QString path = fileName;
+    if (QFileInfo(path).isAbsolute())
+        path = QDir::cleanPath(QDir::toNativeSeparators(path));
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return setErrorResult(interp, QStringLiteral("Couldn't open file %1").arg(fileName));
+    const QString code = codec->toUnicode(file.readAll());
+
+    const int sourceId = debugger->nextSourceId();
+    const QByteArray text = instrumentSource(code, sourceId).toUtf8();
+    debugger->setCode(sourceId, fileName);
+
+    // Keep [info script] true while the file runs; scripts locate their neighbours through it.
+    Tcl_Obj* previousScript = nullptr;
+    if (Tcl_Eval(interp, "info script") == TCL_OK) {
+        previousScript = Tcl_GetObjResult(interp);
+        Tcl_IncrRefCount(previousScript);
+    }
+    Tcl_Obj* setScript[3] = {Tcl_NewStringObj("info", -1), Tcl_NewStringObj("script", -1), objv[objc - 1]};
+    for (Tcl_Obj* o : setScript)
+        Tcl_IncrRefCount(o);
+    Tcl_EvalObjv(interp, 3, setScript, TCL_EVAL_GLOBAL);
+    Tcl_ResetResult(interp);
+
+    int code2 = Tcl_EvalEx(interp, text.constData(), text.size(), 0);
+    if (code2 == TCL_RETURN) {
+        // A return at the file's top level ends the file (one level of the return is used up here).
+        Tcl_Obj* options = Tcl_GetReturnOptions(interp, code2);
+        Tcl_IncrRefCount(options);
+        Tcl_Obj* key = Tcl_NewStringObj("-level", -1);
+        Tcl_IncrRefCount(key);
+        Tcl_Obj* levelObj = nullptr;
+        int level = 1;
+        if (Tcl_DictObjGet(nullptr, options, key, &levelObj) == TCL_OK && levelObj)
+            Tcl_GetIntFromObj(nullptr, levelObj, &level);
+        Tcl_DictObjPut(nullptr, options, key, Tcl_NewIntObj(level > 0 ? level - 1 : 0));
+        code2 = Tcl_SetReturnOptions(interp, options);
+        Tcl_DecrRefCount(key);
+        Tcl_DecrRefCount(options);
+    }
+
+    if (code2 == TCL_ERROR) {
+        const QByteArray where = QStringLiteral("\n    (file \"%1\" line %2)")
+                                     .arg(fileName)
+                                     .arg(Tcl_GetErrorLine(interp))
+                                     .toUtf8();
+        Tcl_AddErrorInfo(interp, where.constData());
+    }
+
+    if (previousScript) {
+        Tcl_Obj* result = Tcl_GetObjResult(interp);
+        Tcl_IncrRefCount(result);
+        Tcl_Obj* options = Tcl_GetReturnOptions(interp, code2);
+        Tcl_IncrRefCount(options);
+        setScript[2] = previousScript;
+        Tcl_EvalObjv(interp, 3, setScript, TCL_EVAL_GLOBAL);
+        Tcl_SetObjResult(interp, result);
+        Tcl_DecrRefCount(result);
+        code2 = Tcl_SetReturnOptions(interp, options);
+        Tcl_DecrRefCount(options);
+        Tcl_DecrRefCount(previousScript);
+    }
+    Tcl_DecrRefCount(setScript[0]);
+    Tcl_DecrRefCount(setScript[1]);
+    Tcl_DecrRefCount(objv[objc - 1]);
+    return code2;
+}

@@ -1,0 +1,239 @@
+// The Tcl value types that carry native things. Object handles can be rebuilt from their text, but
+// only for objects this process handed out: any other address is "no object", never dereferenced.
+#include "tclhandles.h"
+
+#include "applicationcontext.h"
+#include "nativeapi.h"
+#include "object.h"
+#include "tclinterpreter.h"
+
+#include <QSet>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Every object ever handed to Tcl. Handles never give their reference back, so an object in this set
+// lives until the process ends and its address stays valid.
+QSet<const Object*>& knownObjects()
+{
+    static QSet<const Object*> objects;
+    return objects;
+}
+
+void setStringRep(Tcl_Obj* obj, const char* prefix, const void* pointer, int bufferSize)
+{
+    char* buffer = Tcl_Alloc(bufferSize);
+    int n = snprintf(buffer, bufferSize, "%s:%p", prefix, pointer);
+    if (n < 0 || n >= bufferSize)
+        n = int(strlen(buffer));
+    obj->bytes = Tcl_Realloc(buffer, n + 1);
+    obj->length = n;
+}
+
+// Scans "<prefix>:%p" and accepts the text only when it is exactly the printed form of the address.
+bool scanHandleText(Tcl_Obj* obj, const char* prefix, void** pointer)
+{
+    int length = 0;
+    const char* text = Tcl_GetStringFromObj(obj, &length);
+    char format[40];
+    snprintf(format, sizeof format, "%s:%%p", prefix);
+    void* p = nullptr;
+    if (sscanf(text, format, &p) != 1 || !p)
+        return false;
+    char printed[64];
+    snprintf(printed, sizeof printed, "%s:%p", prefix, p);
+    if (int(strlen(printed)) != length || memcmp(printed, text, length) != 0)
+        return false;
+    *pointer = p;
+    return true;
+}
+
+void freeInternalRepOf(Tcl_Obj* obj)
+{
+    if (obj->typePtr && obj->typePtr->freeIntRepProc)
+        obj->typePtr->freeIntRepProc(obj);
+    obj->typePtr = nullptr;
+}
+
+// "TestObject": one reference to the object that is never given back.
+void DupTestObjectInternalRep(Tcl_Obj* src, Tcl_Obj* dup)
+{
+    auto object = static_cast<Object*>(src->internalRep.otherValuePtr);
+    object->ref();
+    dup->internalRep.otherValuePtr = object;
+    dup->typePtr = &testObjectType;
+}
+
+void UpdateStringOfTestObject(Tcl_Obj* obj)
+{
+    setStringRep(obj, "Object", obj->internalRep.otherValuePtr, 48);
+}
+
+// Converts text of the form Object:<address> into a handle; fails, leaving the value alone and no
+// message, when the text is anything else or names no known object.
+int SetTestObjectFromAny(Tcl_Interp*, Tcl_Obj* obj)
+{
+    void* p = nullptr;
+    if (!scanHandleText(obj, "Object", &p) || !knownObjects().contains(static_cast<const Object*>(p)))
+        return TCL_ERROR;
+    freeInternalRepOf(obj);
+    auto object = static_cast<Object*>(p);
+    object->ref();
+    obj->internalRep.otherValuePtr = object;
+    obj->typePtr = &testObjectType;
+    return finishCommand(TCL_OK);
+}
+
+// "TestDataRecord": the record reader arrives with the test data model; until then no value of this
+// type is ever created and text does not convert.
+void FreeTestDataRecordInternalRep(Tcl_Obj* obj)
+{
+    obj->internalRep.otherValuePtr = nullptr;
+}
+
+void DupTestDataRecordInternalRep(Tcl_Obj* src, Tcl_Obj* dup)
+{
+    dup->internalRep.otherValuePtr = src->internalRep.otherValuePtr;
+    dup->typePtr = &testDataRecordType;
+}
+
+void UpdateStringOfTestDataRecord(Tcl_Obj* obj)
+{
+    setStringRep(obj, "TestDataRecord", obj->internalRep.otherValuePtr, 56);
+}
+
+int SetTestDataRecordFromAny(Tcl_Interp*, Tcl_Obj*)
+{
+    return TCL_ERROR;
+}
+
+// "ApplicationContext": one reference to the context; shows the context's name.
+void FreeApplicationContextInternalRep(Tcl_Obj* obj)
+{
+    static_cast<ApplicationContext*>(obj->internalRep.otherValuePtr)->deref();
+    obj->internalRep.otherValuePtr = nullptr;
+}
+
+void DupApplicationContextInternalRep(Tcl_Obj* src, Tcl_Obj* dup)
+{
+    auto context = static_cast<ApplicationContext*>(src->internalRep.otherValuePtr);
+    context->ref();
+    dup->internalRep.otherValuePtr = context;
+    dup->typePtr = &applicationContextType;
+}
+
+void UpdateStringOfApplicationContext(Tcl_Obj* obj)
+{
+    const QByteArray name = static_cast<ApplicationContext*>(obj->internalRep.otherValuePtr)->name().toUtf8();
+    obj->bytes = Tcl_Alloc(name.size() + 1);
+    memcpy(obj->bytes, name.constData(), name.size() + 1);
+    obj->length = name.size();
+}
+
+// "ScriptNativeObject": one reference to the native object; shows the type name.
+void FreeScriptNativeObjectInternalRep(Tcl_Obj* obj)
+{
+    static_cast<NativeScriptObject*>(obj->internalRep.otherValuePtr)->deref();
+    obj->internalRep.otherValuePtr = nullptr;
+}
+
+void DupScriptNativeObjectInternalRep(Tcl_Obj* src, Tcl_Obj* dup)
+{
+    auto object = static_cast<NativeScriptObject*>(src->internalRep.otherValuePtr);
+    object->ref();
+    dup->internalRep.otherValuePtr = object;
+    dup->typePtr = &scriptNativeObjectType;
+}
+
+void UpdateStringOfScriptNativeObject(Tcl_Obj* obj)
+{
+    static const char name[] = "ScriptNativeObject";
+    obj->bytes = Tcl_Alloc(sizeof name);
+    memcpy(obj->bytes, name, sizeof name);
+    obj->length = sizeof name - 1;
+}
+
+int SetScriptNativeObjectFromAny(Tcl_Interp*, Tcl_Obj*)
+{
+    return TCL_ERROR;
+}
+
+} // namespace
+
+const Tcl_ObjType testObjectType = {"TestObject", nullptr, DupTestObjectInternalRep, UpdateStringOfTestObject,
+                                    SetTestObjectFromAny};
+const Tcl_ObjType testDataRecordType = {"TestDataRecord", FreeTestDataRecordInternalRep,
+                                        DupTestDataRecordInternalRep, UpdateStringOfTestDataRecord,
+                                        SetTestDataRecordFromAny};
+const Tcl_ObjType applicationContextType = {"ApplicationContext", FreeApplicationContextInternalRep,
+                                            DupApplicationContextInternalRep, UpdateStringOfApplicationContext,
+                                            nullptr};
+const Tcl_ObjType scriptNativeObjectType = {"ScriptNativeObject", FreeScriptNativeObjectInternalRep,
+                                            DupScriptNativeObjectInternalRep, UpdateStringOfScriptNativeObject,
+                                            SetScriptNativeObjectFromAny};
+
+Tcl_Obj* newObjectHandle(SharedPtr<Object> object)
+{
+    Tcl_Obj* obj = Tcl_NewObj();
+    if (!object)
+        return obj;
+    Object* o = object.get();
+    o->ref();
+    knownObjects().insert(o);
+    Tcl_InvalidateStringRep(obj);
+    obj->internalRep.otherValuePtr = o;
+    obj->typePtr = &testObjectType;
+    return obj;
+}
+
+SharedPtr<Object> objectFromValue(Tcl_Obj* value)
+{
+    if (!value)
+        return SharedPtr<Object>();
+    if (value->typePtr != &testObjectType && SetTestObjectFromAny(nullptr, value) != TCL_OK)
+        return SharedPtr<Object>();
+    return SharedPtr<Object>(static_cast<Object*>(value->internalRep.otherValuePtr));
+}
+
+bool isKnownObject(const Object* object)
+{
+    return knownObjects().contains(object);
+}
+
+Tcl_Obj* newNativeObjectValue(SharedPtr<NativeScriptObject> object)
+{
+    Tcl_Obj* obj = Tcl_NewObj();
+    if (!object)
+        return obj;
+    object->ref();
+    Tcl_InvalidateStringRep(obj);
+    obj->internalRep.otherValuePtr = object.get();
+    obj->typePtr = &scriptNativeObjectType;
+    return obj;
+}
+
+SharedPtr<NativeScriptObject> nativeObjectFromValue(Tcl_Obj* value)
+{
+    if (!value || value->typePtr != &scriptNativeObjectType)
+        return SharedPtr<NativeScriptObject>();
+    return SharedPtr<NativeScriptObject>(static_cast<NativeScriptObject*>(value->internalRep.otherValuePtr));
+}
+
+Tcl_Obj* newApplicationContextValue(SharedPtr<ApplicationContext> context)
+{
+    Tcl_Obj* obj = Tcl_NewObj();
+    context->ref();
+    Tcl_InvalidateStringRep(obj);
+    obj->internalRep.otherValuePtr = context.get();
+    obj->typePtr = &applicationContextType;
+    return obj;
+}
+
+SharedPtr<ApplicationContext> applicationContextFromValue(Tcl_Obj* value)
+{
+    if (!value || value->typePtr != &applicationContextType)
+        return SharedPtr<ApplicationContext>();
+    return SharedPtr<ApplicationContext>(static_cast<ApplicationContext*>(value->internalRep.otherValuePtr));
+}

@@ -1,0 +1,374 @@
+// The Tcl interpreter behind the framework's Interpreter: construction and registration of the command
+// set, running scripts and calling their functions, error reporting with file and line, the pending
+// error, and the exported factory.
+#include "tclinterpreter.h"
+
+#include "debugger.h"
+#include "object.h"
+#include "runnerinterface.h"
+#include "settings.h"
+#include "tclcommands.h"
+#include "tclconversion.h"
+#include "tcldebugger.h"
+#include "tclhandles.h"
+#include "tclinstrumenter.h"
+#include "tclnativetypes.h"
+#include "tclspecific.h"
+#include "tclsyntaxcheck.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegExp>
+
+#include <cstring>
+
+namespace {
+
+// The pending error: one slot for the whole process, delivered by the next finishCommand of any
+// interpreter to the interpreter it names.
+QString pendingErrorText;
+Tcl_Interp* pendingErrorInterp = nullptr;
+
+struct NamedValue {
+    const char* name;
+    int value;
+};
+
+// Mouse buttons first, then keyboard modifiers; None appears in both lists and is set twice.
+const NamedValue buttonAndModifierValues[] = {
+    {"None", 0},       {"LeftButton", 1},       {"MiddleButton", 2},     {"RightButton", 4},
+    {"Wheel", 8},      {"PrimaryButton", 16},   {"SecondaryButton", 32}, {"XButton1", 64},
+    {"XButton2", 128}, {"None", 0},             {"Control", 128},        {"Shift", 256},
+    {"Alt", 512},      {"Win", 1024},           {"Command", 2048},
+};
+
+QString installationPrefix()
+{
+    return qEnvironmentVariable("TARVIN_PREFIX");
+}
+
+Tcl_Obj* newUtf8Obj(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return Tcl_NewStringObj(utf8.constData(), utf8.size());
+}
+
+} // namespace
+
+int finishCommand(int code)
+{
+    if (pendingErrorText.isEmpty())
+        return code;
+    setErrorResult(pendingErrorInterp, pendingErrorText);
+    pendingErrorText.clear();
+    pendingErrorInterp = nullptr;
+    return TCL_ERROR;
+}
+
+int setErrorResult(Tcl_Interp* interp, const QString& message)
+{
+    const QByteArray utf8 = message.toUtf8();
+    char* text = Tcl_Alloc(utf8.size() + 1);
+    memcpy(text, utf8.constData(), utf8.size() + 1);
+    Tcl_SetResult(interp, text, TCL_DYNAMIC);
+    return TCL_ERROR;
+}
+
+TclInterpreter::TclInterpreter(RunnerInterface* runner) : Interpreter(runner)
+{
+    dbg = new TclDebugger(this);
+    locateTclLibrary();
+
+    QByteArray programName("tarvinrunner");
+    if (QCoreApplication::instance()) {
+        const QStringList arguments = QCoreApplication::arguments();
+        if (!arguments.isEmpty())
+            programName = arguments.first().toLocal8Bit();
+    }
+    Tcl_FindExecutable(programName.constData());
+
+    interp = Tcl_CreateInterp();
+    if (Tcl_Init(interp) == TCL_ERROR)
+        qFatal("test.tcl:%d: %s", Tcl_GetErrorLine(interp), Tcl_GetStringResult(interp));
+    Tcl_Preserve(interp);
+    ownsInterp = true;
+    registerCommands();
+}
+
+// The adopted interpreter gets a debugger of its own, so that the debug hook and `source` have one,
+// but no Tcl_Preserve: its owner keeps it alive and deletes it.
+TclInterpreter::TclInterpreter(Tcl_Interp* adopted, RunnerInterface* runner) : Interpreter(runner), interp(adopted)
+{
+    dbg = new TclDebugger(this);
+    registerCommands();
+}
+
+TclInterpreter::~TclInterpreter()
+{
+    clearCallables();
+    setResult(SharedPtr<ScriptArgument>());
+    if (globalContext) {
+        globalContext->clearResult();
+        delete globalContext; // stops being the current context
+    }
+    if (pendingErrorInterp == interp) {
+        pendingErrorText.clear();
+        pendingErrorInterp = nullptr;
+    }
+    if (ownsInterp) {
+        if (!Tcl_InterpDeleted(interp))
+            Tcl_DeleteInterp(interp);
+        Tcl_Release(interp);
+    }
+}
+
+void TclInterpreter::locateTclLibrary()
+{
+    Tarvin::Settings settings(1);
+    if (!settings.childKeys(QStringLiteral("Paths"), QStringLiteral("Scripting")).contains(QLatin1String("TclLibrary")))
+        return;
+    QString library = settings.value(QStringLiteral("Paths"), QStringLiteral("Scripting/TclLibrary"), QString());
+    library.replace(QLatin1String("@(TARVIN_PREFIX)"), installationPrefix());
+    qputenv("TCL_LIBRARY", library.toUtf8());
+}
+
+void TclInterpreter::addTclModulePath(Tcl_Interp* interp)
+{
+#ifdef Q_OS_WIN
+    const QString path = installationPrefix() + QLatin1String("\\lib/tcl");
+#else
+    const QString path = installationPrefix() + QLatin1String("/lib/tcl");
+#endif
+    Tcl_Obj* autoPath = Tcl_GetVar2Ex(interp, "auto_path", nullptr, TCL_GLOBAL_ONLY | TCL_LEAVE_ERR_MSG);
+    if (!autoPath) {
+        qWarning("Could not append Tarvin Tcl package path to auto_path: %s", Tcl_GetStringResult(interp));
+        return;
+    }
+    // Appending in place needs a value the variable holds alone; a shared one is copied and stored back.
+    const bool shared = Tcl_IsShared(autoPath);
+    if (shared)
+        autoPath = Tcl_DuplicateObj(autoPath);
+    if (Tcl_ListObjAppendElement(interp, autoPath, newUtf8Obj(path)) != TCL_OK) {
+        qWarning("Could not append Tarvin Tcl package path to auto_path: %s", Tcl_GetStringResult(interp));
+        if (shared) {
+            Tcl_IncrRefCount(autoPath); // frees the unused copy
+            Tcl_DecrRefCount(autoPath);
+        }
+        return;
+    }
+    if (shared)
+        Tcl_SetVar2Ex(interp, "auto_path", nullptr, autoPath, TCL_GLOBAL_ONLY);
+}
+
+void TclInterpreter::registerCommands()
+{
+    addTclModulePath(interp);
+
+    for (int i = 0; i < tclCommandTableSize; ++i) {
+        const TclCommandEntry& row = tclCommandTable[i];
+        Tcl_CreateObjCommand(interp, row.name, row.proc, row.debuggerClientData ? dbg : nullptr, nullptr);
+    }
+
+    for (const NamedValue& v : buttonAndModifierValues) {
+        const QString name = QStringLiteral("TarvinPrivate__%1").arg(QLatin1String(v.name));
+        Tcl_SetVar(interp, name.toUtf8().constData(), QByteArray::number(v.value).constData(), 0);
+        addSelfDefinedVariableName(name);
+    }
+
+    Tcl_RegisterObjType(&testObjectType);
+    Tcl_RegisterObjType(&testDataRecordType);
+
+    attachNativeTypesMap(interp);
+    Tcl_RegisterObjType(&scriptNativeObjectType);
+
+    globalContext = new TclScriptContext(interp);
+    ScriptContext::setCurrent(globalContext);
+}
+
+void TclInterpreter::registerTestCommand(TestResult* result)
+{
+    Tcl_CreateObjCommand(interp, "test", TestObjCmd, nullptr, nullptr);
+    if (ScriptContext* context = ScriptContext::current())
+        context->setTestResult(result);
+}
+
+void TclInterpreter::registerApplicationCommands()
+{
+    for (int i = 0; i < tclApplicationCommandTableSize; ++i)
+        Tcl_CreateObjCommand(interp, tclApplicationCommandTable[i].name, tclApplicationCommandTable[i].proc, nullptr,
+                             nullptr);
+    initNativeAPI();
+}
+
+int TclInterpreter::interpreterKind() const
+{
+    return 4;
+}
+
+void TclInterpreter::reportError()
+{
+    setErrorCallStack(dbg ? dbg->callStack() : LineInfoList());
+    setErrorLine(Tcl_GetErrorLine(interp));
+    setErrorMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));
+}
+
+bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool instrument, bool keepResult)
+{
+    if (instrument) {
+        const int sourceId = dbg->nextSourceId();
+        script = instrumentSource(code, sourceId);
+        dbg->setCode(sourceId, fileName);
+    } else {
+        script = code;
+    }
+    dbg->setCurrentLine(0);
+    clearError();
+    setResult(SharedPtr<ScriptArgument>());
+
+    const QByteArray utf8 = script.toUtf8();
+    const int rc = Tcl_EvalEx(interp, utf8.constData(), utf8.size(), 0);
+
+    if (keepResult) {
+        setResultMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));
+        setResult(SharedPtr<ScriptArgument>(new TclScriptArgument(Tcl_GetObjResult(interp), interp)));
+        return true;
+    }
+    if (rc == TCL_ERROR) {
+        reportError();
+        return false;
+    }
+    return true;
+}
+
+bool TclInterpreter::callFunction(const QString& name, const ObjectList& args)
+{
+    Tcl_ResetResult(interp);
+    const QByteArray utf8Name = name.toUtf8();
+    Tcl_CmdInfo info;
+    if (!Tcl_GetCommandInfo(interp, utf8Name.constData(), &info)) {
+        Tcl_AppendResult(interp, "unknown command \"", utf8Name.constData(), "\"", nullptr);
+        reportError();
+        return false;
+    }
+
+    QVector<Tcl_Obj*> objv;
+    objv.reserve(args.size() + 1);
+    objv.append(Tcl_NewStringObj(utf8Name.constData(), utf8Name.size()));
+    for (const SharedPtr<Object>& arg : args)
+        objv.append(toTclValue(arg));
+    for (Tcl_Obj* o : objv)
+        Tcl_IncrRefCount(o);
+
+    // Called directly, without Tcl_EvalObjv: no traces and no call frame of its own.
+    const int rc = info.objProc(info.objClientData, interp, objv.size(), objv.data());
+
+    for (Tcl_Obj* o : objv)
+        Tcl_DecrRefCount(o);
+
+    if (rc != TCL_ERROR)
+        return true;
+    const QString message = QString::fromUtf8(Tcl_GetStringResult(interp));
+    // Failed verifications and skips were reported by the test command already.
+    if (message.startsWith(QLatin1String("VerificationFailure: ")) || message.startsWith(QLatin1String("Skipped: ")))
+        return true;
+    reportError();
+    setPendingError(message);
+    return false;
+}
+
+bool TclInterpreter::hasFunction(const QString& name)
+{
+    Tcl_CmdInfo info;
+    return Tcl_GetCommandInfo(interp, name.toUtf8().constData(), &info) != 0;
+}
+
+bool TclInterpreter::checkSyntax(const QString& code)
+{
+    const QByteArray error = analyzeSource(code.toUtf8().constData());
+    if (error.isEmpty())
+        return true;
+    const QString message = QString::fromUtf8(error);
+    setErrorMessage(message);
+    QRegExp lineExpression(QStringLiteral("^Line\\s([0-9]*):"));
+    if (lineExpression.indexIn(message) == 0)
+        setErrorLine(lineExpression.cap(1).toInt());
+    else
+        setErrorLine(-1);
+    return false;
+}
+
+int TclInterpreter::errorLine() const
+{
+    const int stored = storedErrorLine();
+    if (stored == -1)
+        return -1;
+    if (dbg && dbg->currentLine() > 0)
+        return dbg->currentLine();
+    return stored;
+}
+
+QString TclInterpreter::errorFile(const QString& defaultFile) const
+{
+    QString file = defaultFile;
+    if (dbg && dbg->currentLine() >= 1)
+        file = dbg->findSourceId(dbg->currentSourceId());
+    if (runner()) {
+        const QString scriptPath = runner()->testScriptPath();
+        if (!scriptPath.isEmpty() && QFileInfo(file).isRelative())
+            file = QDir::cleanPath(QFileInfo(scriptPath).absolutePath() + QDir::separator() + file);
+    }
+    return file;
+}
+
+void TclInterpreter::setPendingError(const QString& message)
+{
+    pendingErrorInterp = interp;
+    pendingErrorText = message;
+}
+
+void TclInterpreter::setScriptArguments(const QString& argv0, const QStringList& args)
+{
+    Interpreter::setScriptArguments(argv0, args);
+    Tcl_SetVar2Ex(interp, "argc", nullptr, Tcl_NewIntObj(args.size()), TCL_GLOBAL_ONLY);
+    Tcl_SetVar2Ex(interp, "argv0", nullptr, newUtf8Obj(argv0), TCL_GLOBAL_ONLY);
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const QString& arg : args)
+        Tcl_ListObjAppendElement(nullptr, list, newUtf8Obj(arg));
+    Tcl_SetVar2Ex(interp, "argv", nullptr, list, TCL_GLOBAL_ONLY);
+}
+
+// Maps a line that Tcl reports relative to a procedure body back to a line of the evaluated script:
+// the innermost procedure in errorInfo whose definition lies in the script text decides.
+void TclInterpreter::setErrorLine(int line)
+{
+    const char* info = Tcl_GetVar(interp, "errorInfo", TCL_GLOBAL_ONLY);
+    const QString errorInfo = QString::fromUtf8(info ? info : "");
+    int result = line;
+    int p = errorInfo.indexOf(QLatin1String("procedure"));
+    while (p >= 0) {
+        const int q1 = errorInfo.indexOf(QLatin1Char('"'), p);
+        if (q1 < 0)
+            break;
+        const int q2 = errorInfo.indexOf(QLatin1Char('"'), q1 + 1);
+        if (q2 < 0)
+            break;
+        const QString procName = errorInfo.mid(q1 + 1, q2 - q1 - 1);
+        const int close = errorInfo.indexOf(QLatin1Char(')'), q2 + 7);
+        const QString lineText = errorInfo.mid(q2 + 7, close < 0 ? -1 : close - (q2 + 7));
+        // The name goes into the expression as written, unescaped.
+        QRegExp definition(QStringLiteral("proc[\\s]*") + procName);
+        const int i = definition.indexIn(script);
+        if (i >= 0) {
+            result = script.left(i).count(QLatin1Char('\n')) + lineText.toInt();
+            break;
+        }
+        p = errorInfo.indexOf(QLatin1String("procedure"), q2 + 7);
+    }
+    Interpreter::setErrorLine(result);
+}
+
+extern "C" Interpreter* createInterpreter(RunnerInterface* runner)
+{
+    return new TclInterpreter(runner);
+}

@@ -1,0 +1,52 @@
+// The Tcl back end of the framework's interpreter: construction of the Tcl interpreter with the test
+// API's command table, running scripts and calling their functions, and error reporting with file and
+// line. Also the two functions every command handler returns through.
+#pragma once
+
+#include "interpreter.h"
+
+#include <QString>
+#include <tcl.h>
+
+class TclScriptContext;
+
+class TclInterpreter : public Interpreter {
+public:
+    explicit TclInterpreter(RunnerInterface* runner);
+    // Adopts an interpreter its owner created; the owner keeps it alive and deletes it.
+    TclInterpreter(Tcl_Interp* interp, RunnerInterface* runner);
+    ~TclInterpreter() override;
+
+    bool evaluate(const QString& code, const QString& fileName, bool instrument, bool keepResult) override;
+    bool callFunction(const QString& name, const ObjectList& args) override;
+    bool hasFunction(const QString& name) override;
+    bool checkSyntax(const QString& code) override;
+    int errorLine() const override;
+    QString errorFile(const QString& defaultFile) const override;
+    void registerTestCommand(TestResult* result) override;
+    void registerApplicationCommands() override;
+    int interpreterKind() const override;
+    void setPendingError(const QString& message) override;
+    void setScriptArguments(const QString& argv0, const QStringList& args) override;
+    void setErrorLine(int line) override;
+
+    Tcl_Interp* tclInterp() const { return interp; }
+    QString scriptText() const { return script; }
+
+    static void addTclModulePath(Tcl_Interp* interp);
+
+private:
+    void locateTclLibrary();
+    void registerCommands();
+    void reportError();
+
+    Tcl_Interp* interp = nullptr;
+    QString script;
+    bool ownsInterp = false;
+    TclScriptContext* globalContext = nullptr;
+};
+
+// The common return of command handlers: a pending error set meanwhile becomes this command's error.
+int finishCommand(int code);
+// Sets message as the interpreter's result and returns TCL_ERROR.
+int setErrorResult(Tcl_Interp* interp, const QString& message);

@@ -1,0 +1,185 @@
+// tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
+#include "testrunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+const char usage[] =
+    "Usage: tarvinrunner [options] PATH...\n"
+    "\n"
+    "Runs Tcl test scripts. Each PATH is a test script, a test case directory (holding test.tcl)\n"
+    "or a suite directory (holding test case directories named tst_*).\n"
+    "\n"
+    "Each test case runs in a fresh interpreter: the script is evaluated (defining its procedures),\n"
+    "then its procedures init (when defined), main and cleanup (when defined) are called in that order.\n"
+    "A script error is printed as FILE:LINE: message, followed by the call stack.\n"
+    "\n"
+    "Options:\n"
+    "  --check            Check the syntax of the scripts without running them; prints FILE:LINE: message\n"
+    "                     for each error. A directory PATH checks every .tcl file below it.\n"
+    "  --library FILE     The Tcl back end to load (default: ../lib/libtarvintcl.so beside this program).\n"
+    "  --no-color         Plain output even on a terminal (also when NO_COLOR is set).\n"
+    "  --verbose          Also print the debug messages of the library.\n"
+    "  -h, --help         Show this help and exit.\n"
+    "  --version          Show the version and exit.\n"
+    "\n"
+    "Environment:\n"
+    "  TARVIN_PREFIX      The installation prefix: settings are read from $TARVIN_PREFIX/etc/paths.ini\n"
+    "                     (Scripting/TclLibrary names the Tcl library), Tcl packages from\n"
+    "                     $TARVIN_PREFIX/lib/tcl. When unset, the directory above this program's is used.\n"
+    "  NO_COLOR           When set, output is never coloured.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every test case passed (or, with --check, every script is well formed)\n"
+    "  1  a test case failed or had an error (or a script has a syntax error)\n"
+    "  2  usage or set-up error: bad options, a PATH that is no test, the library cannot be loaded,\n"
+    "     Tcl cannot be initialised\n";
+
+bool verbose = false;
+
+void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    const QByteArray text = message.toLocal8Bit();
+    switch (type) {
+    case QtDebugMsg:
+    case QtInfoMsg:
+        if (verbose)
+            fprintf(stderr, "tarvinrunner: %s\n", text.constData());
+        break;
+    case QtWarningMsg:
+    case QtCriticalMsg:
+        fprintf(stderr, "tarvinrunner: warning: %s\n", text.constData());
+        break;
+    case QtFatalMsg:
+        // The only fatal message comes from a Tcl that cannot initialise: a set-up error, not a crash.
+        fprintf(stderr,
+                "tarvinrunner: cannot initialise Tcl: %s\n"
+                "tarvinrunner: check Scripting/TclLibrary in %s/etc/paths.ini (TCL_LIBRARY is '%s')\n",
+                text.constData(), qgetenv("TARVIN_PREFIX").constData(), qgetenv("TCL_LIBRARY").constData());
+        fflush(stdout);
+        _exit(2);
+    }
+}
+
+int usageError(const QString& message)
+{
+    fprintf(stderr, "tarvinrunner: %s\nTry 'tarvinrunner --help' for more information.\n", qPrintable(message));
+    return 2;
+}
+
+// TARVIN_PREFIX defaults to the installation this program belongs to (bin/ is one level down).
+void defaultInstallationPrefix()
+{
+    if (qEnvironmentVariableIsSet("TARVIN_PREFIX"))
+        return;
+    const QString prefix = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
+    if (!QFileInfo::exists(prefix + QStringLiteral("/etc/paths.ini")))
+        fprintf(stderr,
+                "tarvinrunner: warning: TARVIN_PREFIX is not set and %s/etc/paths.ini does not exist; "
+                "Tcl is looked for in its default places\n",
+                qPrintable(prefix));
+    qputenv("TARVIN_PREFIX", QFile::encodeName(prefix));
+}
+
+QStringList tclFilesBelow(const QString& path)
+{
+    if (QFileInfo(path).isFile())
+        return QStringList() << path;
+    QStringList files;
+    QDirIterator it(path, QStringList() << QStringLiteral("*.tcl"), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(messageHandler);
+
+    QStringList paths;
+    QString library;
+    bool check = false;
+    bool colour = isatty(STDOUT_FILENO) && !qEnvironmentVariableIsSet("NO_COLOR");
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            fputs(usage, stdout);
+            return 0;
+        } else if (arg == QLatin1String("--version")) {
+            printf("tarvinrunner %s\n", TARVIN_VERSION);
+            return 0;
+        } else if (arg == QLatin1String("--check")) {
+            check = true;
+        } else if (arg == QLatin1String("--no-color")) {
+            colour = false;
+        } else if (arg == QLatin1String("--verbose")) {
+            verbose = true;
+        } else if (arg == QLatin1String("--library")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("--library needs a file name"));
+            library = args.at(i);
+        } else if (arg == QLatin1String("--")) {
+            paths += args.mid(i + 1);
+            break;
+        } else if (arg.startsWith(QLatin1Char('-'))) {
+            return usageError(QStringLiteral("unknown option '%1'").arg(arg));
+        } else {
+            paths << arg;
+        }
+    }
+    if (paths.isEmpty())
+        return usageError(QStringLiteral("no test given"));
+
+    defaultInstallationPrefix();
+    if (library.isEmpty())
+        library = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/libtarvintcl.so");
+
+    QList<TestCase> cases;
+    QStringList scripts;
+    for (const QString& path : paths) {
+        QString error;
+        if (check) {
+            if (!QFileInfo::exists(path))
+                return usageError(QStringLiteral("%1: no such file or directory").arg(path));
+            scripts += tclFilesBelow(path);
+        } else if (!collectTestCases(path, &cases, &error)) {
+            return usageError(error);
+        }
+    }
+
+    QString error;
+    CreateInterpreterFunction factory = loadInterpreterFactory(library, &error);
+    if (!factory) {
+        fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    QTextStream out(stdout);
+    Output output(out, colour);
+    TestRunner runner(factory, output);
+    if (check)
+        return runner.check(scripts) ? 0 : 1;
+
+    int passed = 0;
+    for (const TestCase& testCase : cases)
+        passed += runner.run(testCase) ? 1 : 0;
+    const int failed = cases.size() - passed;
+    out << "Summary: " << output.paint(QStringLiteral("%1 passed").arg(passed), passed ? Output::Green : Output::Plain)
+        << ", " << output.paint(QStringLiteral("%1 failed").arg(failed), failed ? Output::Red : Output::Plain)
+        << Qt::endl;
+    return failed ? 1 : 0;
+}

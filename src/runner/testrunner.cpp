@@ -1,0 +1,247 @@
+// Running test cases: one fresh interpreter each; the script defines procedures, then init, main and
+// cleanup run in that order. Script errors are printed as FILE:LINE: message with the call stack.
+#include "testrunner.h"
+
+#include "interpreter.h"
+#include "object.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextCodec>
+
+#include <dlfcn.h>
+
+namespace {
+
+bool readScript(const QString& path, QString* code, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = QStringLiteral("cannot read test script %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    *code = QString::fromUtf8(file.readAll());
+    return true;
+}
+
+QString indent(const QString& text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line.prepend(QLatin1String("    "));
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* error)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *error = QStringLiteral("%1: no such file or directory").arg(path);
+        return false;
+    }
+    if (info.isFile()) {
+        TestCase testCase;
+        testCase.script = info.absoluteFilePath();
+        const bool inCaseDir = info.fileName() == QLatin1String("test.tcl");
+        testCase.name = inCaseDir ? info.absoluteDir().dirName() : info.completeBaseName();
+        if (inCaseDir) {
+            QDir suiteDir = info.absoluteDir();
+            if (suiteDir.cdUp())
+                testCase.suite = suiteDir.dirName();
+        }
+        cases->append(testCase);
+        return true;
+    }
+    const QDir dir(info.absoluteFilePath());
+    if (dir.exists(QStringLiteral("test.tcl")))
+        return collectTestCases(dir.filePath(QStringLiteral("test.tcl")), cases, error);
+    const QStringList caseDirs =
+        dir.entryList(QStringList() << QStringLiteral("tst_*"), QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    if (caseDirs.isEmpty()) {
+        *error = QStringLiteral("%1: not a test script, a test case directory (with test.tcl) or a suite "
+                                "directory (with tst_* test case directories)")
+                     .arg(path);
+        return false;
+    }
+    for (const QString& caseDir : caseDirs) {
+        TestCase testCase;
+        testCase.name = caseDir;
+        testCase.suite = dir.dirName();
+        testCase.script = dir.absoluteFilePath(caseDir + QStringLiteral("/test.tcl"));
+        cases->append(testCase); // a case without test.tcl fails when it runs, naming the file
+    }
+    return true;
+}
+
+CreateInterpreterFunction loadInterpreterFactory(const QString& libraryPath, QString* error)
+{
+    void* handle = dlopen(QFile::encodeName(libraryPath).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        *error = QStringLiteral("cannot load the Tcl back end: %1").arg(QString::fromLocal8Bit(dlerror()));
+        return nullptr;
+    }
+    auto factory = reinterpret_cast<CreateInterpreterFunction>(dlsym(handle, "createInterpreter"));
+    if (!factory) {
+        *error = QStringLiteral("%1 has no createInterpreter function").arg(libraryPath);
+        return nullptr;
+    }
+    return factory; // the library stays loaded for the rest of the process
+}
+
+QString Output::paint(const QString& text, Colour c) const
+{
+    if (!colour || c == Plain)
+        return text;
+    static const char* const codes[] = {"", "\033[32m", "\033[31m", "\033[33m", "\033[1m"};
+    return QLatin1String(codes[c]) + text + QLatin1String("\033[0m");
+}
+
+TestRunner::TestRunner(CreateInterpreterFunction factory, Output& output) : createInterpreter(factory), output(output)
+{
+    result.setListener(this);
+}
+
+void TestRunner::keepAlive()
+{
+    QCoreApplication::processEvents();
+}
+
+void TestRunner::resultAdded(const TestResult::Entry& entry)
+{
+    Output::Colour c = Output::Plain;
+    switch (entry.type) {
+    case TestResult::Pass:
+    case TestResult::ExpectedFail:
+        c = Output::Green;
+        break;
+    case TestResult::Fail:
+    case TestResult::UnexpectedPass:
+    case TestResult::Error:
+    case TestResult::Fatal:
+        c = Output::Red;
+        break;
+    case TestResult::Warning:
+    case TestResult::Skip:
+        c = Output::Yellow;
+        break;
+    case TestResult::Log:
+        break;
+    }
+    QString where;
+    if (!entry.file.isEmpty())
+        where = entry.line > 0 ? QStringLiteral("%1:%2: ").arg(entry.file).arg(entry.line) : entry.file + ": ";
+    output.stream() << "  " << output.paint(TestResult::typeName(entry.type), c) << ' ' << where << entry.message;
+    if (!entry.detail.isEmpty())
+        output.stream() << '\n' << indent(entry.detail);
+    output.stream() << Qt::endl;
+}
+
+void TestRunner::reportScriptError(Interpreter* interpreter)
+{
+    const QString file = interpreter->errorFile(current.script);
+    const int line = interpreter->errorLine();
+    const QString message = interpreter->errorMessage();
+    QString trace;
+    const LineInfoList stack = interpreter->errorCallStack();
+    if (!stack.isEmpty()) {
+        QStringList frames;
+        for (const LineInfo& info : stack)
+            frames << QStringLiteral("at %1:%2").arg(info.file()).arg(info.line());
+        trace = frames.join(QLatin1Char('\n'));
+    } else if (interpreter->evaluate(QStringLiteral("set ::errorInfo"), QString(), false, true)) {
+        // Without an instrumented stack, Tcl's own trace says where the error came from.
+        trace = interpreter->resultMessage();
+    }
+    TestResult::Entry entry;
+    entry.type = TestResult::Error;
+    entry.message = message;
+    entry.detail = trace;
+    entry.file = file;
+    entry.line = line;
+    result.add(entry);
+}
+
+bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function, bool required)
+{
+    if (!interpreter->hasFunction(function)) {
+        if (required)
+            result.add(TestResult::Error,
+                       QStringLiteral("the test script defines no '%1' procedure").arg(function), QString(),
+                       current.script);
+        return !required;
+    }
+    if (interpreter->callFunction(function, ObjectList()))
+        return true;
+    reportScriptError(interpreter);
+    // The error was reported here; it must not fail the next command of a later function.
+    interpreter->setPendingError(QString());
+    return false;
+}
+
+bool TestRunner::run(const TestCase& testCase)
+{
+    current = testCase;
+    result.clear();
+    QElapsedTimer timer;
+    timer.start();
+    output.stream() << output.paint(QStringLiteral("Test case %1").arg(testCase.name), Output::Bold) << " ("
+                    << QDir::current().relativeFilePath(testCase.script) << ')' << Qt::endl;
+
+    QString code, error;
+    if (!readScript(testCase.script, &code, &error)) {
+        result.add(TestResult::Error, error, QString(), testCase.script);
+    } else {
+        Interpreter* interpreter = createInterpreter(this);
+        interpreter->registerTestCommand(&result);
+        interpreter->registerApplicationCommands();
+        interpreter->setScriptArguments(testCase.script, QStringList());
+        if (!interpreter->evaluate(code, testCase.script, true, false)) {
+            reportScriptError(interpreter);
+        } else {
+            if (callIfDefined(interpreter, QStringLiteral("init"), false))
+                callIfDefined(interpreter, QStringLiteral("main"), true);
+            callIfDefined(interpreter, QStringLiteral("cleanup"), false);
+        }
+        delete interpreter;
+    }
+
+    const bool passed = result.passed();
+    const QString seconds = QString::number(timer.elapsed() / 1000.0, 'f', 2);
+    output.stream() << (passed ? output.paint(QStringLiteral("PASSED"), Output::Green)
+                               : output.paint(QStringLiteral("FAILED"), Output::Red))
+                    << ' ' << testCase.name << " (" << seconds << " s)" << Qt::endl;
+    return passed;
+}
+
+bool TestRunner::check(const QStringList& scripts)
+{
+    bool allWell = true;
+    Interpreter* interpreter = createInterpreter(this);
+    for (const QString& script : scripts) {
+        current = TestCase{QFileInfo(script).completeBaseName(), QFileInfo(script).absoluteFilePath(), QString()};
+        QString code, error;
+        if (!readScript(script, &code, &error)) {
+            output.stream() << script << ": " << error << Qt::endl;
+            allWell = false;
+            continue;
+        }
+        if (interpreter->checkSyntax(code))
+            continue;
+        allWell = false;
+        QString message = interpreter->errorMessage();
+        const int line = interpreter->storedErrorLine();
+        // The analyser starts its message with "Line N: "; the line moves to the FILE:LINE prefix.
+        message.remove(QRegExp(QStringLiteral("^Line\\s[0-9]*:\\s*")));
+        if (line > 0)
+            output.stream() << script << ':' << line << ": " << message << Qt::endl;
+        else
+            output.stream() << script << ": " << message << Qt::endl;
+    }
+    delete interpreter;
+    return allWell;
+}

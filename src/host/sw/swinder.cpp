@@ -1,0 +1,218 @@
+// Swinder reader classes on libfreexl's public interface.
+#include "swinder.h"
+
+#include <freexl.h>
+
+#include <sys/stat.h>
+
+namespace Swinder {
+
+UString UString::fromUtf8(const char* utf8)
+{
+    std::u16string out;
+    if (!utf8)
+        return UString();
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+    while (*p) {
+        char32_t c = *p;
+        int extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xe ? 2 : (c >> 3) == 0x1e ? 3 : -1;
+        if (extra < 0) {
+            out.push_back(0xfffd);
+            ++p;
+            continue;
+        }
+        c &= extra == 0 ? 0x7f : (0x3f >> extra);
+        ++p;
+        bool ok = true;
+        for (int i = 0; i < extra; ++i, ++p) {
+            if ((*p & 0xc0) != 0x80) {
+                ok = false;
+                break;
+            }
+            c = (c << 6) | (*p & 0x3f);
+        }
+        if (!ok || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff)) {
+            out.push_back(0xfffd);
+            continue;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xd800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xdc00 + (c & 0x3ff)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return UString(std::move(out));
+}
+
+std::string UString::toUtf8() const
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xd800 && c <= 0xdbff && i + 1 < text.size() && text[i + 1] >= 0xdc00 && text[i + 1] <= 0xdfff) {
+            c = 0x10000 + ((c - 0xd800) << 10) + (text[i + 1] - 0xdc00);
+            ++i;
+        } else if (c >= 0xd800 && c <= 0xdfff) {
+            c = 0xfffd;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xc0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xe0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+        } else {
+            out.push_back(static_cast<char>(0xf0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+        }
+    }
+    return out;
+}
+
+Value Value::fromInteger(int number)
+{
+    Value v;
+    v.kind = Integer;
+    v.integer = number;
+    return v;
+}
+
+Value Value::fromFloat(double number)
+{
+    Value v;
+    v.kind = Float;
+    v.number = number;
+    return v;
+}
+
+Value Value::fromString(const UString& text)
+{
+    Value v;
+    v.kind = String;
+    v.text = text;
+    return v;
+}
+
+Sheet::Sheet(Workbook* workbook, unsigned sheetIndex, const UString& name)
+    : book(workbook), index(sheetIndex), sheetName(name)
+{
+}
+
+unsigned Sheet::maxRow() const
+{
+    return book->select(index) ? book->rows : 0;
+}
+
+unsigned Sheet::maxColumn() const
+{
+    return book->select(index) ? book->columns : 0;
+}
+
+Cell* Sheet::cell(unsigned column, unsigned row, bool create)
+{
+    (void)create; // a read-only reader never creates cells
+    const std::uint64_t key = (std::uint64_t(row) << 32) | column;
+    auto hit = cells.find(key);
+    if (hit != cells.end())
+        return hit->second.get();
+    if (!book->select(index) || row >= book->rows || column >= book->columns)
+        return nullptr;
+    FreeXL_CellValue raw;
+    if (freexl_get_cell_value(book->handle, row, static_cast<unsigned short>(column), &raw) != FREEXL_OK)
+        return nullptr;
+    Value value;
+    switch (raw.type) {
+    case FREEXL_CELL_INT:
+        value = Value::fromInteger(raw.value.int_value);
+        break;
+    case FREEXL_CELL_DOUBLE:
+        value = Value::fromFloat(raw.value.double_value);
+        break;
+    case FREEXL_CELL_TEXT:
+    case FREEXL_CELL_SST_TEXT:
+    case FREEXL_CELL_DATE:
+    case FREEXL_CELL_DATETIME:
+    case FREEXL_CELL_TIME:
+        value = Value::fromString(UString::fromUtf8(raw.value.text_value));
+        break;
+    default:
+        return nullptr;
+    }
+    auto* made = new Cell(column, row, value);
+    cells.emplace(key, std::unique_ptr<Cell>(made));
+    return made;
+}
+
+Workbook::Workbook(Store*) {}
+
+Workbook::~Workbook()
+{
+    close();
+}
+
+void Workbook::close()
+{
+    sheets.clear();
+    if (handle)
+        freexl_close(handle);
+    handle = nullptr;
+    activeSheet = -1;
+    passwordProtected = false;
+}
+
+bool Workbook::load(const char* fileName)
+{
+    close();
+    struct stat info;
+    if (!fileName || stat(fileName, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
+        return false;
+    const void* opened = nullptr;
+    if (freexl_open(fileName, &opened) != FREEXL_OK) {
+        if (opened)
+            freexl_close(opened);
+        return false;
+    }
+    handle = opened;
+    unsigned int value = 0;
+    if (freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &value) == FREEXL_OK && value == FREEXL_BIFF_OBFUSCATED)
+        passwordProtected = true;
+    unsigned int count = 0;
+    if (freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK)
+        count = 0;
+    for (unsigned i = 0; i < count && i < 65536; ++i) {
+        const char* name = nullptr;
+        if (freexl_get_worksheet_name(handle, static_cast<unsigned short>(i), &name) != FREEXL_OK)
+            break;
+        sheets.emplace_back(new Sheet(this, i, UString::fromUtf8(name)));
+    }
+    return true;
+}
+
+bool Workbook::select(unsigned index)
+{
+    if (!handle)
+        return false;
+    if (activeSheet == static_cast<int>(index))
+        return true;
+    activeSheet = -1;
+    rows = 0;
+    columns = 0;
+    if (freexl_select_active_worksheet(handle, static_cast<unsigned short>(index)) != FREEXL_OK)
+        return false;
+    if (freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK) {
+        rows = 0;
+        columns = 0;
+        return false;
+    }
+    activeSheet = static_cast<int>(index);
+    return true;
+}
+
+} // namespace Swinder

@@ -1,0 +1,126 @@
+// Legacy workbook (.xls) reader: workbooks, sheets, cells and values, decoded by libfreexl.
+// Plain C++ without Qt or the host framework, so that the test data readers can use it anywhere.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace Swinder {
+
+typedef char16_t UChar;
+
+// UTF-16 text.
+class UString {
+public:
+    UString() = default;
+    explicit UString(std::u16string text) : text(std::move(text)) {}
+    static UString fromUtf8(const char* utf8);
+
+    unsigned length() const { return static_cast<unsigned>(text.size()); }
+    // The UTF-16 code units; not terminated.
+    const UChar* data() const { return text.data(); }
+    bool isEmpty() const { return text.empty(); }
+    std::string toUtf8() const;
+
+    bool operator==(const UString& other) const { return text == other.text; }
+
+private:
+    std::u16string text;
+};
+
+class Value {
+public:
+    // Numbers as in the original reader's interface; only Empty to RichText occur here. Dates and
+    // times arrive as text ("YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS", "HH:MM:SS") of type String.
+    enum Type { Empty = 0, Boolean = 1, Integer = 2, Float = 3, String = 4, RichText = 5, Error = 6 };
+
+    Value() = default;
+    static Value fromInteger(int number);
+    static Value fromFloat(double number);
+    static Value fromString(const UString& text);
+
+    Type type() const { return kind; }
+    bool isEmpty() const { return kind == Empty; }
+    bool asBoolean() const { return kind == Boolean ? integer != 0 : false; }
+    int asInteger() const { return kind == Integer || kind == Boolean ? integer : static_cast<int>(number); }
+    double asFloat() const { return kind == Float ? number : static_cast<double>(integer); }
+    // The text of String and RichText values; empty for every other type (numbers included).
+    UString asString() const { return kind == String || kind == RichText ? text : UString(); }
+
+private:
+    Type kind = Empty;
+    int integer = 0;
+    double number = 0;
+    UString text;
+};
+
+class Cell {
+public:
+    Cell(unsigned column, unsigned row, const Value& value) : col(column), rowIndex(row), val(value) {}
+    unsigned column() const { return col; }
+    unsigned row() const { return rowIndex; }
+    Value value() const { return val; }
+
+private:
+    unsigned col;
+    unsigned rowIndex;
+    Value val;
+};
+
+class Workbook;
+
+class Sheet {
+public:
+    Sheet(Workbook* workbook, unsigned index, const UString& name);
+    UString name() const { return sheetName; }
+    // The cell at a 0-based column and row, or null when there is none. Cells are read from the
+    // file on first use and stay valid while the workbook lives; create must be false (the reader
+    // cannot write).
+    Cell* cell(unsigned column, unsigned row, bool create);
+    unsigned maxRow() const;
+    unsigned maxColumn() const;
+
+private:
+    Workbook* book;
+    unsigned index;
+    UString sheetName;
+    std::unordered_map<std::uint64_t, std::unique_ptr<Cell>> cells;
+};
+
+// Only a placeholder of the original interface: this reader keeps nothing in a store.
+class Store;
+
+class Workbook {
+public:
+    // Files beyond this size are not loaded: libfreexl reads a file into memory at once.
+    static const long long maxFileBytes = 256LL * 1024 * 1024;
+
+    explicit Workbook(Store* store = nullptr);
+    ~Workbook();
+    Workbook(const Workbook&) = delete;
+    Workbook& operator=(const Workbook&) = delete;
+
+    // Reads the file; false when it is missing, too large or not a readable workbook.
+    bool load(const char* fileName);
+    bool isPasswordProtected() const { return passwordProtected; }
+    unsigned sheetCount() const { return static_cast<unsigned>(sheets.size()); }
+    Sheet* sheet(unsigned index) const { return index < sheets.size() ? sheets[index].get() : nullptr; }
+
+private:
+    friend class Sheet;
+    void close();
+    // Makes the sheet the one cells are read from; false when it cannot be selected.
+    bool select(unsigned index);
+
+    const void* handle = nullptr;
+    bool passwordProtected = false;
+    int activeSheet = -1;
+    unsigned rows = 0;
+    unsigned short columns = 0;
+    std::vector<std::unique_ptr<Sheet>> sheets;
+};
+
+} // namespace Swinder

@@ -1,0 +1,132 @@
+// .xls workbooks: finding the table on the sheet and turning its cells into records.
+#include "exceltestdataset.h"
+
+#include "swinder.h"
+#include "testdata_p.h"
+
+#include <QFile>
+
+namespace Tarvin {
+
+namespace {
+
+QString toQString(const Swinder::UString& text)
+{
+    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<int>(text.length()));
+}
+
+QString cellText(const Swinder::Value& value)
+{
+    switch (value.type()) {
+    case Swinder::Value::Boolean:
+        return value.asBoolean() ? QStringLiteral("true") : QStringLiteral("false");
+    case Swinder::Value::Integer:
+        return QString::number(value.asInteger());
+    case Swinder::Value::Float:
+        return QString::number(value.asFloat(), 'g', 6);
+    case Swinder::Value::String:
+    case Swinder::Value::RichText:
+        return toQString(value.asString());
+    default:
+        return QStringLiteral("?");
+    }
+}
+
+bool isFilled(Swinder::Cell* cell)
+{
+    if (!cell)
+        return false;
+    const Swinder::Value value = cell->value();
+    return value.type() != Swinder::Value::Empty && !value.asString().isEmpty();
+}
+
+const int searchedDiagonals = 50;
+
+} // namespace
+
+ExcelTestDataSet::ExcelTestDataSet(const QString& fileName, const QString& sheetName)
+    : TestDataSet(fileName, '$', true)
+{
+    Swinder::Workbook workbook(nullptr);
+    if (!workbook.load(QFile::encodeName(fileName).constData())) {
+        reportDataFailure(this, DataChannel::Warning,
+                          QStringLiteral("Couldn't load %1").arg(QString::fromLocal8Bit(fileName.toLocal8Bit())));
+        return;
+    }
+    if (workbook.isPasswordProtected()) {
+        reportDataFailure(this, DataChannel::Warning, QStringLiteral("passwd protected"));
+        return;
+    }
+    if (workbook.sheetCount() == 0) {
+        reportDataFailure(this, DataChannel::Warning, QStringLiteral("no sheets found"));
+        return;
+    }
+    Swinder::Sheet* sheet = nullptr;
+    if (sheetName.isEmpty()) {
+        sheet = workbook.sheet(0);
+    } else {
+        for (unsigned i = 0; i < workbook.sheetCount() && !sheet; ++i)
+            if (toQString(workbook.sheet(i)->name()) == sheetName)
+                sheet = workbook.sheet(i);
+    }
+    if (!sheet) {
+        reportDataFailure(this, DataChannel::StandardError,
+                          QStringLiteral("tarvinrunner: sheet not found: ") + sheetName + QLatin1Char('\n'));
+        return;
+    }
+
+    // The table's top-left cell: the first filled cell along the anti-diagonals from A1.
+    int originColumn = -1, originRow = -1;
+    for (int d = 0; d < searchedDiagonals && originColumn < 0; ++d) {
+        for (int k = 0; k <= d; ++k) {
+            if (isFilled(sheet->cell(d - k, k, false))) {
+                originColumn = d - k;
+                originRow = k;
+                break;
+            }
+        }
+    }
+    if (originColumn < 0) {
+        reportDataFailure(this, DataChannel::Warning, QStringLiteral("no table found"));
+        return;
+    }
+
+    auto* header = new TestDataRecord(this);
+    for (unsigned column = originColumn;; ++column) {
+        Swinder::Cell* cell = sheet->cell(column, originRow, false);
+        if (!isFilled(cell))
+            break;
+        header->appendField(cellText(cell->value()));
+    }
+    if (header->fieldCount() == 0) {
+        delete header;
+        reportDataFailure(this, DataChannel::Warning, QStringLiteral("no head line found"));
+        return;
+    }
+    setHeader(header);
+
+    const int width = header->fieldCount();
+    // Rows end at the sheet's last row at the latest: beyond it there are no cells, so the first row
+    // past it is empty and ends the table.
+    for (unsigned row = originRow + 1;; ++row) {
+        auto* record = new TestDataRecord(this);
+        int length = 0;
+        for (int j = 0; j < width; ++j) {
+            Swinder::Cell* cell = sheet->cell(originColumn + j, row, false);
+            QString text;
+            if (cell && cell->value().type() != Swinder::Value::Empty)
+                text = cellText(cell->value());
+            else
+                text = QLatin1String("");
+            length += text.size();
+            record->appendField(text);
+        }
+        if (length == 0) {
+            delete record;
+            break;
+        }
+        appendRecord(record);
+    }
+}
+
+} // namespace Tarvin

@@ -1,0 +1,228 @@
+// Delimited text: records are read raw (quotes kept, a quoted line feed stays inside the record), then
+// split into fields. Both passes share one quote state: 0 outside quotes, 1 inside a quoted part, 2
+// just after a double quote inside a quoted part.
+#include "tsvparser.h"
+
+#include "testdata.h"
+#include "testdata_p.h"
+
+#include <QTextCodec>
+
+#include <cstdio>
+
+namespace Tarvin {
+
+namespace {
+const int chunkSize = 64 * 1024;
+}
+
+int& tsvMaxRecordLength()
+{
+    static int length = 32 * 1024 * 1024;
+    return length;
+}
+
+bool TsvParser::open(const QString& fileName)
+{
+    if (hasStream) {
+        stream.setDevice(nullptr);
+        file.close();
+        hasStream = false;
+    }
+    buffer.clear();
+    pos = 0;
+    skipRest = false;
+    file.setFileName(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        failureText = QStringLiteral("Couldn't open %1").arg(QString::fromLocal8Bit(fileName.toLocal8Bit()));
+        reportDataFailure(nullptr, DataChannel::Warning, failureText);
+        return false;
+    }
+    stream.setDevice(&file);
+    stream.setCodec(QTextCodec::codecForName("UTF-8"));
+    hasStream = true;
+    return true;
+}
+
+void TsvParser::reset()
+{
+    if (!hasStream)
+        return;
+    open(file.fileName());
+    counter = -1;
+}
+
+bool TsvParser::fill()
+{
+    if (!hasStream || skipRest || stream.atEnd())
+        return false;
+    buffer = stream.read(chunkSize);
+    pos = 0;
+    return !buffer.isEmpty();
+}
+
+QString TsvParser::readRecord()
+{
+    if (atEnd())
+        return QString();
+    ++counter;
+    QString record;
+    int state = 0;
+    while (!atEnd()) {
+        // Runs of characters are copied at once; the only character dropped is the line feed that
+        // ends the record. (Whether a closing quote is the stream's last character does not matter
+        // here: the record ends either way.)
+        const QChar* data = buffer.constData();
+        const int size = buffer.size();
+        const int start = pos;
+        bool ended = false;
+        while (pos < size) {
+            const ushort c = data[pos].unicode();
+            if (state == 2) {
+                if (c == '"') {
+                    ++pos;
+                    state = 1;
+                    continue;
+                }
+                state = 0;
+            }
+            if (c == '\n' && state == 0) {
+                record.append(data + start, pos - start);
+                ++pos;
+                ended = true;
+                break;
+            }
+            ++pos;
+            if (c == '"')
+                state = state == 0 ? 1 : 2;
+        }
+        if (ended)
+            break;
+        record.append(data + start, pos - start);
+        if (record.size() > tsvMaxRecordLength()) {
+            std::fprintf(stderr, "Warning: record %d of %s is longer than %d characters; the data ends there.\n",
+                         counter, file.fileName().toLocal8Bit().constData(), tsvMaxRecordLength());
+            // Skip the rest of the file, so that the caller's next read sees the end.
+            skipRest = true;
+            buffer.clear();
+            pos = 0;
+            return QString();
+        }
+    }
+    if (record.endsWith(QLatin1Char('\r')))
+        record.chop(1);
+    return record;
+}
+
+int TsvParser::countSeparators(const QString& text, char separator)
+{
+    if (text.isEmpty())
+        return -1;
+    int count = 0;
+    int state = 0;
+    const int size = text.size();
+    const QChar* data = text.constData();
+    for (int i = 0; i < size; ++i) {
+        const ushort c = data[i].unicode();
+        if (state == 2) {
+            if (c == '"') {
+                state = 1;
+                continue;
+            }
+            state = 0;
+        }
+        if (c == '"') {
+            if (state == 0)
+                state = 1;
+            else if (i + 1 < size)
+                state = 2;
+        } else if (state == 0 && c == static_cast<unsigned char>(separator)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+char TsvParser::detectSeparator()
+{
+    static const char candidates[3] = {',', ';', '\t'};
+    int scores[3] = {-1, -1, -1};
+    for (int n = 0; n < 3; ++n) {
+        const QString text = readRecord();
+        if (text.isEmpty())
+            break;
+        for (int k = 0; k < 3; ++k) {
+            const int count = countSeparators(text, candidates[k]);
+            if (n == 0)
+                scores[k] = count > 0 ? count : -1;
+            else if (scores[k] != count)
+                scores[k] = -1;
+        }
+    }
+    const int comma = scores[0], semicolon = scores[1], tab = scores[2];
+    if (comma == -1 && semicolon == -1 && tab == -1)
+        return 0;
+    if (comma < semicolon)
+        return semicolon >= tab ? ';' : '\t';
+    return comma >= tab ? ',' : '\t';
+}
+
+void TsvParser::parseRecord(TestDataSet* dataSet, const QString& text, char separator)
+{
+    if (text.isEmpty())
+        return;
+    auto* record = new TestDataRecord(dataSet);
+    const ushort sep = static_cast<unsigned char>(separator);
+    const QChar* data = text.constData();
+    const int size = text.size();
+    QString field;
+    bool stored = false; // whether the record has any field yet
+    int state = 0;
+    int runStart = 0; // start of the pending run of plain characters of the current field
+    for (int i = 0; i < size; ++i) {
+        const ushort c = data[i].unicode();
+        if (state == 2) {
+            if (c == '"') {
+                // An escaped quote: the first one was not kept, so this one stands for both.
+                field.append(data + runStart, i - runStart);
+                field.append(QLatin1Char('"'));
+                stored = true;
+                runStart = i + 1;
+                state = 1;
+                continue;
+            }
+            state = 0;
+        }
+        if (c == sep && state == 0) {
+            field.append(data + runStart, i - runStart);
+            record->appendField(field);
+            field.clear();
+            stored = true;
+            runStart = i + 1;
+        } else if (c == '"') {
+            field.append(data + runStart, i - runStart);
+            runStart = i + 1;
+            if (state == 0)
+                state = 1;
+            else if (i + 1 < size)
+                state = 2;
+        } else {
+            stored = true;
+        }
+    }
+    field.append(data + runStart, size - runStart);
+    if (stored)
+        record->appendField(field);
+
+    if (counter == 0) {
+        dataSet->setHeader(record);
+        return;
+    }
+    const int expected = dataSet->header() ? dataSet->header()->fieldCount() : 0;
+    if (record->fieldCount() != expected)
+        std::fprintf(stderr, "Warning: inconsistent format in %s (line %d): Expected %d fields. Got %d.\n",
+                     dataSet->fileName().toLocal8Bit().constData(), counter, expected, record->fieldCount());
+    dataSet->appendRecord(record);
+}
+
+} // namespace Tarvin

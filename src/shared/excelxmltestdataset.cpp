@@ -279,11 +279,11 @@ SheetLookup findSheetNumber(QByteArray& part, const QString& sheetName, QString*
         return forEachChild(s, [&](XmlScanner& s2, bool emptyTag2) {
             if (s2.localName() != "sheet" || found)
                 return emptyTag2 || s2.skipElement();
-            sawSheet = true;
             const char* begin = s2.tokenBegin();
             const int odd = s2.oddities();
             if (!emptyTag2 && !s2.skipElement())
                 return false;
+            sawSheet = true;
             const TiXmlElement* sheet = parser.parse(begin, s2.tokenEnd(), s2.oddities() != odd);
             const char* name = sheet ? sheet->Attribute("name") : nullptr;
             if (name && QString::fromUtf8(name) == sheetName) {

@@ -1,0 +1,190 @@
+// tarvinrunner end to end: real scripts, real processes, exit codes and what the user reads.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString runnerPath = QStringLiteral(TARVIN_BINARY_DIR "/bin/tarvinrunner");
+
+struct RunOutcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class RunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    QString write(const QString& relativePath, const QByteArray& text)
+    {
+        const QString path = dir.filePath(relativePath);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return path;
+    }
+
+    RunOutcome run(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+    {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.path());
+        p.start(runnerPath, args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        RunOutcome r;
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QTemporaryDir dir;
+};
+
+#define EXPECT_CONTAINS(haystack, needle)                                                                    \
+    EXPECT_TRUE((haystack).contains(needle)) << "missing: " << QString(needle).toStdString() << "\nin:\n"      \
+                                             << (haystack).toStdString()
+
+} // namespace
+
+TEST_F(RunnerTest, SuiteRunsEveryCaseAndSummarises)
+{
+    write("suite/tst_one/test.tcl", "proc main {} { puts one }\n");
+    write("suite/tst_two/test.tcl", "proc main {} { puts \"two $::argc [file tail $::argv0]\" }\n");
+    write("suite/not_a_case/test.tcl", "proc main {} { error never }\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "one\n");
+    EXPECT_CONTAINS(r.out, "two 0 test.tcl\n");
+    EXPECT_CONTAINS(r.out, "PASSED tst_one");
+    EXPECT_FALSE(r.out.contains("not_a_case"));
+    EXPECT_TRUE(r.out.endsWith("Summary: 2 passed, 0 failed\n")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("\033[")) << "no colour when not on a terminal";
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+}
+
+TEST_F(RunnerTest, ErrorsNameFileAndLine)
+{
+    // Line 5 of the file is line 2 of helper; main calls it from line 9.
+    const QString inProc = write("tst_proc/test.tcl", "# a test\n"
+                                                      "\n"
+                                                      "\n"
+                                                      "proc helper {} {\n"
+                                                      "    error \"helper failed\"\n"
+                                                      "}\n"
+                                                      "\n"
+                                                      "proc main {} {\n"
+                                                      "    helper\n"
+                                                      "}\n");
+    const QString topLevel = write("tst_top/test.tcl", "set x 1\nset y $undefined\nproc main {} {}\n");
+    const QString noMain = write("tst_nomain/test.tcl", "proc notmain {} {}\n");
+    write("tst_nofile/README", "no test.tcl here\n");
+
+    RunOutcome r = run({"tst_proc", "tst_top", "tst_nomain"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, inProc + ":5: helper failed\n");
+    EXPECT_CONTAINS(r.out, "(procedure \"helper\" line 2)");
+    EXPECT_CONTAINS(r.out, topLevel + ":2: can't read \"undefined\": no such variable\n");
+    EXPECT_CONTAINS(r.out, noMain + ": the test script defines no 'main' procedure");
+    EXPECT_TRUE(r.out.endsWith("Summary: 0 passed, 3 failed\n")) << r.out.toStdString();
+    // A directory with neither test.tcl nor test cases is a usage error; nothing runs.
+    r = run({"tst_proc", "tst_nofile"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(r.err, QString("tarvinrunner: tst_nofile: not a test script, a test case directory (with test.tcl) or a "
+                             "suite directory (with tst_* test case directories)\n"
+                             "Try 'tarvinrunner --help' for more information.\n"));
+}
+
+TEST_F(RunnerTest, MissingScriptsInASuiteFailTheirCase)
+{
+    write("suite/tst_ok/test.tcl", "proc main {} {}\n");
+    write("suite/tst_empty/data.txt", "x\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "cannot read test script " + dir.filePath("suite/tst_empty/test.tcl"));
+    EXPECT_CONTAINS(r.out, "Summary: 1 passed, 1 failed");
+}
+
+TEST_F(RunnerTest, InitMainCleanupRunInOrderAndCleanupAlwaysRuns)
+{
+    write("tst_order.tcl", "proc init {} { puts init }\n"
+                           "proc main {} { puts main; error {main failed} }\n"
+                           // a library command in cleanup must not inherit main's error
+                           "proc cleanup {} { __tarvin_dbg step 0 0 0; puts cleanup }\n");
+    write("tst_initfails.tcl", "proc init {} { error {no set-up} }\n"
+                               "proc main {} { puts {main ran} }\n"
+                               "proc cleanup {} { puts {cleanup ran} }\n");
+    const RunOutcome r = run({"tst_order.tcl", "tst_initfails.tcl"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "init\nmain\n");
+    EXPECT_CONTAINS(r.out, "main failed\n");
+    EXPECT_CONTAINS(r.out, "cleanup\n");
+    EXPECT_FALSE(r.out.contains("main ran"));
+    EXPECT_CONTAINS(r.out, "cleanup ran");
+    EXPECT_CONTAINS(r.out, "Test case tst_order");
+}
+
+TEST_F(RunnerTest, UsageErrorsExitWithTwo)
+{
+    RunOutcome r = run({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.startsWith("Usage: tarvinrunner [options] PATH...\n"));
+    for (const char* option : {"--check", "--library", "--no-color", "--verbose", "--version", "Exit status"})
+        EXPECT_CONTAINS(r.out, option);
+
+    r = run({});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "tarvinrunner: no test given");
+
+    r = run({"--frobnicate", "x"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "unknown option '--frobnicate'");
+
+    r = run({"no/such/test.tcl"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "tarvinrunner: no/such/test.tcl: no such file or directory");
+
+    write("t.tcl", "proc main {} {}\n");
+    r = run({"--library", "/nonexistent/libtarvintcl.so", "t.tcl"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "tarvinrunner: cannot load the Tcl back end: /nonexistent/libtarvintcl.so");
+}
+
+TEST_F(RunnerTest, InstallationPrefixAndDamagedSettings)
+{
+    write("t.tcl", "proc main {} { puts [lindex $::auto_path end] }\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    // Unset: the build tree the runner lives in is the installation.
+    env.remove("TARVIN_PREFIX");
+    RunOutcome r = run({"t.tcl"}, env);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, QDir::cleanPath(TARVIN_BINARY_DIR) + "/lib/tcl\n");
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    // A damaged paths.ini is named in a warning; Tcl still starts from its default places.
+    write("prefix/etc/paths.ini", "[Paths]\nScripting/TclLibrary\n");
+    env.insert("TARVIN_PREFIX", dir.filePath("prefix"));
+    r = run({"t.tcl"}, env);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_CONTAINS(r.err, "tarvinrunner: warning: Tarvin::Settings::parse: in file " + dir.filePath("prefix/etc/paths.ini") +
+                               ": corrupted line `Scripting/TclLibrary' in group `Paths'");
+    EXPECT_CONTAINS(r.out, dir.filePath("prefix") + "/lib/tcl\n");
+}
+
+TEST_F(RunnerTest, CheckReportsWithoutRunning)
+{
+    write("scripts/good.tcl", "proc main {} { error {must not run} }\n");
+    write("scripts/sub/also.tcl", "set x 1\n");
+    const RunOutcome r = run({"--check", "scripts"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("must not run"));
+}

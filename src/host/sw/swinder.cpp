@@ -1,6 +1,8 @@
 // Swinder reader classes on libfreexl's public interface.
 #include "swinder.h"
 
+#include "biffcheck.h"
+
 #include <freexl.h>
 
 #include <sys/stat.h>
@@ -172,6 +174,9 @@ bool Workbook::load(const char* fileName)
     close();
     struct stat info;
     if (!fileName || stat(fileName, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
+        return false;
+    const std::int64_t cells = declaredCellCount(fileName);
+    if (cells < 0 || cells > maxDeclaredCells)
         return false;
     const void* opened = nullptr;
     if (freexl_open(fileName, &opened) != FREEXL_OK) {

@@ -95,15 +95,20 @@ class Store;
 
 class Workbook {
 public:
-    // Files beyond this size are not loaded: libfreexl reads a file into memory at once.
+    // Files beyond this size are not loaded.
     static const long long maxFileBytes = 256LL * 1024 * 1024;
+    // Nor are workbooks whose sheets declare more cells than this in all (libfreexl allocates about
+    // 16 bytes for each declared cell, so this is 128 MiB; one full sheet of the format has 65536 x
+    // 256 = 16 Mi cells).
+    static const long long maxDeclaredCells = 8LL * 1024 * 1024;
 
     explicit Workbook(Store* store = nullptr);
     ~Workbook();
     Workbook(const Workbook&) = delete;
     Workbook& operator=(const Workbook&) = delete;
 
-    // Reads the file; false when it is missing, too large or not a readable workbook.
+    // Reads the file; false when it is missing, too large, declares too many cells or is not a
+    // readable workbook.
     bool load(const char* fileName);
     bool isPasswordProtected() const { return passwordProtected; }
     unsigned sheetCount() const { return static_cast<unsigned>(sheets.size()); }

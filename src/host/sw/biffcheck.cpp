@@ -1,0 +1,213 @@
+// Compound file (CFB) reading, just enough to walk the workbook stream's BIFF records.
+#include "biffcheck.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace Swinder {
+
+namespace {
+
+const std::uint32_t endOfChain = 0xfffffffe;
+const std::uint32_t maxRegularSector = 0xfffffffa;
+
+std::uint16_t get16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t get32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+class CompoundFile {
+public:
+    explicit CompoundFile(std::FILE* file) : file(file) {}
+
+    bool open()
+    {
+        static const unsigned char signature[8] = {0xd0, 0xcf, 0x11, 0xe0, 0xa1, 0xb1, 0x1a, 0xe1};
+        if (std::fseek(file, 0, SEEK_END) != 0)
+            return false;
+        fileSize = std::ftell(file);
+        unsigned char header[512];
+        if (fileSize < 512 || !readAt(0, header, 512) || std::memcmp(header, signature, 8) != 0)
+            return false;
+        const unsigned shift = get16(header + 0x1e);
+        const unsigned miniShift = get16(header + 0x20);
+        if ((shift != 9 && shift != 12) || miniShift != 6)
+            return false;
+        sectorSize = 1u << shift;
+        miniSectorSize = 1u << miniShift;
+        sectorCount = static_cast<std::uint32_t>((fileSize + sectorSize - 1) / sectorSize);
+        directoryStart = get32(header + 0x30);
+        miniCutoff = get32(header + 0x38);
+        miniFatStart = get32(header + 0x3c);
+
+        // The FAT sectors: 109 in the header, the rest in a chain of DIFAT sectors.
+        std::vector<std::uint32_t> fatSectors;
+        const std::uint32_t fatCount = get32(header + 0x2c);
+        if (fatCount > sectorCount)
+            return false;
+        for (int i = 0; i < 109 && fatSectors.size() < fatCount; ++i)
+            fatSectors.push_back(get32(header + 0x4c + 4 * i));
+        std::uint32_t difat = get32(header + 0x44);
+        std::vector<unsigned char> sector(sectorSize);
+        for (std::uint32_t steps = 0; fatSectors.size() < fatCount; ++steps) {
+            if (difat > maxRegularSector || steps > sectorCount || !readSector(difat, sector.data()))
+                return false;
+            const unsigned perSector = sectorSize / 4 - 1;
+            for (unsigned i = 0; i < perSector && fatSectors.size() < fatCount; ++i)
+                fatSectors.push_back(get32(sector.data() + 4 * i));
+            difat = get32(sector.data() + 4 * perSector);
+        }
+        for (std::uint32_t s : fatSectors) {
+            if (!readSector(s, sector.data()))
+                return false;
+            for (unsigned i = 0; i < sectorSize / 4; ++i)
+                fat.push_back(get32(sector.data() + 4 * i));
+        }
+        return true;
+    }
+
+    // A stream's content by its regular sector chain; at most size bytes.
+    bool readChain(std::uint32_t start, std::uint64_t size, std::vector<unsigned char>* out)
+    {
+        out->clear();
+        std::vector<unsigned char> sector(sectorSize);
+        for (std::uint32_t s = start, steps = 0; s != endOfChain && out->size() < size; ++steps) {
+            if (s > maxRegularSector || s >= fat.size() || steps > sectorCount || !readSector(s, sector.data()))
+                return false;
+            const std::uint64_t take = std::min<std::uint64_t>(sectorSize, size - out->size());
+            out->insert(out->end(), sector.begin(), sector.begin() + take);
+            s = fat[s];
+        }
+        return out->size() == size || size == UINT64_MAX;
+    }
+
+    // The directory entry named name (ASCII); its start sector and size.
+    bool findStream(const char* name, std::uint32_t* start, std::uint64_t* size, std::uint32_t* rootStart,
+                    std::uint64_t* rootSize)
+    {
+        std::vector<unsigned char> directory;
+        if (!readChain(directoryStart, UINT64_MAX, &directory))
+            return false;
+        bool found = false;
+        for (size_t offset = 0; offset + 128 <= directory.size(); offset += 128) {
+            const unsigned char* entry = directory.data() + offset;
+            const unsigned type = entry[0x42];
+            const std::uint32_t entryStart = get32(entry + 0x74);
+            const std::uint64_t entrySize = get32(entry + 0x78) | (std::uint64_t(sectorSize == 512 ? 0 : get32(entry + 0x7c)) << 32);
+            if (type == 5) {
+                *rootStart = entryStart;
+                *rootSize = entrySize;
+                continue;
+            }
+            if (type != 2 || found)
+                continue;
+            const unsigned length = get16(entry + 0x40);
+            const size_t chars = std::strlen(name);
+            if (length != 2 * (chars + 1))
+                continue;
+            bool same = true;
+            for (size_t i = 0; i < chars && same; ++i)
+                same = get16(entry + 2 * i) == static_cast<unsigned char>(name[i]);
+            if (same) {
+                *start = entryStart;
+                *size = entrySize;
+                found = true;
+            }
+        }
+        return found;
+    }
+
+    bool readStream(const char* name, std::vector<unsigned char>* out)
+    {
+        std::uint32_t start = 0, rootStart = endOfChain;
+        std::uint64_t size = 0, rootSize = 0;
+        if (!findStream(name, &start, &size, &rootStart, &rootSize))
+            return false;
+        if (size > std::uint64_t(fileSize))
+            return false;
+        if (size >= miniCutoff)
+            return readChain(start, size, out);
+        // Small streams live in the mini stream, chained by the mini FAT.
+        std::vector<unsigned char> miniStream, miniFatBytes;
+        if (rootSize > std::uint64_t(fileSize) || !readChain(rootStart, rootSize, &miniStream) ||
+            !readChain(miniFatStart, UINT64_MAX, &miniFatBytes))
+            return false;
+        out->clear();
+        const std::uint32_t miniCount = static_cast<std::uint32_t>(miniFatBytes.size() / 4);
+        for (std::uint32_t s = start, steps = 0; s != endOfChain && out->size() < size; ++steps) {
+            if (s >= miniCount || steps > miniCount || (std::uint64_t(s) + 1) * miniSectorSize > miniStream.size())
+                return false;
+            const std::uint64_t take = std::min<std::uint64_t>(miniSectorSize, size - out->size());
+            const unsigned char* from = miniStream.data() + std::uint64_t(s) * miniSectorSize;
+            out->insert(out->end(), from, from + take);
+            s = get32(miniFatBytes.data() + 4 * s);
+        }
+        return out->size() == size;
+    }
+
+private:
+    bool readAt(long offset, unsigned char* into, size_t n)
+    {
+        return std::fseek(file, offset, SEEK_SET) == 0 && std::fread(into, 1, n, file) == n;
+    }
+
+    bool readSector(std::uint32_t s, unsigned char* into)
+    {
+        const std::uint64_t offset = (std::uint64_t(s) + 1) * sectorSize;
+        if (offset + sectorSize > std::uint64_t(fileSize) + sectorSize) // the last sector may be short
+            return false;
+        std::memset(into, 0, sectorSize);
+        if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0)
+            return false;
+        return std::fread(into, 1, sectorSize, file) > 0;
+    }
+
+    std::FILE* file;
+    long fileSize = 0;
+    unsigned sectorSize = 512;
+    unsigned miniSectorSize = 64;
+    std::uint32_t sectorCount = 0;
+    std::uint32_t directoryStart = endOfChain;
+    std::uint32_t miniCutoff = 4096;
+    std::uint32_t miniFatStart = endOfChain;
+    std::vector<std::uint32_t> fat;
+};
+
+} // namespace
+
+std::int64_t declaredCellCount(const char* fileName)
+{
+    std::FILE* file = std::fopen(fileName, "rb");
+    if (!file)
+        return -1;
+    CompoundFile cfb(file);
+    std::vector<unsigned char> stream;
+    const bool ok = cfb.open() && (cfb.readStream("Workbook", &stream) || cfb.readStream("Book", &stream));
+    std::fclose(file);
+    if (!ok)
+        return -1;
+    // BIFF records: type, length, data. DIMENSIONS holds rows as 32-bit numbers in BIFF8 (14 bytes)
+    // and as 16-bit numbers before (10 bytes).
+    std::int64_t cells = 0;
+    for (size_t pos = 0; pos + 4 <= stream.size();) {
+        const unsigned type = get16(&stream[pos]);
+        const unsigned length = get16(&stream[pos + 2]);
+        const unsigned char* data = &stream[pos + 4];
+        if (pos + 4 + length > stream.size())
+            break;
+        if (type == 0x0200 && length >= 14)
+            cells += std::int64_t(get32(data + 4)) * get16(data + 10);
+        else if (type == 0x0200 && length >= 10)
+            cells += std::int64_t(get16(data + 2)) * get16(data + 6);
+        pos += 4 + length;
+    }
+    return cells;
+}
+
+} // namespace Swinder

@@ -1,0 +1,151 @@
+// The .xls reader on fixtures written by make_xls_fixtures.py, and on damaged files.
+#include "biffcheck.h"
+#include "exceltestdataset.h"
+#include "swinder.h"
+#include "testdata.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Tarvin;
+
+namespace {
+
+const QString fixture = QStringLiteral(TARVIN_SOURCE_DIR "/tests/shared/data/table.xls");
+
+class ExcelTest : public ::testing::Test {
+protected:
+    QList<QStringList> load(const QString& path, const QString& sheet = QString())
+    {
+        testing::internal::CaptureStderr();
+        SharedPtr<TestDataSet> set(TestDataSet::create(path, sheet));
+        err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(set);
+        EXPECT_TRUE(set->isReadOnly());
+        EXPECT_EQ(set->separator(), '$');
+        failure = set->failure();
+        QList<QStringList> rows;
+        if (set->header())
+            rows << set->header()->fieldList();
+        for (int i = 0; i < set->recordCount(); ++i)
+            rows << set->record(i)->fieldList();
+        return rows;
+    }
+
+    std::string err;
+    QString failure;
+};
+
+TEST_F(ExcelTest, TableNearTheCorner)
+{
+    SharedPtr<TestDataSet> first(TestDataSet::create(fixture));
+    ASSERT_TRUE(first);
+    const auto rows = load(fixture, "Data");
+    ASSERT_EQ(rows.size(), 5);
+    // The header stops at the number in G3; cells right of it are never read.
+    EXPECT_EQ(rows[0], (QStringList{"name", "count", "price", "flag"}));
+    // libfreexl hands booleans over as the integers 1 and 0.
+    EXPECT_EQ(rows[1], (QStringList{"Gr\u00fc\u00dfe", "2", "2.5", "1"}));
+    EXPECT_EQ(rows[2], (QStringList{"b", "1.23457e+06", "3.14159", "0"}));
+    EXPECT_EQ(rows[3], (QStringList{"", "1.2345e-05", "", ""}));
+    EXPECT_EQ(rows[4], (QStringList{"2024-01-31", "", "", ""}));
+    EXPECT_EQ(first->recordCount(), 4);
+    EXPECT_EQ(first->fieldIndex("price"), 2);
+    EXPECT_TRUE(failure.isEmpty());
+
+    EXPECT_EQ(load(fixture, "Near"), (QList<QStringList>{{"edge", "second"}, {"v", ""}}));
+
+    // A workbook small enough to sit in the compound file's mini stream.
+    EXPECT_EQ(load(TARVIN_SOURCE_DIR "/tests/shared/data/small.xls"), (QList<QStringList>{{"key", "value"}, {"k", "42"}}));
+}
+
+TEST_F(ExcelTest, NoTable)
+{
+    EXPECT_TRUE(load(fixture, "Far").isEmpty());
+    EXPECT_EQ(failure, "no table found");
+    // Numbers have no string form, so they never start a table.
+    EXPECT_TRUE(load(fixture, "Numbers").isEmpty());
+    EXPECT_EQ(failure, "no table found");
+
+    EXPECT_TRUE(load(fixture, "data").isEmpty());
+    EXPECT_EQ(err, "tarvinrunner: sheet not found: data\n");
+}
+
+TEST_F(ExcelTest, DamagedFiles)
+{
+    QTemporaryDir dir;
+    QFile in(fixture);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray whole = in.readAll();
+    const struct {
+        const char* name;
+        QByteArray content;
+    } cases[] = {
+        {"empty.xls", QByteArray()},
+        {"text.xls", "name,value\n1,2\n"},
+        {"half.xls", whole.left(whole.size() / 2)},
+        {"header.xls", whole.left(512)},
+        {"flipped.xls", QByteArray(whole).replace(600, 400, QByteArray(400, '\xff'))},
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(c.name);
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(c.content);
+        out.close();
+        load(path); // must not crash; a damaged file may still yield part of its data
+        if (QByteArray(c.name) != "flipped.xls") {
+            EXPECT_EQ(failure, "Couldn't load " + path) << c.name;
+        }
+    }
+    // The fixture with every sheet's dimensions patched to 65536 x 256: 5 KB that would make libfreexl
+    // allocate a gigabyte.
+    const QString huge = QStringLiteral(TARVIN_SOURCE_DIR "/tests/shared/data/bigdimensions.xls");
+    EXPECT_TRUE(load(huge).isEmpty());
+    EXPECT_EQ(failure, "Couldn't load " + huge);
+
+    load(dir.filePath("missing.xls"));
+    EXPECT_EQ(failure, "Couldn't load " + dir.filePath("missing.xls"));
+}
+
+TEST(SwinderTest, DeclaredCells)
+{
+    // Data 9 x 7, Far 30 x 26, Near 26 x 26, Numbers 1 x 2.
+    EXPECT_EQ(Swinder::declaredCellCount(fixture.toLocal8Bit().constData()), 9 * 7 + 30 * 26 + 26 * 26 + 2);
+    EXPECT_EQ(Swinder::declaredCellCount(TARVIN_SOURCE_DIR "/tests/shared/data/bigdimensions.xls"), 4LL * 65536 * 256);
+    EXPECT_EQ(Swinder::declaredCellCount(TARVIN_SOURCE_DIR "/tests/shared/data/make_xls_fixtures.py"), -1);
+    EXPECT_EQ(Swinder::declaredCellCount("/nonexistent"), -1);
+}
+
+TEST(SwinderTest, ReaderInterface)
+{
+    Swinder::Workbook book(nullptr);
+    EXPECT_FALSE(book.load("/nonexistent.xls"));
+    ASSERT_TRUE(book.load(fixture.toLocal8Bit().constData()));
+    EXPECT_FALSE(book.isPasswordProtected());
+    ASSERT_EQ(book.sheetCount(), 4u);
+    EXPECT_EQ(book.sheet(4), nullptr);
+    Swinder::Sheet* sheet = book.sheet(0);
+    EXPECT_EQ(sheet->name().toUtf8(), "Data");
+    EXPECT_EQ(sheet->cell(0, 0, false), nullptr);
+    EXPECT_EQ(sheet->cell(5000, 70000, false), nullptr);
+    Swinder::Cell* name = sheet->cell(2, 3, false);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->value().type(), Swinder::Value::String);
+    EXPECT_EQ(name->value().asString().toUtf8(), "Gr\xc3\xbc\xc3\x9f" "e");
+    EXPECT_EQ(name->value().asString().length(), 5u);
+    EXPECT_EQ(sheet->cell(2, 3, false), name); // cells stay put
+    Swinder::Cell* count = sheet->cell(3, 3, false);
+    ASSERT_NE(count, nullptr);
+    EXPECT_EQ(count->value().type(), Swinder::Value::Integer);
+    EXPECT_EQ(count->value().asInteger(), 2);
+    EXPECT_TRUE(count->value().asString().isEmpty());
+    // A surrogate pair survives both conversions.
+    EXPECT_EQ(Swinder::UString::fromUtf8("\xf0\x9f\x98\x80").length(), 2u);
+    EXPECT_EQ(Swinder::UString::fromUtf8("\xf0\x9f\x98\x80").toUtf8(), "\xf0\x9f\x98\x80");
+    EXPECT_EQ(Swinder::UString::fromUtf8("a\xff").toUtf8(), "a\xef\xbf\xbd");
+}
+
+} // namespace

@@ -1,7 +1,493 @@
-// Placeholder until the instrumenter lands: scripts run as written.
+// The source instrumenter: finds where debug hook calls go with Tcl's parser and writes the
+// script with those calls inserted.
 #include "tclinstrumenter.h"
 
-QString instrumentSource(const QString& code, int)
+#include <tcl.h>
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Nesting measurement: a scanner that follows Tcl 8.6's parser (tclParse.c) closely enough to
+// know where it recurses: command substitutions, quoted words and array indices. It keeps its
+// own stack on the heap, so it is safe on input of any depth.
+
+enum FrameKind : unsigned char { TopScript, NestedScript, Quoted, Index };
+enum ScriptState : unsigned char { AtCommandStart, BeforeWord, InBareWord, AfterClosedWord };
+
+struct ScanFrame {
+    FrameKind kind;
+    ScriptState state;
+};
+
+inline bool isTclSpace(char c)
 {
-    return code;
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Length of the variable name after a '$' (Tcl_ParseVarName: letters, digits, '_' and "::"
+// runs, judged on the low byte of each character as Tcl does).
+const char* skipVariableName(const char* p, const char* end)
+{
+    while (p < end) {
+        Tcl_UniChar ch = 0;
+        int length;
+        if (static_cast<unsigned char>(*p) < 0x80) {
+            ch = static_cast<unsigned char>(*p);
+            length = 1;
+        } else {
+            length = Tcl_UtfToUniChar(p, &ch);
+        }
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if ((c < 0x80 && std::isalnum(c)) || c == '_') {
+            p += length;
+            continue;
+        }
+        if (c == ':' && end - p > 1 && p[1] == ':') {
+            p += 2;
+            while (p < end && *p == ':')
+                ++p;
+            continue;
+        }
+        break;
+    }
+    return p;
+}
+
+} // namespace
+
+const char* tclParseNestingLimit(const char* begin, const char* end, int maxNesting)
+{
+    // Every level of recursion starts at a '[', a '(' or a '"', and quoted words only occur
+    // inside a script level, so few of those bytes cannot nest deeply.
+    long openers = 0;
+    for (const char* p = begin; p < end; ++p)
+        openers += (*p == '[') | (*p == '(');
+    if (2 * openers + 1 <= maxNesting)
+        return end;
+
+    std::vector<ScanFrame> stack;
+    stack.push_back({TopScript, AtCommandStart});
+    const char* commandStart = begin;
+    const char* p = begin;
+
+    auto push = [&](FrameKind kind) {
+        stack.push_back({kind, AtCommandStart});
+        return int(stack.size()) - 1 <= maxNesting;
+    };
+    // After '$': skips the name, and opens an index frame at "(". False on a parse error.
+    auto variable = [&]() -> bool {
+        if (p < end && *p == '{') {
+            const void* close = std::memchr(p, '}', end - p);
+            if (!close)
+                return false;
+            p = static_cast<const char*>(close) + 1;
+            return true;
+        }
+        p = skipVariableName(p, end);
+        if (p < end && *p == '(') {
+            ++p;
+            return push(Index); // the index returns to the enclosing frame's state
+
+        }
+        return true;
+    };
+    // A braced word starting at p: moves past its closing brace. False when it is missing.
+    auto bracedWord = [&]() -> bool {
+        int depth = 0;
+        for (; p < end; ++p) {
+            if (*p == '\\') {
+                if (end - p > 1)
+                    ++p;
+            } else if (*p == '{') {
+                ++depth;
+            } else if (*p == '}' && --depth == 0) {
+                ++p;
+                return true;
+            }
+        }
+        return false;
+    };
+    auto endCommand = [&]() {
+        ScanFrame& top = stack.back();
+        top.state = AtCommandStart;
+        if (top.kind == TopScript)
+            commandStart = p;
+    };
+
+    while (p < end) {
+        ScanFrame& frame = stack.back();
+        const char c = *p;
+
+        if (frame.kind == Quoted || frame.kind == Index) {
+            if (c == (frame.kind == Quoted ? '"' : ')')) {
+                ++p;
+                const FrameKind kind = frame.kind;
+                stack.pop_back();
+                if (kind == Quoted)
+                    stack.back().state = AfterClosedWord;
+            } else if (c == '\\') {
+                p += end - p > 1 ? 2 : 1;
+            } else if (c == '$') {
+                ++p;
+                if (!variable())
+                    return commandStart;
+            } else if (c == '[') {
+                ++p;
+                if (!push(NestedScript))
+                    return commandStart;
+            } else {
+                ++p;
+            }
+            continue;
+        }
+
+        const bool nested = frame.kind == NestedScript;
+        switch (frame.state) {
+        case AtCommandStart:
+            if (isTclSpace(c) || c == '\n') {
+                ++p;
+            } else if (c == '\\' && end - p > 1 && p[1] == '\n') {
+                p += 2;
+            } else if (c == '#') {
+                while (p < end) {
+                    if (*p == '\\') {
+                        p += end - p > 1 ? 2 : 1;
+                    } else if (*p++ == '\n') {
+                        break;
+                    }
+                }
+            } else {
+                frame.state = BeforeWord;
+            }
+            break;
+
+        case BeforeWord:
+        case AfterClosedWord:
+            if (isTclSpace(c)) {
+                ++p;
+                frame.state = BeforeWord;
+            } else if (c == '\\' && end - p > 1 && p[1] == '\n') {
+                p += 2;
+                frame.state = BeforeWord;
+            } else if (c == '\n' || c == ';') {
+                ++p;
+                endCommand();
+            } else if (c == ']' && nested) {
+                ++p;
+                stack.pop_back(); // the command substitution ends
+            } else if (frame.state == AfterClosedWord) {
+                return commandStart; // extra characters after a close-brace or close-quote
+            } else if (c == '"') {
+                ++p;
+                frame.state = AfterClosedWord;
+                if (!push(Quoted))
+                    return commandStart;
+            } else if (c == '{') {
+                const char* open = p;
+                if (!bracedWord())
+                    return commandStart;
+                // {*} directly followed by a word expands that word.
+                if (p - open == 3 && open[1] == '*' && p < end && !isTclSpace(*p) &&
+                    *p != '\n' && *p != ';' && !(*p == '\\' && end - p > 1 && p[1] == '\n'))
+                    frame.state = BeforeWord;
+                else
+                    frame.state = AfterClosedWord;
+            } else {
+                frame.state = InBareWord;
+            }
+            break;
+
+        case InBareWord:
+            if (isTclSpace(c)) {
+                ++p;
+                frame.state = BeforeWord;
+            } else if (c == '\n' || c == ';') {
+                ++p;
+                endCommand();
+            } else if (c == ']' && nested) {
+                ++p;
+                stack.pop_back();
+            } else if (c == '\\') {
+                if (end - p > 1 && p[1] == '\n') {
+                    p += 2;
+                    frame.state = BeforeWord;
+                } else {
+                    p += end - p > 1 ? 2 : 1;
+                }
+            } else if (c == '$') {
+                ++p;
+                if (!variable())
+                    return commandStart;
+            } else if (c == '[') {
+                ++p;
+                if (!push(NestedScript))
+                    return commandStart;
+            } else {
+                ++p;
+            }
+            break;
+        }
+    }
+    // Unclosed substitutions, quotes or indices: Tcl fails on this command.
+    return stack.size() == 1 ? end : commandStart;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Collecting pass.
+
+struct Collector {
+    Tcl_Interp* interp;
+    const char* base;
+    std::vector<HookRecord>& records;
+
+    void add(HookRecord::Kind kind, const char* at)
+    {
+        records.push_back({kind, int(at - base)});
+    }
+
+    // Parses [begin, end) command by command. Returns true when a frame pop inserted at `end`
+    // would leave the range's result alone: the range parsed completely, its last command is
+    // `return` (so the pop is never reached) or it has no command, and that last command or
+    // comment does not run up to `end` (the pop would continue it).
+    bool collect(const char* begin, const char* end, bool returnPops, int bodyNesting,
+                 bool patternList);
+    void command(const Tcl_Parse& parse, bool returnPops, int bodyNesting);
+    void descend(const Tcl_Token* word, bool returnPops, int bodyNesting)
+    {
+        if (isBraced(word) && bodyNesting < maxBodyNesting)
+            collect(word->start + 1, word->start + word->size - 1, returnPops, bodyNesting + 1,
+                    false);
+    }
+
+    static bool isBraced(const Tcl_Token* word)
+    {
+        return word && word->type != TCL_TOKEN_EXPAND_WORD && word->size >= 2 &&
+               word->start[0] == '{';
+    }
+};
+
+bool wordIs(const Tcl_Token* word, const char* text)
+{
+    const size_t length = std::strlen(text);
+    return size_t(word->size) == length && std::memcmp(word->start, text, length) == 0;
+}
+
+// The word tokens of a parsed command: word i at words[i], the command name at words[0].
+void wordsOf(const Tcl_Parse& parse, std::vector<const Tcl_Token*>& words)
+{
+    words.clear();
+    const Tcl_Token* token = parse.tokenPtr;
+    for (int i = 0; i < parse.numWords; ++i) {
+        words.push_back(token);
+        token += 1 + token->numComponents;
+    }
+}
+
+bool Collector::collect(const char* begin, const char* end, bool returnPops, int bodyNesting,
+                        bool patternList)
+{
+    const char* limit = tclParseNestingLimit(begin, end, maxParseNesting);
+    const char* p = begin;
+    bool openEnd = false;
+    bool endsInReturn = true; // no command yet
+    while (p < limit) {
+        Tcl_Parse parse;
+        if (Tcl_ParseCommand(interp, p, int(limit - p), 0, &parse) != TCL_OK)
+            return false; // the parser has freed what it allocated
+        const char* next = parse.commandStart + parse.commandSize;
+        if (parse.numWords > 0) {
+            openEnd = next == end && parse.term == end;
+            endsInReturn = parse.tokenPtr->type == TCL_TOKEN_SIMPLE_WORD &&
+                           wordIs(parse.tokenPtr, "return");
+            if (patternList) {
+                // One pattern line: its last word is the body.
+                std::vector<const Tcl_Token*> words;
+                wordsOf(parse, words);
+                descend(words.back(), true, bodyNesting);
+            } else {
+                command(parse, returnPops, bodyNesting);
+            }
+        } else {
+            openEnd = parse.commentSize > 0 && parse.commentStart + parse.commentSize == end &&
+                      end[-1] != '\n';
+        }
+        Tcl_FreeParse(&parse);
+        if (next <= p)
+            break;
+        p = next;
+    }
+    return limit == end && endsInReturn && !openEnd;
+}
+
+void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting)
+{
+    std::vector<const Tcl_Token*> words;
+    wordsOf(parse, words);
+    const Tcl_Token* name = words[0];
+    if (name->type != TCL_TOKEN_SIMPLE_WORD)
+        return; // substitutions in the name: neither hooked nor descended into
+    const int last = int(words.size()) - 1;
+    auto word = [&](int i) -> const Tcl_Token* { return i >= 1 && i <= last ? words[i] : nullptr; };
+
+    const bool isProc = wordIs(name, "proc");
+    const bool isReturn = wordIs(name, "return");
+    if (!isProc && !isReturn)
+        add(HookRecord::StepHook, parse.commandStart);
+
+    if (isProc) {
+        const Tcl_Token* body = word(3);
+        if (!isBraced(body) || bodyNesting >= maxBodyNesting)
+            return;
+        const char* open = body->start + 1;
+        const char* close = body->start + body->size - 1;
+        add(HookRecord::FramePush, open);
+        if (collect(open, close, true, bodyNesting + 1, false))
+            add(HookRecord::FramePop, close);
+    } else if (isReturn) {
+        if (returnPops)
+            add(HookRecord::FramePop, parse.commandStart);
+    } else if (wordIs(name, "Step") || wordIs(name, "Given") || wordIs(name, "When") ||
+               wordIs(name, "Then")) {
+        descend(last >= 4 ? word(4) : word(3), false, bodyNesting);
+    } else if (wordIs(name, "OnFeatureStart") || wordIs(name, "OnFeatureEnd") ||
+               wordIs(name, "OnScenarioStart") || wordIs(name, "OnScenarioEnd") ||
+               wordIs(name, "OnStepStart") || wordIs(name, "OnStepEnd")) {
+        descend(word(2), false, bodyNesting);
+    } else if (wordIs(name, "namespace") || wordIs(name, "foreach") || wordIs(name, "while") ||
+               wordIs(name, "for")) {
+        for (int i = last; i >= 1; --i) {
+            if (isBraced(words[i])) {
+                descend(words[i], true, bodyNesting);
+                break;
+            }
+        }
+    } else if (wordIs(name, "uplevel")) {
+        descend(word(last), true, bodyNesting);
+    } else if (wordIs(name, "if")) {
+        int body = word(2) && wordIs(words[2], "then") ? 3 : 2;
+        descend(word(body), true, bodyNesting);
+        for (int i = body + 1; i <= last;) {
+            if (wordIs(words[i], "elseif")) {
+                descend(word(i + 2), true, bodyNesting);
+                i += 3;
+            } else if (wordIs(words[i], "else")) {
+                descend(word(i + 1), true, bodyNesting);
+                i += 2;
+            } else {
+                ++i;
+            }
+        }
+    } else if (wordIs(name, "switch")) {
+        for (int i = last; i >= 1; --i) {
+            if (isBraced(words[i])) {
+                if (bodyNesting < maxBodyNesting)
+                    collect(words[i]->start + 1, words[i]->start + words[i]->size - 1, true,
+                            bodyNesting + 1, true);
+                break;
+            }
+        }
+    } else if (wordIs(name, "catch")) {
+        descend(word(1), true, bodyNesting);
+    }
+}
+
+// Appends the decimal digits of a non-negative number.
+void appendNumber(QByteArray& out, int value)
+{
+    char digits[12];
+    int n = 0;
+    unsigned v = value < 0 ? 0u - unsigned(value) : unsigned(value);
+    do {
+        digits[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (value < 0)
+        out.append('-');
+    while (n)
+        out.append(digits[--n]);
+}
+
+} // namespace
+
+void collectHooks(Tcl_Interp* interp, const QByteArray& script, int begin, int end,
+                  std::vector<HookRecord>& records, bool returnPops)
+{
+    Collector collector{interp, script.constData(), records};
+    collector.collect(script.constData() + begin, script.constData() + end, returnPops, 0, false);
+}
+
+QByteArray writeInstrumented(const QByteArray& script, int sourceId,
+                             const std::vector<HookRecord>& records)
+{
+    QByteArray out;
+    if (script.isEmpty())
+        return out;
+    out.reserve(script.size() + int(records.size()) * 40);
+    const char* text = script.constData();
+    const int size = script.size();
+    int line = 0;
+    int column = 0;
+    bool stepWritten = false;
+    size_t next = 0;
+    int copiedUpTo = 0; // bytes before this position are in `out`
+    for (int i = 0; i < size; ++i) {
+        while (next < records.size() && records[next].position < i)
+            ++next; // out of order: never written
+        if (next < records.size() && records[next].position == i) {
+            out.append(text + copiedUpTo, i - copiedUpTo);
+            copiedUpTo = i;
+            for (; next < records.size() && records[next].position == i; ++next) {
+                if (stepWritten)
+                    continue;
+                const HookRecord::Kind kind = records[next].kind;
+                out.append(kind == HookRecord::StepHook    ? "__tarvin_dbg step "
+                           : kind == HookRecord::FramePush ? "__tarvin_dbg frame push "
+                                                           : "__tarvin_dbg frame pop ");
+                appendNumber(out, line);
+                out.append(' ');
+                appendNumber(out, column);
+                out.append(' ');
+                appendNumber(out, sourceId);
+                out.append("; ");
+                if (kind == HookRecord::StepHook)
+                    stepWritten = true;
+            }
+        }
+        const char c = text[i];
+        if (c == '\n') {
+            ++line;
+            column = 0;
+            stepWritten = false;
+        } else {
+            column += c == '\t' ? 8 : 1;
+        }
+    }
+    out.append(text + copiedUpTo, size - copiedUpTo);
+    return out;
+}
+
+/*
+ * instrumentSource --
+ *      Rewrites a script with debug hook calls.
+ * Results:
+ *      The instrumented script; an empty script stays empty.
+ * Side effects:
+ *      Creates and deletes a scratch Tcl interpreter, used for parsing only.
+ */
+QString instrumentSource(const QString& code, int sourceId)
+{
+    const QByteArray utf8 = code.toUtf8();
+    if (utf8.isEmpty())
+        return QString();
+    Tcl_Interp* interp = Tcl_CreateInterp();
+    std::vector<HookRecord> records;
+    collectHooks(interp, utf8, 0, utf8.size(), records, true);
+    const QByteArray out = writeInstrumented(utf8, sourceId, records);
+    Tcl_DeleteInterp(interp);
+    return QString::fromUtf8(out);
 }

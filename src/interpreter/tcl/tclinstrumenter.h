@@ -1,7 +1,62 @@
-// Rewriting Tcl scripts with calls of the debug hook.
+// Rewriting Tcl scripts with calls of the debug hook `__tarvin_dbg`.
+//
+// Two passes over the UTF-8 bytes: collectHooks walks the command structure with Tcl's own
+// parser (Tcl_ParseCommand) and lists where hook calls go; writeInstrumented copies the text
+// and inserts them. Hook texts, one command each, always ending in "; ":
+//     __tarvin_dbg step LINE COLUMN SOURCEID;
+//     __tarvin_dbg frame push LINE COLUMN SOURCEID;
+//     __tarvin_dbg frame pop LINE COLUMN SOURCEID;
+// LINE is 0-based, COLUMN 0-based with a tab counting 8; both refer to the text as written.
+//
+// Limits, so that pathological input can neither overflow the native stack nor take more than
+// linear time:
+//  - Tcl's parser recurses into itself for every command substitution, quoted word and array
+//    index ("[[[[..." overflows it at a few tens of thousands of levels). Before a range is
+//    handed to Tcl_ParseCommand its nesting is measured (tclParseNestingLimit); the first
+//    command nested deeper than maxParseNesting, and everything after it in that range, is
+//    left uninstrumented, exactly as if it failed to parse. Enclosing ranges go on after it.
+//  - Bodies (proc bodies, loop bodies, if branches, ...) are descended into down to
+//    maxBodyNesting levels; deeper bodies run as written, without hooks. Every level re-reads
+//    its body, so this bounds the work at maxBodyNesting passes over the text.
+//
+// A proc body whose last command runs up to the closing brace without a newline or ';' after
+// it (the one-line `{return 1}`, or a last line such as `    $cmd}`) gets no closing frame pop:
+// inserted there, the hook text would become extra words of that command. Such a body leaves
+// the frame to its `return` pop, like a body whose closing line already holds a step hook.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <vector>
+
+struct Tcl_Interp;
 
 // Returns the script with debug hook calls inserted, tagged with sourceId.
 QString instrumentSource(const QString& code, int sourceId);
+
+// One hook call to insert immediately before the byte at `position` of the script.
+struct HookRecord {
+    enum Kind { StepHook, FramePush, FramePop };
+    Kind kind;
+    int position;
+};
+
+constexpr int maxParseNesting = 1000;
+constexpr int maxBodyNesting = 100;
+
+// The collecting pass over the bytes [begin, end) of `script` (the whole script, or the inside
+// of a body). Appends records in ascending position order. `returnPops`: whether a `return`
+// command in this range gets a frame pop. `interp` is only used by the parser.
+void collectHooks(Tcl_Interp* interp, const QByteArray& script, int begin, int end,
+                  std::vector<HookRecord>& records, bool returnPops);
+
+// The writing pass: the script with the hook texts of `records` inserted. At most one step
+// hook per line; once one is written on a line, later records of that line are dropped.
+QByteArray writeInstrumented(const QByteArray& script, int sourceId,
+                             const std::vector<HookRecord>& records);
+
+// How far [begin, end) may be handed to Tcl_ParseCommand: `end`, or the start of the first
+// command whose parse would nest more than maxNesting levels deep (or that would fail to
+// parse while still being scanned). Follows Tcl 8.6's parser, without recursion.
+const char* tclParseNestingLimit(const char* begin, const char* end, int maxNesting);

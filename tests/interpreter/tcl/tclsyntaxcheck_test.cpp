@@ -1,0 +1,149 @@
+// The source analyser: reports, their positions, descent into keyword bodies, comments inside
+// bodies, end-of-input reports and pathological nesting.
+#include "tclsyntaxcheck.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <string>
+
+namespace {
+
+std::string analyze(const std::string& text)
+{
+    return analyzeSource(text.c_str()).toStdString();
+}
+
+std::string report(int line, const std::string& message, int column)
+{
+    return "Line " + std::to_string(line) + ": Error: " + message + " (p " +
+           std::to_string(column) + ")\n";
+}
+
+const std::string braceInWord = "{ inside a word and inside a construct : should be backslashed";
+
+TEST(AnalyzeSource, WellFormedScriptsGiveNoText)
+{
+    EXPECT_EQ(analyze(""), "");
+    EXPECT_EQ(analyze("# one\n  # two {\n"), "");
+    EXPECT_EQ(analyze("proc f {a {b 2}} {\n"
+                      "    # a comment with \"quotes\" and [brackets\n"
+                      "    if {$a > 1} {\n"
+                      "        set x [list \"a]\" {b]} [expr {$a + $b}]]\n"
+                      "    } elseif {$b} {\n"
+                      "        foreach {k v} $x { puts \"$k=${v}\" }\n"
+                      "    } else {\n"
+                      "        return [string map {a b} \\{$x]\n"
+                      "    }\n"
+                      "}\n"
+                      "f 1; f 2\n"),
+              "");
+    // A braced argument of a command without a body rule only counts its braces.
+    EXPECT_EQ(analyze("list {x a{b} y}\nprocx a b {puts a{b}}\n"), "");
+    // ${name} inside an analysed body is a variable, not a stray brace.
+    EXPECT_EQ(analyze("while 1 {\n set y ${x}z\n}\n"), "");
+    EXPECT_EQ(analyze("puts \xc3\xa9\nx\xc3\xa9 a\n"), "");
+}
+
+TEST(AnalyzeSource, ReportsCarryLineAndColumnOfTheOffendingByte)
+{
+    EXPECT_EQ(analyze("proc p {} {\n  set x {a}b\n}\n"),
+              report(2, "extra characters after close-brace", 12));
+    EXPECT_EQ(analyze("puts \"b\"y\n"), report(1, "extra characters after close-quote", 9));
+    // A carriage return is an ordinary byte.
+    EXPECT_EQ(analyze("puts {a}\r\n"), report(1, "extra characters after close-brace", 9));
+    // Only the last of several errors is returned.
+    EXPECT_EQ(analyze("puts {a}x\nputs \"b\"y\n"), report(2, "extra characters after close-quote", 9));
+    // A multi-byte character counts one column per byte.
+    EXPECT_EQ(analyze("puts \xc3\xa9 {a}x\n"), report(1, "extra characters after close-brace", 12));
+    EXPECT_EQ(analyze("\tputs {a}x\n"), report(1, "extra characters after close-brace", 10));
+}
+
+TEST(AnalyzeSource, DescendsIntoTheBodiesOfKeywordsOnly)
+{
+    EXPECT_EQ(analyze("while 1 {\n puts a{b\n}"), report(2, braceInWord, 8));
+    EXPECT_EQ(analyze("foreach x {1 2} {\n puts a{b\n}"), report(2, braceInWord, 8));
+    EXPECT_EQ(analyze("for {set i 0} {$i<3} {incr i} {\n puts a{b\n}"), report(2, braceInWord, 8));
+    // The elseif condition is analysed like the bodies.
+    EXPECT_EQ(analyze("if {1} {} elseif {set a{b} {}\n"), report(1, braceInWord, 24));
+    // The condition of while (word 1) is not analysed.
+    EXPECT_EQ(analyze("while {a{b}} {}\n"), "");
+    // A backslash-newline and the blanks after it are one space: the body is still word 3.
+    EXPECT_EQ(analyze("proc p {} \\\n   {\n puts a{b\n}"), report(3, braceInWord, 8));
+    // A quoted, braced or substituted command name has no body rule.
+    EXPECT_EQ(analyze("while 1 {\n puts a{b}\n}"), report(2, braceInWord, 8));
+    EXPECT_EQ(analyze("\"while\" 1 {\n puts a{b}\n}"), "");
+    EXPECT_EQ(analyze("[list while] 1 {\n puts a{b}\n}"), "");
+    EXPECT_EQ(analyze("\\while 1 {\n puts a{b}\n}"), "");
+}
+
+TEST(AnalyzeSource, CommentsInsideBodies)
+{
+    // An unmatched } in a comment closes the body: what follows is top-level code.
+    EXPECT_EQ(analyze("proc p {} {\n  # }\n  puts a{b\n}\n"), "");
+    // "# {" and "# }" on consecutive comment lines balance, with blank lines between.
+    EXPECT_EQ(analyze("proc p {} {\n  # {\n\n    # }\n  puts a{b\n}\n"), report(5, braceInWord, 9));
+    // With a command between them, the "# }" closes the body.
+    EXPECT_EQ(analyze("proc p {} {\n  # {\n  set y 1\n  # }\n  puts a{b\n}\n"), "");
+    // Quotes and brackets mean nothing in comments.
+    EXPECT_EQ(analyze("# \"[\nputs ok\n"), "");
+}
+
+TEST(AnalyzeSource, IllegalCharacterOnlyWhileTheCommandNameCouldBeAKeyword)
+{
+    EXPECT_EQ(analyze("\xc3\xa9 x\n"), report(1, "illegal caracter in source file", 1));
+    EXPECT_EQ(analyze("p\xc3\xa9\n"), report(1, "illegal caracter in source file", 2));
+    EXPECT_EQ(analyze("puts \xc3\xa9\n"), "");
+}
+
+TEST(AnalyzeSource, EndOfInputReports)
+{
+    EXPECT_EQ(analyze("set x [list a b"), report(1, "missing ] [opened line 1, c7] !", 15));
+    EXPECT_EQ(analyze("set x \"abc"), report(1, "missing \" !", 10));
+    EXPECT_EQ(analyze("set x {abc"), report(1, "missing } !", 10));
+    EXPECT_EQ(analyze("proc p {} {\n set x \"a"),
+              report(2, "missing \" (and } [opened line 1, c11]) !", 9));
+    EXPECT_EQ(analyze("set x [list {a"), report(1, "missing } (and ] [opened line 1, c7]) !", 14));
+    // Innermost first: the outermost open level is the one named.
+    EXPECT_EQ(analyze("a [b [c"), report(1, "missing ] [opened line 1, c3] !", 7));
+    // Ending after a newline: the report has column 0.
+    EXPECT_EQ(analyze("while 1 {\n"), report(2, "missing } [opened line 1, c9] !", 0));
+    // ${ opens a braced name; its own braces nest.
+    EXPECT_EQ(analyze("set x ${a{b}"), report(1, "missing } !", 12));
+}
+
+TEST(AnalyzeSource, DeepNestingIsBoundedAndReported)
+{
+    const int depth = 1000000;
+    const std::string open(depth, '[');
+    EXPECT_EQ(analyze(open), report(1, "missing ] [opened line 1, c1] !", depth));
+    EXPECT_EQ(analyze(open + std::string(depth, ']')),
+              report(1, "too many nested call to analyze", depth));
+
+    std::string bodies;
+    for (int i = 0; i < depth; ++i)
+        bodies += "if 1 {";
+    bodies += std::string(depth, '}');
+    EXPECT_EQ(analyze(bodies), report(1, "too many nested call to analyze", 6 * depth));
+
+    // 999 levels inside the top level are fine.
+    EXPECT_EQ(analyze(std::string(999, '[') + std::string(999, ']')), "");
+    EXPECT_EQ(analyze(std::string(1000, '[') + std::string(1000, ']')),
+              report(1, "too many nested call to analyze", 1000));
+}
+
+TEST(AnalyzeSource, FuzzerRegressionInputsGiveOneLineAtMost)
+{
+    QDir dir(QStringLiteral(TARVIN_SOURCE_DIR "/tests/interpreter/tcl/data/syntaxcheck"));
+    for (const QString& name : dir.entryList(QDir::Files)) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QByteArray text = analyzeSource(file.readAll().constData());
+        EXPECT_TRUE(text.isEmpty() || (text.startsWith("Line ") && text.count('\n') == 1))
+            << name.toStdString();
+    }
+}
+
+} // namespace

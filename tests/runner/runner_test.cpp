@@ -90,7 +90,8 @@ TEST_F(RunnerTest, ErrorsNameFileAndLine)
     RunOutcome r = run({"tst_proc", "tst_top", "tst_nomain"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_CONTAINS(r.out, inProc + ":5: helper failed\n");
-    EXPECT_CONTAINS(r.out, "(procedure \"helper\" line 2)");
+    // The call stack, innermost first.
+    EXPECT_CONTAINS(r.out, "    at " + inProc + ":5\n    at " + inProc + ":9\n");
     EXPECT_CONTAINS(r.out, topLevel + ":2: can't read \"undefined\": no such variable\n");
     EXPECT_CONTAINS(r.out, noMain + ": the test script defines no 'main' procedure");
     EXPECT_TRUE(r.out.endsWith("Summary: 0 passed, 3 failed\n")) << r.out.toStdString();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "lineinfo.h"
+#include "object.h"
 #include "scriptargument.h"
 #include "sharedptr.h"
 
@@ -18,7 +19,7 @@
 class Debugger;
 class NativeScriptNamespace;
 class NativeScriptType;
-class ObjectList;
+
 class RunnerInterface;
 class ScriptContext;
 class TestResult;

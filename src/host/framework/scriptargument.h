@@ -9,12 +9,17 @@
 #include <QMap>
 #include <QString>
 
+namespace Tarvin {
+class TestDataRecord;
+class TestDataSet;
+} // namespace Tarvin
+using Tarvin::TestDataRecord;
+using Tarvin::TestDataSet;
 class ApplicationContext;
 class Argument;
 class Class;
 class NativeScriptObject;
 class Object;
-class TestDataRecord;
 
 class ScriptArgument : public Shared {
 public:

@@ -14,12 +14,17 @@
 #include <QPair>
 #include <QString>
 
+namespace Tarvin {
+class TestDataRecord;
+class TestDataSet;
+} // namespace Tarvin
+using Tarvin::TestDataRecord;
+using Tarvin::TestDataSet;
 class ApplicationContext;
 class NativeScriptObject;
 class Object;
 class ScriptActions;
 class ScriptArgument;
-class TestDataSet;
 class TestResult;
 
 // A framework API function. The int form answers 1 for failure; the bool form false for failure; the

@@ -4,8 +4,12 @@
 
 #include "applicationcontext.h"
 #include "nativeapi.h"
-#include "object.h"
+#include "inspector.h"
 #include "tclinterpreter.h"
+#include "testdata.h"
+
+#include <QHash>
+#include <QLocale>
 
 #include <QSet>
 
@@ -86,17 +90,36 @@ int SetTestObjectFromAny(Tcl_Interp*, Tcl_Obj* obj)
     return finishCommand(TCL_OK);
 }
 
-// "TestDataRecord": the record reader arrives with the test data model; until then no value of this
-// type is ever created and text does not convert.
+// Records held by Tcl values, with the number of values holding each. A value holds a reference to the
+// record's data set, so a record counted here is alive; text naming any other record does not convert.
+QHash<const TestDataRecord*, int>& heldRecords()
+{
+    static QHash<const TestDataRecord*, int> records;
+    return records;
+}
+
+void holdRecord(Tcl_Obj* obj, TestDataRecord* record)
+{
+    record->dataSet()->ref();
+    ++heldRecords()[record];
+    obj->internalRep.otherValuePtr = record;
+    obj->typePtr = &testDataRecordType;
+}
+
+// "TestDataRecord": one reference to the record's data set.
 void FreeTestDataRecordInternalRep(Tcl_Obj* obj)
 {
+    auto record = static_cast<TestDataRecord*>(obj->internalRep.otherValuePtr);
+    auto it = heldRecords().find(record);
+    if (it != heldRecords().end() && --it.value() == 0)
+        heldRecords().erase(it);
     obj->internalRep.otherValuePtr = nullptr;
+    record->dataSet()->deref(); // may delete the set and the record with it
 }
 
 void DupTestDataRecordInternalRep(Tcl_Obj* src, Tcl_Obj* dup)
 {
-    dup->internalRep.otherValuePtr = src->internalRep.otherValuePtr;
-    dup->typePtr = &testDataRecordType;
+    holdRecord(dup, static_cast<TestDataRecord*>(src->internalRep.otherValuePtr));
 }
 
 void UpdateStringOfTestDataRecord(Tcl_Obj* obj)
@@ -104,9 +127,14 @@ void UpdateStringOfTestDataRecord(Tcl_Obj* obj)
     setStringRep(obj, "TestDataRecord", obj->internalRep.otherValuePtr, 56);
 }
 
-int SetTestDataRecordFromAny(Tcl_Interp*, Tcl_Obj*)
+int SetTestDataRecordFromAny(Tcl_Interp*, Tcl_Obj* obj)
 {
-    return TCL_ERROR;
+    void* p = nullptr;
+    if (!scanHandleText(obj, "TestDataRecord", &p) || !heldRecords().contains(static_cast<TestDataRecord*>(p)))
+        return TCL_ERROR;
+    freeInternalRepOf(obj);
+    holdRecord(obj, static_cast<TestDataRecord*>(p));
+    return finishCommand(TCL_OK);
 }
 
 // "ApplicationContext": one reference to the context; shows the context's name.
@@ -236,4 +264,145 @@ SharedPtr<ApplicationContext> applicationContextFromValue(Tcl_Obj* value)
     if (!value || value->typePtr != &applicationContextType)
         return SharedPtr<ApplicationContext>();
     return SharedPtr<ApplicationContext>(static_cast<ApplicationContext*>(value->internalRep.otherValuePtr));
+}
+
+Tcl_Obj* newTestDataRecordValue(TestDataRecord* record)
+{
+    Tcl_Obj* obj = Tcl_NewObj();
+    Tcl_InvalidateStringRep(obj);
+    holdRecord(obj, record);
+    return obj;
+}
+
+TestDataRecord* testDataRecordFromValue(Tcl_Obj* value)
+{
+    if (!value || value->typePtr != &testDataRecordType)
+        return nullptr;
+    return static_cast<TestDataRecord*>(value->internalRep.otherValuePtr);
+}
+
+TestDataRecord* testDataRecordFromText(Tcl_Obj* value)
+{
+    if (!value)
+        return nullptr;
+    if (value->typePtr != &testDataRecordType && SetTestDataRecordFromAny(nullptr, value) != TCL_OK)
+        return nullptr;
+    return static_cast<TestDataRecord*>(value->internalRep.otherValuePtr);
+}
+
+namespace {
+
+const char* typeNameOf(Tcl_Obj* value)
+{
+    return value->typePtr ? value->typePtr->name : nullptr;
+}
+
+SharedPtr<Object> listToNative(Tcl_Interp* interp, Tcl_Obj* value);
+SharedPtr<Object> dictToNative(Tcl_Interp* interp, Tcl_Obj* value);
+
+// Elements of lists and dicts: nested lists become arrays, nested dicts maps.
+SharedPtr<Object> elementToNative(Tcl_Interp* interp, Tcl_Obj* element)
+{
+    const char* type = typeNameOf(element);
+    const Class* hint = nullptr;
+    if (type && !strcmp(type, "list"))
+        hint = ArrayClass::registeredClass();
+    else if (type && !strcmp(type, "dict"))
+        hint = MapClass::registeredClass();
+    return toNativeValue(interp, element, hint);
+}
+
+SharedPtr<Object> listToNative(Tcl_Interp* interp, Tcl_Obj* value)
+{
+    int count = 0;
+    Tcl_Obj** elements = nullptr;
+    if (Tcl_ListObjGetElements(interp, value, &count, &elements) != TCL_OK)
+        return SharedPtr<Object>();
+    ObjectList list;
+    for (int i = 0; i < count; ++i)
+        list << elementToNative(interp, elements[i]);
+    return ArrayClass::createRemoteObject(list);
+}
+
+SharedPtr<Object> dictToNative(Tcl_Interp* interp, Tcl_Obj* value)
+{
+    Tcl_DictSearch search;
+    Tcl_Obj *key, *entry;
+    int done = 0;
+    if (Tcl_DictObjFirst(interp, value, &search, &key, &entry, &done) != TCL_OK)
+        return SharedPtr<Object>();
+    ObjectMapValue map;
+    for (; !done; Tcl_DictObjNext(&search, &key, &entry, &done))
+        map.insert(QString::fromUtf8(Tcl_GetString(key)), elementToNative(interp, entry));
+    Tcl_DictObjDone(&search);
+    return MapClass::createRemoteObject(map);
+}
+
+} // namespace
+
+SharedPtr<Object> toNativeValue(Tcl_Interp* interp, Tcl_Obj* value, const Class* hint)
+{
+    Inspector* inspector = Inspector::self();
+    const Class* intClass = inspector->primitiveClass(IntKind);
+    if (const char* type = typeNameOf(value)) {
+        if (!strcmp(type, "int")) {
+            const Class* stringClass = inspector->stringClass();
+            if (hint && hint != intClass && stringClass && stringClass->canConvert(hint, true, true))
+                return inspector->createPrimitive(QString::fromUtf8(Tcl_GetString(value)));
+            Tcl_WideInt wide = 0;
+            Tcl_GetWideIntFromObj(interp, value, &wide);
+            if (wide >= -2147483648LL && wide <= 2147483647LL) {
+                int i = 0;
+                Tcl_GetIntFromObj(interp, value, &i);
+                return inspector->createInt(i);
+            }
+            return inspector->createInt64(wide);
+        }
+        if (!strcmp(type, "boolean")) {
+            int b = 0;
+            Tcl_GetBooleanFromObj(interp, value, &b);
+            return inspector->createBool(b != 0);
+        }
+        if (!strcmp(type, "list"))
+            return listToNative(interp, value);
+    }
+    if (hint && hint == intClass) {
+        int i = 0; // a word that is no integer reads as 0
+        Tcl_GetIntFromObj(interp, value, &i);
+        return inspector->createInt(i);
+    }
+    if (hint == ArrayClass::registeredClass()) {
+        if (SharedPtr<Object> list = listToNative(interp, value))
+            return list;
+    }
+    if (hint == MapClass::registeredClass()) {
+        if (SharedPtr<Object> map = dictToNative(interp, value))
+            return map;
+    }
+    if (SharedPtr<Object> object = objectFromValue(value))
+        return object;
+    const QString text = QString::fromUtf8(Tcl_GetString(value));
+    bool ok = false;
+    const int i = QLocale::c().toInt(text, &ok);
+    if (ok)
+        return inspector->createInt(i);
+    const double d = QLocale::c().toDouble(text, &ok);
+    if (ok)
+        return inspector->createDouble(d);
+    if (text == QLatin1String("false"))
+        return inspector->createBool(false);
+    if (text == QLatin1String("true"))
+        return inspector->createBool(true);
+    return inspector->createPrimitive(text);
+}
+
+QString valueTypeName(Tcl_Obj* value)
+{
+    if (!value->typePtr)
+        return QStringLiteral("<no type, probably string>");
+    if (SharedPtr<Object> object = objectFromValue(value))
+        return object->className();
+    if (!value->typePtr->name)
+        return QStringLiteral("<type without typename>");
+    return QString::fromUtf8(value->typePtr->name);
 }

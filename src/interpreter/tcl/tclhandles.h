@@ -4,8 +4,16 @@
 
 #include "sharedptr.h"
 
+#include <QString>
+
 #include <tcl.h>
 
+namespace Tarvin {
+class TestDataRecord;
+class TestDataSet;
+} // namespace Tarvin
+using Tarvin::TestDataRecord;
+using Tarvin::TestDataSet;
 class ApplicationContext;
 class NativeScriptObject;
 class Object;
@@ -28,3 +36,20 @@ SharedPtr<NativeScriptObject> nativeObjectFromValue(Tcl_Obj* value);
 
 Tcl_Obj* newApplicationContextValue(SharedPtr<ApplicationContext> context);
 SharedPtr<ApplicationContext> applicationContextFromValue(Tcl_Obj* value);
+
+// A new record value (reference count 0); holds a reference to the record's data set.
+Tcl_Obj* newTestDataRecordValue(TestDataRecord* record);
+// The record of a record value; null for any other value (text is not converted).
+TestDataRecord* testDataRecordFromValue(Tcl_Obj* value);
+// The record named by a value or by its text; only records that Tcl values hold convert.
+TestDataRecord* testDataRecordFromText(Tcl_Obj* value);
+
+class Class;
+
+// Any Tcl value as a native object when no declared type drives the conversion (at most a hint class);
+// null when nothing fits.
+SharedPtr<Object> toNativeValue(Tcl_Interp* interp, Tcl_Obj* value, const Class* hint);
+
+// The type name of a value for messages: "<no type, probably string>", an object's class name, the Tcl
+// type's name or "<type without typename>".
+QString valueTypeName(Tcl_Obj* value);

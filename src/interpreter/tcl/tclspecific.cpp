@@ -4,9 +4,12 @@
 #include "applicationcontext.h"
 #include "debugger.h"
 #include "nativeapi.h"
-#include "object.h"
+#include "inspector.h"
 #include "tclhandles.h"
+#include "tclconversion.h"
 #include "tclinterpreter.h"
+#include "tclnativetypes.h"
+#include "testdata.h"
 
 #include <QDebug>
 
@@ -78,6 +81,20 @@ bool TclScriptArgument::isClass() const
     return toClass() != nullptr;
 }
 
+bool isObjectMapObject(Tcl_Interp* interp, Tcl_Obj* value)
+{
+    const QString text = value->typePtr == &testObjectType
+                             ? static_cast<Object*>(value->internalRep.otherValuePtr)->stringValue()
+                             : QString::fromUtf8(Tcl_GetString(value));
+    if (!text.contains(QLatin1String("object_map_helper_object_")))
+        return false;
+    Tcl_Obj* copy = Tcl_DuplicateObj(value);
+    Tcl_IncrRefCount(copy);
+    const bool ok = Tcl_EvalObjv(interp, 1, &copy, 0) == TCL_OK;
+    Tcl_DecrRefCount(copy);
+    return ok;
+}
+
 bool TclScriptArgument::isDateTime() const
 {
     return false;
@@ -128,6 +145,12 @@ int TclScriptArgument::toInt() const
 
 QString TclScriptArgument::toString() const
 {
+    if (isObjectMapObject(tclInterp, obj)) {
+        // Evaluated a second time, now for its text.
+        Tcl_Obj* word = obj;
+        Tcl_EvalObjv(tclInterp, 1, &word, 0);
+        return QString::fromUtf8(Tcl_GetStringResult(tclInterp));
+    }
     if (isObject())
         return static_cast<Object*>(obj->internalRep.otherValuePtr)->stringValue();
     return QString::fromUtf8(Tcl_GetString(obj));
@@ -141,7 +164,7 @@ Object* TclScriptArgument::toObject() const
 
 const Class* TclScriptArgument::toClass() const
 {
-    return nullptr;
+    return Inspector::self()->classByName(QString::fromUtf8(Tcl_GetString(obj)));
 }
 
 QList<SharedPtr<ScriptArgument>> TclScriptArgument::toList() const
@@ -177,7 +200,14 @@ QMap<QString, SharedPtr<ScriptArgument>> TclScriptArgument::toMap() const
 SharedPtr<NativeScriptObject> TclScriptArgument::toNativeObject(const void* typeKey) const
 {
     SharedPtr<NativeScriptObject> object = nativeObjectFromValue(obj);
-    return object && object->typeId() == typeKey ? object : SharedPtr<NativeScriptObject>();
+    if (!object)
+        return object;
+    NativeTypesMap* types = nativeTypesMap(tclInterp);
+    for (const NativeTypeRecord* record = types ? types->value(object->typeId()) : nullptr; record;
+         record = record->superRecord)
+        if (record->typeId == typeKey)
+            return object;
+    return SharedPtr<NativeScriptObject>();
 }
 
 SharedPtr<Object> TclScriptArgument::convertToArgument(const Argument&) const
@@ -188,8 +218,7 @@ SharedPtr<Object> TclScriptArgument::convertToArgument(const Argument&) const
 
 TestDataRecord* TclScriptArgument::toTestDataRecord() const
 {
-    return obj->typePtr == &testDataRecordType ? static_cast<TestDataRecord*>(obj->internalRep.otherValuePtr)
-                                                : nullptr;
+    return testDataRecordFromValue(obj);
 }
 
 SharedPtr<ApplicationContext> TclScriptArgument::toApplicationContext() const
@@ -234,9 +263,25 @@ void TclScriptContext::setResult(SharedPtr<ScriptArgument> argument)
     Tcl_IncrRefCount(result);
 }
 
-void TclScriptContext::setObjectPropertiesResult(SharedPtr<Object>)
+void TclScriptContext::setObjectPropertiesResult(SharedPtr<Object> object)
 {
-    qWarning("TclScriptContext::setObjectPropertiesResult() not implemented, yet");
+    if (result)
+        qWarning("TclScript::setObjectPropertiesResult() overriding result");
+    const Class* cls = object ? object->objectClass() : nullptr;
+    for (int i = 0; cls && i < cls->numProperties(); ++i) {
+        const Property* property = cls->property(i);
+        SharedPtr<Object> value = property->get(object.get());
+        if (!value) {
+            qWarning("Error reading %s property", property->name().toLocal8Bit().constData());
+            continue;
+        }
+        // Flags 0: the array lives in the scope of the running command.
+        const QByteArray element = property->name().toUtf8();
+        Tcl_Obj* elementName = Tcl_NewStringObj(element.constData(), element.size());
+        Tcl_IncrRefCount(elementName);
+        Tcl_ObjSetVar2(tclInterp, propertyArrayName, elementName, toTclValue(value), 0);
+        Tcl_DecrRefCount(elementName);
+    }
 }
 
 SharedPtr<ScriptArgument> TclScriptContext::wrap(Tcl_Obj* value)
@@ -260,10 +305,12 @@ SharedPtr<ScriptArgument> TclScriptContext::createApplicationContextArgument(Sha
     return wrap(newApplicationContextValue(context));
 }
 
-SharedPtr<ScriptArgument> TclScriptContext::createRecordListArgument(TestDataSet*)
+SharedPtr<ScriptArgument> TclScriptContext::createRecordListArgument(TestDataSet* dataSet)
 {
-    qWarning("TclScriptContext::createRecordListArgument() not implemented, yet");
-    return wrap(Tcl_NewObj());
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (int i = 0; dataSet && i < dataSet->recordCount(); ++i)
+        Tcl_ListObjAppendElement(nullptr, list, newTestDataRecordValue(dataSet->record(i)));
+    return wrap(list);
 }
 
 SharedPtr<ScriptArgument> TclScriptContext::createObjectArgument(SharedPtr<Object> object)
@@ -373,7 +420,9 @@ QPair<QString, QString> TclScriptContext::evaluateExpectingError(SharedPtr<Scrip
 
 bool TclScriptContext::compareArguments(SharedPtr<ScriptArgument> a, SharedPtr<ScriptArgument> b)
 {
-    return a->toString() == b->toString();
+    QString message, textA, textB;
+    return compareValues(tclInterp, static_cast<TclScriptArgument*>(a.get())->value(),
+                         static_cast<TclScriptArgument*>(b.get())->value(), &message, &textA, &textB);
 }
 
 bool TclScriptContext::evaluateExpression(const QString&, QString*, const QString&) const
@@ -400,4 +449,33 @@ void setTclArguments(ScriptContext* context, int count, Tcl_Obj* const objv[])
     for (int i = 0; i < count; ++i)
         arguments.append(SharedPtr<ScriptArgument>(new TclScriptArgument(objv[i], static_cast<TclScriptContext*>(context)->interp())));
     context->setArguments(arguments);
+}
+
+int finishContextCall(TclScriptContext& context, Tcl_Interp* interp, int executeResult)
+{
+    if (executeResult == 1)
+        return setErrorResult(interp, context.error());
+    if (Tcl_Obj* result = context.resultValue())
+        Tcl_SetObjResult(interp, result);
+    // The interpreter holds the result now; the context's own reference goes with the call.
+    context.clearResult();
+    return finishCommand(TCL_OK);
+}
+
+int finishGlobalContextCall(ScriptContext* context, Tcl_Interp* interp, int executeResult)
+{
+    auto tclContext = static_cast<TclScriptContext*>(context);
+    if (executeResult != 1) {
+        if (Tcl_Obj* result = tclContext->resultValue())
+            Tcl_SetObjResult(interp, result);
+        return finishCommand(TCL_OK);
+    }
+    const QByteArray code = context->error().toUtf8();
+    Tcl_SetErrorCode(interp, code.constData(), static_cast<char*>(nullptr));
+    QString message = context->error();
+    if (context->errorType() == ScriptContext::VerificationFailure)
+        message.prepend(QLatin1String("VerificationFailure: "));
+    else if (context->errorType() == ScriptContext::SkipError)
+        message.prepend(QLatin1String("Skipped: "));
+    return setErrorResult(interp, message);
 }

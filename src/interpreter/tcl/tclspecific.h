@@ -89,5 +89,36 @@ private:
     Tcl_Obj* propertyArrayName = nullptr;
 };
 
+// Whether a value names an entry of the scripted object map: its text contains the helper's marker and
+// it evaluates as a one-word command without error.
+bool isObjectMapObject(Tcl_Interp* interp, Tcl_Obj* value);
+
 // Wraps each of the count values in a script argument and hands them to the context.
 void setTclArguments(ScriptContext* context, int count, Tcl_Obj* const objv[]);
+
+// Forwards a command to a framework API function through a context of its own: the words after the
+// command word become the arguments; the context's result or error becomes the command's.
+template <class Function> int runInContext(Function apiFunction, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
+
+// Forwards through the global script context; failed verifications and skips get the prefixes
+// "VerificationFailure: " and "Skipped: ", and errorCode is set to the bare error text.
+template <class Function>
+int runInGlobalContext(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], Function apiFunction);
+
+int finishContextCall(TclScriptContext& context, Tcl_Interp* interp, int executeResult);
+int finishGlobalContextCall(ScriptContext* context, Tcl_Interp* interp, int executeResult);
+
+template <class Function> int runInContext(Function apiFunction, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    TclScriptContext context(interp);
+    setTclArguments(&context, objc - 1, objv + 1);
+    return finishContextCall(context, interp, context.execute(apiFunction));
+}
+
+template <class Function>
+int runInGlobalContext(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], Function apiFunction)
+{
+    ScriptContext* context = ScriptContext::current();
+    setTclArguments(context, objc, objv);
+    return finishGlobalContextCall(context, interp, context->execute(apiFunction));
+}

@@ -1,7 +1,7 @@
 // The Tcl interpreter: set-up and registration, running scripts, calling functions, error lines and
 // files, the pending error and the script arguments.
 #include "debugger.h"
-#include "object.h"
+#include "inspector.h"
 #include "runnerinterface.h"
 #include "scriptcontext.h"
 #include "tclinterpreter.h"

@@ -69,7 +69,8 @@ QByteArray extractMember(void* archive, const QString& member, qint64 archiveByt
     const qint64 compressed = qMax<qint64>(1, qMin<qint64>(info.compressed_size, archiveBytes));
     QByteArray buffer;
     qint64 size = 0;
-    buffer.resize(static_cast<int>(qBound<qint64>(64 * 1024, info.uncompressed_size + 1, 16 * 1024 * 1024)));
+    // The declared size only sizes the first buffer; pages past what is inflated are never touched.
+    buffer.resize(static_cast<int>(qBound<qint64>(64 * 1024, info.uncompressed_size + 1, limits.maxMemberBytes + 1)));
     for (;;) {
         if (size == buffer.size()) {
             const qint64 grown = qMin<qint64>(2 * size, limits.maxMemberBytes + 1);

@@ -174,11 +174,12 @@ TsvTestDataSet::TsvTestDataSet(TsvParser& parser, char separator)
 {
     if (!parser.failure().isEmpty())
         reportDataFailure(this, DataChannel::None, parser.failure());
-    for (;;) {
-        const QString text = parser.readRecord();
-        if (text.isEmpty())
-            break;
-        parser.parseRecord(this, text, separator);
+    QString spill;
+    const QChar* text = nullptr;
+    int length = 0;
+    while (parser.nextRecord(&spill, &text, &length)) {
+        parser.parseRecord(this, text, length, separator);
+        spill = QString();
     }
     if (!header()) {
         auto* record = new TestDataRecord(this);

@@ -29,6 +29,7 @@ public:
     void setField(int i, const QString& text);
     // Appends at the end; the readers' fast path.
     void appendField(const QString& text) { fields.append(text); }
+    void reserve(int count) { fields.reserve(count); }
     const QStringList& fieldList() const { return fields; }
 
 private:

@@ -63,55 +63,83 @@ bool TsvParser::fill()
 
 QString TsvParser::readRecord()
 {
-    if (atEnd())
+    QString spill;
+    const QChar* text = nullptr;
+    int length = 0;
+    if (!nextRecord(&spill, &text, &length))
         return QString();
+    return spill.isNull() ? QString(text, length) : spill;
+}
+
+bool TsvParser::nextRecord(QString* spill, const QChar** text, int* length)
+{
+    *text = nullptr;
+    *length = 0;
+    if (atEnd())
+        return false;
     ++counter;
-    QString record;
     int state = 0;
     while (!atEnd()) {
-        // Runs of characters are copied at once; the only character dropped is the line feed that
-        // ends the record. (Whether a closing quote is the stream's last character does not matter
-        // here: the record ends either way.)
+        // Scan for the line feed that ends the record outside quotes; it is the only character
+        // dropped. (Whether a closing quote is the stream's last character does not matter here:
+        // the record ends either way.)
         const QChar* data = buffer.constData();
         const int size = buffer.size();
         const int start = pos;
-        bool ended = false;
+        int end = -1;
         while (pos < size) {
-            const ushort c = data[pos].unicode();
-            if (state == 2) {
-                if (c == '"') {
+            if (state == 0) {
+                while (pos < size && data[pos].unicode() != '\n' && data[pos].unicode() != '"')
                     ++pos;
-                    state = 1;
-                    continue;
-                }
-                state = 0;
+                if (pos == size)
+                    break;
             }
-            if (c == '\n' && state == 0) {
-                record.append(data + start, pos - start);
-                ++pos;
-                ended = true;
-                break;
-            }
+            const ushort c = data[pos].unicode();
             ++pos;
-            if (c == '"')
-                state = state == 0 ? 1 : 2;
+            if (c == '"') {
+                state = state == 0 ? 1 : state == 1 ? 2 : 1; // a second quote in state 2 is escaped
+            } else {
+                if (state == 2)
+                    state = 0;
+                if (c == '\n' && state == 0) {
+                    end = pos - 1;
+                    break;
+                }
+            }
         }
-        if (ended)
+        if (end >= 0) {
+            if (spill->isNull()) {
+                // The usual case: the record lies in the buffer and is handed out from there.
+                *text = data + start;
+                *length = end - start;
+            } else {
+                spill->append(data + start, end - start);
+            }
             break;
-        record.append(data + start, pos - start);
-        if (record.size() > tsvMaxRecordLength()) {
+        }
+        if (spill->isNull())
+            *spill = QLatin1String("");
+        spill->append(data + start, pos - start);
+        if (spill->size() > tsvMaxRecordLength()) {
             std::fprintf(stderr, "Warning: record %d of %s is longer than %d characters; the data ends there.\n",
                          counter, file.fileName().toLocal8Bit().constData(), tsvMaxRecordLength());
             // Skip the rest of the file, so that the caller's next read sees the end.
             skipRest = true;
             buffer.clear();
             pos = 0;
-            return QString();
+            spill->clear();
+            return false;
         }
     }
-    if (record.endsWith(QLatin1Char('\r')))
-        record.chop(1);
-    return record;
+    if (!spill->isNull()) {
+        if (spill->endsWith(QLatin1Char('\r')))
+            spill->chop(1);
+        *text = spill->constData();
+        *length = spill->size();
+    } else if (*length > 0 && (*text)[*length - 1] == QLatin1Char('\r')) {
+        --*length;
+    }
+    return *length > 0;
 }
 
 int TsvParser::countSeparators(const QString& text, char separator)
@@ -169,17 +197,30 @@ char TsvParser::detectSeparator()
 
 void TsvParser::parseRecord(TestDataSet* dataSet, const QString& text, char separator)
 {
-    if (text.isEmpty())
+    parseRecord(dataSet, text.constData(), text.size(), separator);
+}
+
+void TsvParser::parseRecord(TestDataSet* dataSet, const QChar* data, int size, char separator)
+{
+    if (size <= 0)
         return;
     auto* record = new TestDataRecord(dataSet);
+    if (dataSet->header())
+        record->reserve(dataSet->header()->fieldCount());
     const ushort sep = static_cast<unsigned char>(separator);
-    const QChar* data = text.constData();
-    const int size = text.size();
-    QString field;
+    QString field;       // the current field when it has quotes; plain fields are cut out at once
+    bool quoted = false; // whether the current field had a quote
     bool stored = false; // whether the record has any field yet
     int state = 0;
     int runStart = 0; // start of the pending run of plain characters of the current field
     for (int i = 0; i < size; ++i) {
+        if (state == 0) {
+            // Plain characters need no look beyond this.
+            while (i < size && data[i].unicode() != sep && data[i].unicode() != '"')
+                ++i, stored = true;
+            if (i == size)
+                break;
+        }
         const ushort c = data[i].unicode();
         if (state == 2) {
             if (c == '"') {
@@ -194,13 +235,19 @@ void TsvParser::parseRecord(TestDataSet* dataSet, const QString& text, char sepa
             state = 0;
         }
         if (c == sep && state == 0) {
-            field.append(data + runStart, i - runStart);
-            record->appendField(field);
-            field.clear();
+            if (quoted) {
+                field.append(data + runStart, i - runStart);
+                record->appendField(field);
+                field.clear();
+                quoted = false;
+            } else {
+                record->appendField(QString(data + runStart, i - runStart));
+            }
             stored = true;
             runStart = i + 1;
         } else if (c == '"') {
             field.append(data + runStart, i - runStart);
+            quoted = true;
             runStart = i + 1;
             if (state == 0)
                 state = 1;
@@ -210,9 +257,14 @@ void TsvParser::parseRecord(TestDataSet* dataSet, const QString& text, char sepa
             stored = true;
         }
     }
-    field.append(data + runStart, size - runStart);
-    if (stored)
-        record->appendField(field);
+    if (stored) {
+        if (quoted) {
+            field.append(data + runStart, size - runStart);
+            record->appendField(field);
+        } else {
+            record->appendField(QString(data + runStart, size - runStart));
+        }
+    }
 
     if (counter == 0) {
         dataSet->setHeader(record);

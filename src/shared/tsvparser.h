@@ -35,6 +35,12 @@ public:
     // Splits one record; record 0 becomes the set's header, later ones are appended.
     void parseRecord(TestDataSet* dataSet, const QString& text, char separator);
 
+    // readRecord and parseRecord without copying each record: the record is left in *text and
+    // *length, valid until the next read; spill holds it when it spans the parser's buffer. False
+    // (and an empty record) at the end.
+    bool nextRecord(QString* spill, const QChar** text, int* length);
+    void parseRecord(TestDataSet* dataSet, const QChar* text, int length, char separator);
+
 private:
     bool fill();
     bool atEnd() { return pos >= buffer.size() && !fill(); }

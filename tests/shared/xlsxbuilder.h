@@ -123,4 +123,33 @@ inline std::string workbook(const std::vector<std::pair<std::string, std::string
     return xml + "</sheets></workbook>";
 }
 
+// A complete package with one sheet named Data, as other spreadsheet programs expect it.
+inline std::vector<Member> package(const std::string& sheetXml, const std::string& sharedStringsXml)
+{
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    const std::string type = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
+    return {
+        {"[Content_Types].xml",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+         "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+         "<Override PartName=\"/xl/workbook.xml\" ContentType=\"" + type + "sheet.main+xml\"/>"
+         "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"" + type + "worksheet+xml\"/>"
+         "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"" + type + "sharedStrings+xml\"/></Types>"},
+        {"_rels/.rels",
+         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+         "<Relationship Id=\"rId1\" Type=\"" + rel + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"xl/workbook.xml",
+         "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" + rel.substr(0, rel.size() - 1) + "\">"
+         "<sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+         "<Relationship Id=\"rId1\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+         "<Relationship Id=\"rId2\" Type=\"" + rel + "sharedStrings\" Target=\"sharedStrings.xml\"/></Relationships>"},
+        {"xl/sharedStrings.xml", sharedStringsXml},
+        {"xl/worksheets/sheet1.xml", sheetXml},
+    };
+}
+
 } // namespace XlsxBuilder

@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+
 namespace Swinder {
 
 UString UString::fromUtf8(const char* utf8)
@@ -14,6 +16,7 @@ UString UString::fromUtf8(const char* utf8)
     std::u16string out;
     if (!utf8)
         return UString();
+    out.reserve(std::strlen(utf8));
     const auto* p = reinterpret_cast<const unsigned char*>(utf8);
     while (*p) {
         char32_t c = *p;
@@ -51,6 +54,7 @@ UString UString::fromUtf8(const char* utf8)
 std::string UString::toUtf8() const
 {
     std::string out;
+    const std::u16string text = toU16();
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c >= 0xd800 && c <= 0xdbff && i + 1 < text.size() && text[i + 1] >= 0xdc00 && text[i + 1] <= 0xdfff) {
@@ -120,12 +124,16 @@ unsigned Sheet::maxColumn() const
 Cell* Sheet::cell(unsigned column, unsigned row, bool create)
 {
     (void)create; // a read-only reader never creates cells
-    const std::uint64_t key = (std::uint64_t(row) << 32) | column;
-    auto hit = cells.find(key);
-    if (hit != cells.end())
-        return hit->second.get();
     if (!book->select(index) || row >= book->rows || column >= book->columns)
         return nullptr;
+    if (row != slotRow) {
+        slots.assign(book->columns, Slot());
+        slotRow = row;
+    }
+    Slot& slot = slots[column];
+    if (slot.loaded)
+        return slot.exists ? &slot.cell : nullptr;
+    slot.loaded = true;
     FreeXL_CellValue raw;
     if (freexl_get_cell_value(book->handle, row, static_cast<unsigned short>(column), &raw) != FREEXL_OK)
         return nullptr;
@@ -147,9 +155,9 @@ Cell* Sheet::cell(unsigned column, unsigned row, bool create)
     default:
         return nullptr;
     }
-    auto* made = new Cell(column, row, value);
-    cells.emplace(key, std::unique_ptr<Cell>(made));
-    return made;
+    slot.cell = Cell(column, row, value);
+    slot.exists = true;
+    return &slot.cell;
 }
 
 Workbook::Workbook(Store*) {}
@@ -209,6 +217,10 @@ bool Workbook::select(unsigned index)
     activeSheet = -1;
     rows = 0;
     columns = 0;
+    for (auto& sheet : sheets) {
+        sheet->slots.clear();
+        sheet->slotRow = 0xffffffffu;
+    }
     if (freexl_select_active_worksheet(handle, static_cast<unsigned short>(index)) != FREEXL_OK)
         return false;
     if (freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK) {

@@ -5,30 +5,34 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace Swinder {
 
 typedef char16_t UChar;
 
-// UTF-16 text.
+// UTF-16 text. Copies share one buffer.
 class UString {
 public:
     UString() = default;
-    explicit UString(std::u16string text) : text(std::move(text)) {}
+    explicit UString(std::u16string text)
+        : text(text.empty() ? nullptr : std::make_shared<const std::u16string>(std::move(text)))
+    {
+    }
     static UString fromUtf8(const char* utf8);
 
-    unsigned length() const { return static_cast<unsigned>(text.size()); }
+    unsigned length() const { return text ? static_cast<unsigned>(text->size()) : 0; }
     // The UTF-16 code units; not terminated.
-    const UChar* data() const { return text.data(); }
-    bool isEmpty() const { return text.empty(); }
+    const UChar* data() const { return text ? text->data() : u""; }
+    bool isEmpty() const { return length() == 0; }
     std::string toUtf8() const;
 
-    bool operator==(const UString& other) const { return text == other.text; }
+    bool operator==(const UString& other) const { return toU16() == other.toU16(); }
 
 private:
-    std::u16string text;
+    std::u16string toU16() const { return text ? *text : std::u16string(); }
+
+    std::shared_ptr<const std::u16string> text;
 };
 
 class Value {
@@ -77,17 +81,26 @@ public:
     Sheet(Workbook* workbook, unsigned index, const UString& name);
     UString name() const { return sheetName; }
     // The cell at a 0-based column and row, or null when there is none. Cells are read from the
-    // file on first use and stay valid while the workbook lives; create must be false (the reader
-    // cannot write).
+    // file on first use; a cell stays valid until a cell of another row (or another sheet's cell) is
+    // asked for. create must be false: the reader cannot write.
     Cell* cell(unsigned column, unsigned row, bool create);
     unsigned maxRow() const;
     unsigned maxColumn() const;
 
 private:
+    friend class Workbook;
+    struct Slot {
+        bool loaded = false;
+        bool exists = false;
+        Cell cell{0, 0, Value()};
+    };
+
     Workbook* book;
     unsigned index;
     UString sheetName;
-    std::unordered_map<std::uint64_t, std::unique_ptr<Cell>> cells;
+    // The cells of one row, loaded one by one as they are asked for.
+    std::vector<Slot> slots;
+    unsigned slotRow = 0xffffffffu;
 };
 
 // Only a placeholder of the original interface: this reader keeps nothing in a store.

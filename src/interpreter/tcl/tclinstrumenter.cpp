@@ -358,8 +358,11 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
                wordIs(name, "OnScenarioStart") || wordIs(name, "OnScenarioEnd") ||
                wordIs(name, "OnStepStart") || wordIs(name, "OnStepEnd")) {
         descend(word(2), false, bodyNesting);
-    } else if (wordIs(name, "namespace") || wordIs(name, "foreach") || wordIs(name, "while") ||
-               wordIs(name, "for")) {
+    } else if ((wordIs(name, "namespace") && word(1) &&
+                (wordIs(words[1], "eval") || wordIs(words[1], "code"))) ||
+               wordIs(name, "foreach") || wordIs(name, "while") || wordIs(name, "for")) {
+        // Of namespace only the subcommands taking scripts: a braced word of another one is
+        // data (`namespace ensemble create -map {...}`) that hooks would corrupt.
         for (int i = last; i >= 1; --i) {
             if (isBraced(words[i])) {
                 descend(words[i], true, bodyNesting);

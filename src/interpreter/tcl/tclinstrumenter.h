@@ -19,6 +19,9 @@
 //    maxBodyNesting levels; deeper bodies run as written, without hooks. Every level re-reads
 //    its body, so this bounds the work at maxBodyNesting passes over the text.
 //
+// Of `namespace`, only `namespace eval` and `namespace code` have their last braced word
+// instrumented; the braced words of other subcommands are data.
+//
 // A proc body whose last command runs up to the closing brace without a newline or ';' after
 // it (the one-line `{return 1}`, or a last line such as `    $cmd}`) gets no closing frame pop:
 // inserted there, the hook text would become extra words of that command. Such a body leaves

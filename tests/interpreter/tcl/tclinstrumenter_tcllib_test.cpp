@@ -138,6 +138,8 @@ TEST(InstrumentTcllib, ModulesBehaveAsWritten)
         "package require textutil; textutil::adjust \"a b c d e f\" -length 5",
         "package require textutil::expander; textutil::expander e; e expand {a[expr 1+1]b}",
         "package require htmlparse; htmlparse::mapEscapes \"&lt;a&gt;\"",
+        "package require huddle; set h [huddle create a b];"
+        " list [huddle type $h] [huddle exists $h a] [huddle get_stripped $h]",
         "package require logger; set l [logger::init x]; ${l}::setlevel warn;"
         " ${l}::currentloglevel",
     };

@@ -83,6 +83,10 @@ TEST(InstrumentSource, ControlStructureBodies)
               "__tarvin_dbg step 0 0 7; namespace eval ns {\n"
               "  __tarvin_dbg step 1 2 7; foreach x $l {\n"
               "    __tarvin_dbg step 2 4 7; puts $x\n  }\n}\n");
+    // Other namespace subcommands take data, not scripts.
+    EXPECT_EQ(instrument("namespace ensemble create -map {\n  a ::x::a\n}\nnamespace code {\n  f\n}\n"),
+              "__tarvin_dbg step 0 0 7; namespace ensemble create -map {\n  a ::x::a\n}\n"
+              "__tarvin_dbg step 3 0 7; namespace code {\n  __tarvin_dbg step 4 2 7; f\n}\n");
     EXPECT_EQ(instrument("switch $x {\n  a {\n    puts a\n  }\n  b - c {puts c}\n  d -\n}\n"),
               "__tarvin_dbg step 0 0 7; switch $x {\n  a {\n    __tarvin_dbg step 2 4 7; puts a\n  }\n"
               "  b - c {__tarvin_dbg step 4 9 7; puts c}\n  d -\n}\n");

@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <charconv>
+
 namespace Tarvin {
 
 namespace {
@@ -22,8 +24,12 @@ QString cellText(const Swinder::Value& value)
         return value.asBoolean() ? QStringLiteral("true") : QStringLiteral("false");
     case Swinder::Value::Integer:
         return QString::number(value.asInteger());
-    case Swinder::Value::Float:
-        return QString::number(value.asFloat(), 'g', 6);
+    case Swinder::Value::Float: {
+        // As printf's %.6g: the shorter of plain and exponent notation, 6 significant digits.
+        char buffer[32];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value.asFloat(), std::chars_format::general, 6);
+        return QString::fromLatin1(buffer, static_cast<int>(end.ptr - buffer));
+    }
     case Swinder::Value::String:
     case Swinder::Value::RichText:
         return toQString(value.asString());

@@ -110,13 +110,27 @@ TEST_F(ExcelTest, DamagedFiles)
     EXPECT_EQ(failure, "Couldn't load " + dir.filePath("missing.xls"));
 }
 
-TEST(SwinderTest, DeclaredCells)
+TEST(SwinderTest, WorkbookScan)
 {
     // Data 9 x 7, Far 30 x 26, Near 26 x 26, Numbers 1 x 2.
-    EXPECT_EQ(Swinder::declaredCellCount(fixture.toLocal8Bit().constData()), 9 * 7 + 30 * 26 + 26 * 26 + 2);
-    EXPECT_EQ(Swinder::declaredCellCount(TARVIN_SOURCE_DIR "/tests/shared/data/bigdimensions.xls"), 4LL * 65536 * 256);
-    EXPECT_EQ(Swinder::declaredCellCount(TARVIN_SOURCE_DIR "/tests/shared/data/make_xls_fixtures.py"), -1);
-    EXPECT_EQ(Swinder::declaredCellCount("/nonexistent"), -1);
+    Swinder::WorkbookScan scan = Swinder::scanWorkbook(fixture.toLocal8Bit().constData());
+    EXPECT_TRUE(scan.readable && scan.plausible);
+    EXPECT_EQ(scan.declaredCells, 9 * 7 + 30 * 26 + 26 * 26 + 2);
+    scan = Swinder::scanWorkbook(TARVIN_SOURCE_DIR "/tests/shared/data/bigdimensions.xls");
+    EXPECT_EQ(scan.declaredCells, 4LL * 65536 * 256);
+    scan = Swinder::scanWorkbook(TARVIN_SOURCE_DIR "/tests/shared/data/small.xls");
+    EXPECT_TRUE(scan.readable && scan.plausible);
+    EXPECT_EQ(scan.declaredCells, 4);
+    EXPECT_FALSE(Swinder::scanWorkbook(TARVIN_SOURCE_DIR "/tests/shared/data/make_xls_fixtures.py").readable);
+    EXPECT_FALSE(Swinder::scanWorkbook("/nonexistent").readable);
+
+    // A record longer than the format allows, and a sheet name longer than its record: libfreexl
+    // would read past its buffers on both.
+    for (const char* name : {"oversized-record.xls", "sheet-name-too-long.xls"}) {
+        scan = Swinder::scanWorkbook((QStringLiteral(TARVIN_SOURCE_DIR "/tests/shared/data/fuzz/xls/") + name).toLocal8Bit());
+        EXPECT_TRUE(scan.readable) << name;
+        EXPECT_FALSE(scan.plausible) << name;
+    }
 }
 
 TEST(SwinderTest, ReaderInterface)

@@ -179,35 +179,81 @@ private:
     std::vector<std::uint32_t> fat;
 };
 
+// Whether a text of count characters, with its option flags at flagsAt, ends inside the record
+// (BIFF8: the flags say 8- or 16-bit characters and announce rich-text runs and extended data).
+bool textFits(const unsigned char* data, size_t length, size_t flagsAt, size_t count)
+{
+    if (flagsAt >= length)
+        return count == 0 && flagsAt == length;
+    const unsigned flags = data[flagsAt];
+    const size_t extra = (flags & 0x08 ? 2 : 0) + (flags & 0x04 ? 4 : 0);
+    return flagsAt + 1 + extra + count * (flags & 0x01 ? 2 : 1) <= length;
+}
+
+bool recordPlausible(unsigned type, const unsigned char* data, size_t length, bool biff8)
+{
+    switch (type) {
+    case 0x0204: // LABEL
+        if (biff8)
+            return length >= 8 && textFits(data, length, 8, get16(data + 6));
+        return length >= 8 && 8 + size_t(get16(data + 6)) <= length;
+    case 0x0207: // STRING (a formula's text result)
+        if (biff8)
+            return length >= 2 && textFits(data, length, 2, get16(data));
+        return length >= 2 && 2 + size_t(get16(data)) <= length;
+    case 0x0085: // BOUNDSHEET
+        if (biff8)
+            return length >= 7 && textFits(data, length, 7, data[6]);
+        return length >= 7 && 7 + size_t(data[6]) <= length;
+    case 0x041e: // FORMAT
+        if (biff8)
+            return length >= 4 && textFits(data, length, 4, get16(data + 2));
+        return length >= 3 && 3 + size_t(data[2]) <= length;
+    default:
+        return true;
+    }
+}
+
 } // namespace
 
-std::int64_t declaredCellCount(const char* fileName)
+WorkbookScan scanWorkbook(const char* fileName)
 {
+    WorkbookScan scan;
     std::FILE* file = std::fopen(fileName, "rb");
     if (!file)
-        return -1;
+        return scan;
     CompoundFile cfb(file);
     std::vector<unsigned char> stream;
     const bool ok = cfb.open() && (cfb.readStream("Workbook", &stream) || cfb.readStream("Book", &stream));
     std::fclose(file);
     if (!ok)
-        return -1;
-    // BIFF records: type, length, data. DIMENSIONS holds rows as 32-bit numbers in BIFF8 (14 bytes)
-    // and as 16-bit numbers before (10 bytes).
-    std::int64_t cells = 0;
+        return scan;
+    scan.readable = true;
+    scan.plausible = true;
+    // BIFF records: type, length, data. The first BOF tells BIFF8 (version 0x0600) from older ones.
+    // DIMENSIONS holds rows as 32-bit numbers in BIFF8 (14 bytes) and as 16-bit numbers before (10).
+    bool biff8 = true;
     for (size_t pos = 0; pos + 4 <= stream.size();) {
         const unsigned type = get16(&stream[pos]);
         const unsigned length = get16(&stream[pos + 2]);
         const unsigned char* data = &stream[pos + 4];
-        if (pos + 4 + length > stream.size())
+        if (length > 8224 || pos + 4 + length > stream.size()) {
+            scan.plausible = false;
             break;
+        }
+        if (pos == 0)
+            biff8 = type == 0x0809 && length >= 2 && get16(data) == 0x0600;
         if (type == 0x0200 && length >= 14)
-            cells += std::int64_t(get32(data + 4)) * get16(data + 10);
+            scan.declaredCells += std::int64_t(get32(data + 4)) * get16(data + 10);
         else if (type == 0x0200 && length >= 10)
-            cells += std::int64_t(get16(data + 2)) * get16(data + 6);
+            scan.declaredCells += std::int64_t(get16(data + 2)) * get16(data + 6);
+        if (!recordPlausible(type, data, length, biff8)) {
+            scan.plausible = false;
+            break;
+        }
         pos += 4 + length;
     }
-    return cells;
+    return scan;
 }
 
 } // namespace Swinder

@@ -127,7 +127,10 @@ Cell* Sheet::cell(unsigned column, unsigned row, bool create)
     if (!book->select(index) || row >= book->rows || column >= book->columns)
         return nullptr;
     if (row != slotRow) {
-        slots.assign(book->columns, Slot());
+        if (slots.size() != book->columns)
+            slots.assign(book->columns, Slot());
+        for (Slot& slot : slots)
+            slot.loaded = slot.exists = false;
         slotRow = row;
     }
     Slot& slot = slots[column];
@@ -183,8 +186,8 @@ bool Workbook::load(const char* fileName)
     struct stat info;
     if (!fileName || stat(fileName, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
         return false;
-    const std::int64_t cells = declaredCellCount(fileName);
-    if (cells < 0 || cells > maxDeclaredCells)
+    const WorkbookScan scan = scanWorkbook(fileName);
+    if (!scan.readable || !scan.plausible || scan.declaredCells > maxDeclaredCells)
         return false;
     const void* opened = nullptr;
     if (freexl_open(fileName, &opened) != FREEXL_OK) {

@@ -120,8 +120,8 @@ public:
     Workbook(const Workbook&) = delete;
     Workbook& operator=(const Workbook&) = delete;
 
-    // Reads the file; false when it is missing, too large, declares too many cells or is not a
-    // readable workbook.
+    // Reads the file; false when it is missing, too large, declares too many cells, has records
+    // whose lengths lie, or is not a readable workbook.
     bool load(const char* fileName);
     bool isPasswordProtected() const { return passwordProtected; }
     unsigned sheetCount() const { return static_cast<unsigned>(sheets.size()); }

@@ -2,6 +2,8 @@
 // cleanup run in that order. Script errors are printed as FILE:LINE: message with the call stack.
 #include "testrunner.h"
 
+#include "addressbook.h"
+#include "application.h"
 #include "interpreter.h"
 #include "object.h"
 
@@ -103,6 +105,7 @@ QString Output::paint(const QString& text, Colour c) const
 
 TestRunner::TestRunner(CreateInterpreterFunction factory, Output& output) : createInterpreter(factory), output(output)
 {
+    AddressBook::registerApplication();
     result.setListener(this);
 }
 
@@ -196,6 +199,8 @@ bool TestRunner::run(const TestCase& testCase)
     if (!readScript(testCase.script, &code, &error)) {
         result.add(TestResult::Error, error, QString(), testCase.script);
     } else {
+        // The demo application runs for every test case, fresh each time.
+        InProcessApplications::start(QStringLiteral("addressbook"));
         Interpreter* interpreter = createInterpreter(this);
         interpreter->registerTestCommand(&result);
         interpreter->registerApplicationCommands();
@@ -208,6 +213,7 @@ bool TestRunner::run(const TestCase& testCase)
             callIfDefined(interpreter, QStringLiteral("cleanup"), false);
         }
         delete interpreter;
+        InProcessApplications::stopAll();
     }
 
     const bool passed = result.passed();

@@ -1,5 +1,7 @@
 // Runs a tcltest file inside the library's own interpreter, with every command registered, and exits
 // non-zero when a test failed or the file could not run. CTest runs each .test file through it.
+#include "addressbook.h"
+#include "application.h"
 #include "runnerinterface.h"
 #include "tclinterpreter.h"
 #include "testresult.h"
@@ -47,6 +49,10 @@ int main(int argc, char* argv[])
     }
     const QString code = QString::fromUtf8(file.readAll());
 
+    // Script tests drive the demo application, fresh for each file.
+    AddressBook::registerApplication();
+    InProcessApplications::start(QStringLiteral("addressbook"));
+
     TestResult result;
     auto interpreter = new TclInterpreter(&runner);
     interpreter->registerTestCommand(&result);
@@ -64,5 +70,6 @@ int main(int argc, char* argv[])
         status = 1;
     }
     delete interpreter;
+    InProcessApplications::stopAll();
     return status;
 }

@@ -22,7 +22,10 @@ public:
     // Called between polls of long waits so that the runner stays responsive.
     virtual void keepAlive() {}
     virtual bool loadObjectMap(const QString& path) { return false; }
-    virtual void objectNotFound(const QString& objectName) {}
+    // A lookup by `function` found no object of that name.
+    virtual void objectNotFound(const QString& objectName, const QString& function, const QString& detail) {}
+    // How long the waiting lookups wait by default, in milliseconds.
+    virtual int objectTimeout() const { return 20000; }
     virtual TestResult* testResult() const { return nullptr; }
     // True when the user asked the debugger for a prompt while the script runs.
     virtual bool promptRequested() const { return false; }

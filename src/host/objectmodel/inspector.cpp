@@ -171,14 +171,21 @@ ObjectList Inspector::findAllObjects(const QString& realName) const
 SharedPtr<Object> Inspector::findObject(const QString& realName) const
 {
     RealName::Pairs pairs;
-    if (!RealName::parse(realName, &pairs))
+    Inspector* self = const_cast<Inspector*>(this);
+    if (!RealName::parse(realName, &pairs) || pairs.isEmpty()) {
+        self->setLastError(QStringLiteral("Invalid object name '%1': expected a symbolic name of the object map "
+                                          "or a real name (a list of property/value pairs)")
+                               .arg(realName));
         return SharedPtr<Object>();
+    }
     int occurrence = 1;
     for (const auto& pair : pairs)
         if (pair.first == QLatin1String("occurrence"))
             occurrence = pair.second.toInt();
-    if (occurrence < 1)
+    if (occurrence < 1) {
+        self->setLastError(QStringLiteral("Invalid occurrence in object name '%1'").arg(realName));
         return SharedPtr<Object>();
+    }
     ObjectList found;
     if (occurrence == 1) {
         for (const SharedPtr<Object>& o : topLevel)
@@ -186,7 +193,11 @@ SharedPtr<Object> Inspector::findObject(const QString& realName) const
     } else {
         found = findAllObjects(realName);
     }
-    return found.value(occurrence - 1);
+    if (found.size() < occurrence) {
+        self->setLastError(QStringLiteral("Object '%1' not found").arg(realName));
+        return SharedPtr<Object>();
+    }
+    return found.at(occurrence - 1);
 }
 
 void Inspector::registerPropertyDelegate(const QString& className, const QStringList& declarations)

@@ -343,6 +343,16 @@ SharedPtr<Object> Object::child(const QString& childName) const
     return SharedPtr<Object>();
 }
 
+SharedPtr<Object> Object::item(const QString& itemText) const
+{
+    for (const SharedPtr<Object>& kid : kids)
+        if (kid->text() == itemText)
+            return kid;
+    bool isIndex = false;
+    const int index = itemText.toInt(&isIndex);
+    return isIndex ? kids.value(index) : SharedPtr<Object>();
+}
+
 void Object::addChild(const SharedPtr<Object>& kid)
 {
     if (kid->parentObject)
@@ -375,6 +385,12 @@ QString Object::realName() const
     }
     if (parentObject)
         pairs << qMakePair(QStringLiteral("container"), parentObject->realName());
+    // Twins (same type, name or text and container) are told apart by their place among the matches,
+    // so that the real name finds this object again.
+    const ObjectList matches = Inspector::self()->findAllObjects(RealName::format(pairs));
+    for (int i = 1; i < matches.size(); ++i)
+        if (matches.at(i).get() == this)
+            pairs << qMakePair(QStringLiteral("occurrence"), QString::number(i + 1));
     return RealName::format(pairs);
 }
 

@@ -274,6 +274,13 @@ public:
     virtual bool boolValue() const { return intValue() != 0; }
     virtual bool isNull() const { return false; }
 
+    // Whether the user could work with the object now (a widget: shown and enabled).
+    virtual bool isReady() const { return true; }
+    // The object's rectangle on the screen; false when it has none.
+    virtual bool globalBounds(int* x, int* y, int* width, int* height) const { return false; }
+    // An item of a container by its text, or by its index when the text is a number; null when none.
+    virtual SharedPtr<Object> item(const QString& itemText) const;
+
     // The application removed the object; it stays reachable from scripts but must not be used.
     void invalidate() { invalid = true; }
     bool isInvalid() const { return invalid; }

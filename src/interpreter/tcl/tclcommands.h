@@ -19,6 +19,33 @@ extern const int tclCommandTableSize;
 extern const TclCommandEntry tclApplicationCommandTable[];
 extern const int tclApplicationCommandTableSize;
 
+// Object access.
+int PropertyObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int InvokeObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ConstructObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int CastObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RefObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int DerefObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ToStringObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int EnumObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int CompareObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ObjectNameObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ObjectAttribObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int AddPropertyDelegateObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int SetUniquePropertyObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int DebugObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+
+// Object lookup and the object tree.
+int FindObjectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int FindAllObjectsObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int WaitForObjectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int WaitForObjectExistsObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int WaitForObjectItemObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ChildObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ObjectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int InspectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int WaitForObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+
 int TestObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 
 // Stands in for a command whose implementation this build does not have yet: a clear error.

@@ -1,28 +1,106 @@
 // Tcl-style list syntax for real names, without a Tcl interpreter: braces nest and keep their content
-// as written, double quotes and bare words take backslash escapes.
+// as written, double quotes and bare words take Tcl's backslash sequences, and the separators are
+// Tcl's six white-space characters, so that scripts' list commands read real names the same way.
 #include "realname.h"
 
 namespace RealName {
 
 namespace {
 
-QChar unescape(QChar c)
+bool isHexDigit(QChar c, uint* value)
 {
-    switch (c.unicode()) {
-    case 'n':
-        return QLatin1Char('\n');
-    case 't':
-        return QLatin1Char('\t');
-    case 'r':
-        return QLatin1Char('\r');
-    default:
-        return c;
-    }
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9')
+        *value = u - '0';
+    else if (u >= 'a' && u <= 'f')
+        *value = u - 'a' + 10;
+    else if (u >= 'A' && u <= 'F')
+        *value = u - 'A' + 10;
+    else
+        return false;
+    return true;
 }
 
+// Appends what the backslash sequence at text[i] stands for, the way Tcl reads lists (\n, \xhh,
+// \uhhhh, \Uhhhhhhhh, \ooo, backslash-newline, any other character itself); returns the index after it.
+int backslash(const QString& text, int i, QString* out)
+{
+    const int n = text.size();
+    if (i + 1 >= n) {
+        out->append(QLatin1Char('\\'));
+        return n;
+    }
+    const QChar c = text.at(i + 1);
+    int j = i + 2;
+    uint digit = 0;
+    switch (c.unicode()) {
+    case 'a':
+        out->append(QChar(0x7));
+        break;
+    case 'b':
+        out->append(QChar(0x8));
+        break;
+    case 'f':
+        out->append(QChar(0xc));
+        break;
+    case 'n':
+        out->append(QChar(0xa));
+        break;
+    case 'r':
+        out->append(QChar(0xd));
+        break;
+    case 't':
+        out->append(QChar(0x9));
+        break;
+    case 'v':
+        out->append(QChar(0xb));
+        break;
+    case '\n':
+        while (j < n && (text.at(j) == QLatin1Char(' ') || text.at(j) == QLatin1Char('\t')))
+            ++j;
+        out->append(QLatin1Char(' '));
+        break;
+    case 'x':
+    case 'u':
+    case 'U': {
+        const int maxDigits = c == QLatin1Char('x') ? 2 : c == QLatin1Char('u') ? 4 : 8;
+        char32_t value = 0;
+        int count = 0;
+        while (count < maxDigits && j < n && isHexDigit(text.at(j), &digit)) {
+            if (value * 16 + digit > 0x10FFFF)
+                break;
+            value = value * 16 + digit;
+            ++j;
+            ++count;
+        }
+        if (count == 0)
+            out->append(c);
+        else
+            out->append(QString::fromUcs4(&value, 1));
+        break;
+    }
+    default:
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('7')) {
+            // Up to three digits, the third only while the value stays within 0377.
+            uint value = 0;
+            j = i + 1;
+            for (int count = 0; count < 3 && j < n && text.at(j) >= QLatin1Char('0') && text.at(j) <= QLatin1Char('7') &&
+                                (count < 2 || value < 0x20);
+                 ++count, ++j)
+                value = value * 8 + (text.at(j).unicode() - '0');
+            out->append(QChar(value));
+        } else {
+            out->append(c);
+        }
+    }
+    return j;
+}
+
+// Tcl's list separators.
 bool isSpace(QChar c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') ||
+           c == QChar(0xb) || c == QChar(0xc);
 }
 
 } // namespace
@@ -59,10 +137,9 @@ bool splitList(const QString& text, QStringList* elements)
             ++i;
             while (i < n && text.at(i) != QLatin1Char('"')) {
                 if (text.at(i) == QLatin1Char('\\') && i + 1 < n)
-                    element += unescape(text.at(++i));
+                    i = backslash(text, i, &element);
                 else
-                    element += text.at(i);
-                ++i;
+                    element += text.at(i++);
             }
             if (i >= n)
                 return false;
@@ -71,11 +148,10 @@ bool splitList(const QString& text, QStringList* elements)
                 return false;
         } else {
             while (i < n && !isSpace(text.at(i))) {
-                if (text.at(i) == QLatin1Char('\\') && i + 1 < n)
-                    element += unescape(text.at(++i));
+                if (text.at(i) == QLatin1Char('\\'))
+                    i = backslash(text, i, &element);
                 else
-                    element += text.at(i);
-                ++i;
+                    element += text.at(i++);
             }
         }
         elements->append(element);
@@ -109,6 +185,10 @@ QString quoteElement(const QString& element)
             escaped += QLatin1String("\\t");
         else if (c == QLatin1Char('\r'))
             escaped += QLatin1String("\\r");
+        else if (c == QChar(0xb))
+            escaped += QLatin1String("\\v");
+        else if (c == QChar(0xc))
+            escaped += QLatin1String("\\f");
         else {
             if (isSpace(c) || QStringLiteral("{}[]$\";\\#").contains(c))
                 escaped += QLatin1Char('\\');

@@ -290,9 +290,28 @@ SharedPtr<Object> clickWidget(Object* self, const ObjectList&)
     return inspector()->createVoid();
 }
 
+// A rectangle on the screen.
+SharedPtr<Object> makeRect(int x, int y, int w, int h)
+{
+    auto rect = new Object(inspector()->classByName("Rect"), ObjectAttribute::Value());
+    rect->setValue("x", inspector()->createInt(x));
+    rect->setValue("y", inspector()->createInt(y));
+    rect->setValue("width", inspector()->createInt(w));
+    rect->setValue("height", inspector()->createInt(h));
+    return SharedPtr<Object>(rect);
+}
+
 void declareClasses()
 {
+    ClassBuilder("Rect").property("x", "int").property("y", "int").property("width", "int").property("height", "int");
+
     ClassBuilder("Widget")
+        .readOnlyProperty("geometry", "Rect",
+                          [](Object* s) {
+                              int x, y, w, h;
+                              s->globalBounds(&x, &y, &w, &h);
+                              return makeRect(x, y, w, h);
+                          })
         .property("visible", "bool", [](Object* s) { return boolValue(widget(s)->visible); },
                   [](Object* s, const SharedPtr<Object>& v) { widget(s)->visible = v->boolValue(); return true; })
         .property("enabled", "bool", [](Object* s) { return boolValue(widget(s)->enabled); },
@@ -314,6 +333,12 @@ void declareClasses()
     ClassBuilder mainWindow("MainWindow");
     mainWindow.base("Widget");
     labelProperty(mainWindow, "title", false);
+    // Declared before their classes exist: the getters hand out the application's own widgets.
+    auto declareWindowParts = [] {
+        ClassBuilder::extend("MainWindow")
+            .readOnlyProperty("statusBar", "StatusBar*", [](Object*) { return SharedPtr<Object>(app->statusBar); })
+            .readOnlyProperty("table", "Table*", [](Object*) { return SharedPtr<Object>(app->table); });
+    };
     ClassBuilder("MenuBar").base("Widget");
     ClassBuilder menu("Menu");
     menu.base("Widget");
@@ -380,6 +405,8 @@ void declareClasses()
             }
             return inspector()->createStringList(app->entries.at(r).fields());
         });
+
+    declareWindowParts();
 
     ClassBuilder::global()
         .staticProperty("applicationName", "string", [](Object*) { return text("Address Book"); })

@@ -11,6 +11,11 @@ ClassBuilder ClassBuilder::global()
     return ClassBuilder(Inspector::self()->mutableGlobalClass());
 }
 
+ClassBuilder ClassBuilder::extend(const QString& name)
+{
+    return ClassBuilder(const_cast<Class*>(Inspector::self()->classByName(name)));
+}
+
 ClassBuilder& ClassBuilder::base(const QString& baseName)
 {
     if (const Class* b = Inspector::self()->classByName(baseName))

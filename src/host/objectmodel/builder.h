@@ -22,6 +22,8 @@ public:
     explicit ClassBuilder(const QString& name);
     // Adds to the inspector's global class.
     static ClassBuilder global();
+    // Adds to a class declared before (for properties whose types are declared after it).
+    static ClassBuilder extend(const QString& name);
 
     ClassBuilder& base(const QString& baseName);
     ClassBuilder& property(const QString& name, const QString& type);

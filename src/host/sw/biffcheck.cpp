@@ -98,6 +98,9 @@ public:
         for (size_t offset = 0; offset + 128 <= directory.size(); offset += 128) {
             const unsigned char* entry = directory.data() + offset;
             const unsigned type = entry[0x42];
+            // libfreexl converts every entry's name by its stated length, from a 64-byte field.
+            if (get16(entry + 0x40) > 64 || get16(entry + 0x40) % 2 != 0)
+                return false;
             const std::uint32_t entryStart = get32(entry + 0x74);
             const std::uint64_t entrySize = get32(entry + 0x78) | (std::uint64_t(sectorSize == 512 ? 0 : get32(entry + 0x7c)) << 32);
             if (type == 5) {

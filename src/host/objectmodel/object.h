@@ -32,13 +32,15 @@ enum PrimitiveKind {
 };
 
 // How a value or a declared type is held: 0x1 reference, 0x2 pointer, 0x10 array, and an integer (the
-// array's element count where one is known).
+// array's element count where one is known). ObjectAttribute(0, 0) is the neutral attribute of a value
+// whose holding is unknown; Value() carries the integer 1 to stay apart from it, so that a value held
+// by value does not match pointer declarations.
 class ObjectAttribute {
 public:
     enum Flag { Reference = 0x1, PointerFlag = 0x2, Array = 0x10 };
 
     ObjectAttribute(int flags = 0, int integer = 0) : f(flags), i(integer) {}
-    static ObjectAttribute Value() { return ObjectAttribute(0, 0); }
+    static ObjectAttribute Value() { return ObjectAttribute(0, 1); }
     static ObjectAttribute Pointer() { return ObjectAttribute(PointerFlag, 0); }
 
     int flags() const { return f; }

@@ -10,6 +10,7 @@
 
 #include <QVector>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -39,10 +40,10 @@ int scoreObject(const Object* object, const Class* to, int flags)
     return 0;
 }
 
-int scoreHandle(Tcl_Obj* value, const Class* cls)
+int scoreHandle(Tcl_Obj* value, const Class* cls, int flags)
 {
     if (SharedPtr<Object> object = objectFromValue(value))
-        return scoreObject(object.get(), cls, 0);
+        return scoreObject(object.get(), cls, flags);
     return value->typePtr && value->typePtr->name && cls &&
                    cls->className().toUtf8() == QByteArray(value->typePtr->name)
                ? 100
@@ -53,7 +54,7 @@ int scoreGeneric(Tcl_Interp* interp, Tcl_Obj* value, const Class* cls, int flags
 {
     if (SharedPtr<Object> object = toNativeValue(interp, value, hint))
         return scoreObject(object.get(), cls, flags);
-    return scoreHandle(value, cls);
+    return scoreHandle(value, cls, flags);
 }
 
 int scoreUntyped(Tcl_Interp* interp, Tcl_Obj* value, const Class* cls, int flags, const Class* fallback,
@@ -176,7 +177,8 @@ int scoreArgument(Tcl_Interp* interp, Tcl_Obj* value, const Argument& argument)
     if (!strcmp(type, "double")) {
         double d = 0;
         Tcl_GetDoubleFromObj(interp, value, &d);
-        if (kind == IntKind && d - double(int(d)) == 0.0)
+        // Out of the int range the truncation is undefined; such a double has no exact int anyway.
+        if (kind == IntKind && d >= INT_MIN && d <= INT_MAX && d - double(int(d)) == 0.0)
             return 100;
         if (kind != IntKind && cls == stringClass)
             return 99;
@@ -209,7 +211,7 @@ int scoreArgument(Tcl_Interp* interp, Tcl_Obj* value, const Argument& argument)
             return 100;
         return scoreGeneric(interp, value, cls, flags, nullptr);
     }
-    return scoreHandle(value, cls);
+    return scoreHandle(value, cls, flags);
 }
 
 bool convertArguments(Tcl_Interp* interp, ObjectList* out, Tcl_Obj* const objv[], const Signature& signature)

@@ -19,11 +19,12 @@
 namespace {
 
 // Every object ever handed to Tcl. Handles never give their reference back, so an object in this set
-// lives until the process ends and its address stays valid.
+// lives until the process ends and its address stays valid. The set itself is never destroyed: it
+// must outlive every value, and it keeps the objects reachable for leak checkers at exit.
 QSet<const Object*>& knownObjects()
 {
-    static QSet<const Object*> objects;
-    return objects;
+    static auto* objects = new QSet<const Object*>;
+    return *objects;
 }
 
 void setStringRep(Tcl_Obj* obj, const char* prefix, const void* pointer, int bufferSize)

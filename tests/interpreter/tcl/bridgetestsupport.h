@@ -132,7 +132,7 @@ protected:
     // The result of a script, its internal type kept; held until the test ends.
     Tcl_Obj* eval(const char* script)
     {
-        if (Tcl_Eval(interp, script) != TCL_OK) {
+        if (Tcl_EvalEx(interp, script, -1, 0) != TCL_OK) {
             ADD_FAILURE() << script << ": " << Tcl_GetStringResult(interp);
             return keep(Tcl_NewObj());
         }

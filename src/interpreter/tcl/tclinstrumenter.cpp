@@ -7,6 +7,10 @@
 #include <cctype>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -27,31 +31,76 @@ inline bool isTclSpace(char c)
     return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Length of the variable name after a '$' (Tcl_ParseVarName: letters, digits, '_' and "::"
-// runs, judged on the low byte of each character as Tcl does).
+// Bytes that end a run of ordinary characters, per context.
+enum : unsigned char {
+    SpecialInBraces = 1,
+    SpecialInBareWord = 2,
+    SpecialInQuotes = 4,
+    SpecialInIndex = 8,
+    SpecialInComment = 16
+};
+
+struct ByteClasses {
+    unsigned char bits[256] = {};
+    ByteClasses()
+    {
+        auto mark = [this](const char* bytes, unsigned char bit) {
+            for (const char* p = bytes; *p; ++p)
+                bits[static_cast<unsigned char>(*p)] |= bit;
+        };
+        mark("{}\\", SpecialInBraces);
+        mark(" \t\v\f\r\n;]\\$[", SpecialInBareWord);
+        mark("\"\\$[", SpecialInQuotes);
+        mark(")\\$[", SpecialInIndex);
+        mark("\n\\", SpecialInComment);
+    }
+};
+const ByteClasses byteClasses;
+
+inline const char* skipOrdinary(const char* p, const char* end, unsigned char special)
+{
+    while (p < end && !(byteClasses.bits[static_cast<unsigned char>(*p)] & special))
+        ++p;
+    return p;
+}
+
+// The next '{', '}' or '\\' in [p, end), or end. Braced words make up most of a script's
+// bytes seen from its top level, so this runs 16 bytes at a time where SSE2 is available.
+inline const char* skipInBraces(const char* p, const char* end)
+{
+#ifdef __SSE2__
+    const __m128i open = _mm_set1_epi8('{');
+    const __m128i close = _mm_set1_epi8('}');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    while (end - p >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hits = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, open), _mm_cmpeq_epi8(chunk, close)),
+            _mm_cmpeq_epi8(chunk, backslash));
+        const int mask = _mm_movemask_epi8(hits);
+        if (mask)
+            return p + __builtin_ctz(unsigned(mask));
+        p += 16;
+    }
+#endif
+    return skipOrdinary(p, end, SpecialInBraces);
+}
+
+// End of the variable name after a '$' (Tcl_ParseVarName: ASCII letters, digits, '_', and runs
+// of two or more colons).
 const char* skipVariableName(const char* p, const char* end)
 {
     while (p < end) {
-        Tcl_UniChar ch = 0;
-        int length;
-        if (static_cast<unsigned char>(*p) < 0x80) {
-            ch = static_cast<unsigned char>(*p);
-            length = 1;
-        } else {
-            length = Tcl_UtfToUniChar(p, &ch);
-        }
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if ((c < 0x80 && std::isalnum(c)) || c == '_') {
-            p += length;
-            continue;
-        }
-        if (c == ':' && end - p > 1 && p[1] == ':') {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x80 && (std::isalnum(c) || c == '_')) {
+            ++p;
+        } else if (c == ':' && end - p > 1 && p[1] == ':') {
             p += 2;
             while (p < end && *p == ':')
                 ++p;
-            continue;
+        } else {
+            break;
         }
-        break;
     }
     return p;
 }
@@ -62,10 +111,11 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
 {
     // Every level of recursion starts at a '[', a '(' or a '"', and quoted words only occur
     // inside a script level, so few of those bytes cannot nest deeply.
+    const long allowed = (maxNesting - 1) / 2;
     long openers = 0;
-    for (const char* p = begin; p < end; ++p)
+    for (const char* p = begin; p < end && openers <= allowed; ++p)
         openers += (*p == '[') | (*p == '(');
-    if (2 * openers + 1 <= maxNesting)
+    if (openers <= allowed)
         return end;
 
     std::vector<ScanFrame> stack;
@@ -97,7 +147,7 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
     // A braced word starting at p: moves past its closing brace. False when it is missing.
     auto bracedWord = [&]() -> bool {
         int depth = 0;
-        for (; p < end; ++p) {
+        for (; (p = skipInBraces(p, end)) < end; ++p) {
             if (*p == '\\') {
                 if (end - p > 1)
                     ++p;
@@ -122,6 +172,12 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
         const char c = *p;
 
         if (frame.kind == Quoted || frame.kind == Index) {
+            const char* run =
+                skipOrdinary(p, end, frame.kind == Quoted ? SpecialInQuotes : SpecialInIndex);
+            if (run != p) {
+                p = run;
+                continue;
+            }
             if (c == (frame.kind == Quoted ? '"' : ')')) {
                 ++p;
                 const FrameKind kind = frame.kind;
@@ -152,7 +208,7 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
             } else if (c == '\\' && end - p > 1 && p[1] == '\n') {
                 p += 2;
             } else if (c == '#') {
-                while (p < end) {
+                while ((p = skipOrdinary(p, end, SpecialInComment)) < end) {
                     if (*p == '\\') {
                         p += end - p > 1 ? 2 : 1;
                     } else if (*p++ == '\n') {
@@ -201,7 +257,9 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
             break;
 
         case InBareWord:
-            if (isTclSpace(c)) {
+            if (!(byteClasses.bits[static_cast<unsigned char>(c)] & SpecialInBareWord)) {
+                p = skipOrdinary(p + 1, end, SpecialInBareWord);
+            } else if (isTclSpace(c)) {
                 ++p;
                 frame.state = BeforeWord;
             } else if (c == '\n' || c == ';') {
@@ -278,15 +336,31 @@ bool wordIs(const Tcl_Token* word, const char* text)
 }
 
 // The word tokens of a parsed command: word i at words[i], the command name at words[0].
-void wordsOf(const Tcl_Parse& parse, std::vector<const Tcl_Token*>& words)
-{
-    words.clear();
-    const Tcl_Token* token = parse.tokenPtr;
-    for (int i = 0; i < parse.numWords; ++i) {
-        words.push_back(token);
-        token += 1 + token->numComponents;
+// Most commands have few words; those fit without a heap allocation.
+class Words {
+public:
+    explicit Words(const Tcl_Parse& parse)
+    {
+        if (parse.numWords > int(sizeof fixed / sizeof fixed[0])) {
+            more.resize(parse.numWords);
+            data = more.data();
+        }
+        const Tcl_Token* token = parse.tokenPtr;
+        for (int i = 0; i < parse.numWords; ++i) {
+            data[i] = token;
+            token += 1 + token->numComponents;
+        }
+        count = parse.numWords;
     }
-}
+    const Tcl_Token* operator[](int i) const { return data[i]; }
+    int size() const { return count; }
+
+private:
+    const Tcl_Token* fixed[16];
+    std::vector<const Tcl_Token*> more;
+    const Tcl_Token** data = fixed;
+    int count = 0;
+};
 
 bool Collector::collect(const char* begin, const char* end, bool returnPops, int bodyNesting,
                         bool patternList)
@@ -306,9 +380,8 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
                            wordIs(parse.tokenPtr, "return");
             if (patternList) {
                 // One pattern line: its last word is the body.
-                std::vector<const Tcl_Token*> words;
-                wordsOf(parse, words);
-                descend(words.back(), true, bodyNesting);
+                const Words words(parse);
+                descend(words[words.size() - 1], true, bodyNesting);
             } else {
                 command(parse, returnPops, bodyNesting);
             }
@@ -326,8 +399,7 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
 
 void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting)
 {
-    std::vector<const Tcl_Token*> words;
-    wordsOf(parse, words);
+    const Words words(parse);
     const Tcl_Token* name = words[0];
     if (name->type != TCL_TOKEN_SIMPLE_WORD)
         return; // substitutions in the name: neither hooked nor descended into
@@ -399,8 +471,8 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
     }
 }
 
-// Appends the decimal digits of a non-negative number.
-void appendNumber(QByteArray& out, int value)
+// Writes the decimal digits of a number at `out`; returns the position after them.
+char* writeNumber(char* out, int value)
 {
     char digits[12];
     int n = 0;
@@ -410,9 +482,10 @@ void appendNumber(QByteArray& out, int value)
         v /= 10;
     } while (v);
     if (value < 0)
-        out.append('-');
+        *out++ = '-';
     while (n)
-        out.append(digits[--n]);
+        *out++ = digits[--n];
+    return out;
 }
 
 } // namespace
@@ -427,51 +500,65 @@ void collectHooks(Tcl_Interp* interp, const QByteArray& script, int begin, int e
 QByteArray writeInstrumented(const QByteArray& script, int sourceId,
                              const std::vector<HookRecord>& records)
 {
-    QByteArray out;
     if (script.isEmpty())
-        return out;
-    out.reserve(script.size() + int(records.size()) * 40);
-    const char* text = script.constData();
+        return QByteArray();
+    const char* const text = script.constData();
     const int size = script.size();
+    // Room for the longest hook text per record: 24 + 3 * 11 + 4 bytes.
+    QByteArray result(int(size + records.size() * 64), Qt::Uninitialized);
+    char* out = result.data();
+
+    // Line and column are only needed at the records, so the text between two records is
+    // copied in one piece and only scanned for newlines and tabs.
     int line = 0;
-    int column = 0;
-    bool stepWritten = false;
-    size_t next = 0;
-    int copiedUpTo = 0; // bytes before this position are in `out`
-    for (int i = 0; i < size; ++i) {
-        while (next < records.size() && records[next].position < i)
-            ++next; // out of order: never written
-        if (next < records.size() && records[next].position == i) {
-            out.append(text + copiedUpTo, i - copiedUpTo);
-            copiedUpTo = i;
-            for (; next < records.size() && records[next].position == i; ++next) {
-                if (stepWritten)
-                    continue;
-                const HookRecord::Kind kind = records[next].kind;
-                out.append(kind == HookRecord::StepHook    ? "__tarvin_dbg step "
-                           : kind == HookRecord::FramePush ? "__tarvin_dbg frame push "
-                                                           : "__tarvin_dbg frame pop ");
-                appendNumber(out, line);
-                out.append(' ');
-                appendNumber(out, column);
-                out.append(' ');
-                appendNumber(out, sourceId);
-                out.append("; ");
-                if (kind == HookRecord::StepHook)
-                    stepWritten = true;
-            }
-        }
-        const char c = text[i];
-        if (c == '\n') {
+    int lineStart = 0;   // position after the last newline before `scanned`
+    int scanned = 0;     // line and lineStart describe the text before this position
+    int stepLine = -1;   // line whose step hook was written
+    int columnAt = 0;    // column of the byte at columnPos, on the current line
+    int columnPos = 0;
+    for (size_t next = 0; next < records.size(); ++next) {
+        const HookRecord& record = records[next];
+        if (record.position < scanned || record.position >= size)
+            continue; // out of order or at the end of the text: never reached
+        std::memcpy(out, text + scanned, size_t(record.position - scanned));
+        out += record.position - scanned;
+        for (const char* nl = static_cast<const char*>(
+                 std::memchr(text + scanned, '\n', record.position - scanned));
+             nl; nl = static_cast<const char*>(
+                     std::memchr(nl + 1, '\n', text + record.position - (nl + 1)))) {
             ++line;
-            column = 0;
-            stepWritten = false;
-        } else {
-            column += c == '\t' ? 8 : 1;
+            lineStart = int(nl - text) + 1;
         }
+        scanned = record.position;
+        if (stepLine == line)
+            continue; // nothing more on a line once its step hook is written
+        if (columnPos < lineStart) {
+            columnPos = lineStart;
+            columnAt = 0;
+        }
+        for (; columnPos < record.position; ++columnPos)
+            columnAt += text[columnPos] == '\t' ? 8 : 1;
+        const int column = columnAt;
+        const HookRecord::Kind kind = record.kind;
+        const char* const prefix = kind == HookRecord::StepHook    ? "__tarvin_dbg step "
+                                   : kind == HookRecord::FramePush ? "__tarvin_dbg frame push "
+                                                                   : "__tarvin_dbg frame pop ";
+        const size_t prefixLength = std::strlen(prefix);
+        std::memcpy(out, prefix, prefixLength);
+        out = writeNumber(out + prefixLength, line);
+        *out++ = ' ';
+        out = writeNumber(out, column);
+        *out++ = ' ';
+        out = writeNumber(out, sourceId);
+        *out++ = ';';
+        *out++ = ' ';
+        if (kind == HookRecord::StepHook)
+            stepLine = line;
     }
-    out.append(text + copiedUpTo, size - copiedUpTo);
-    return out;
+    std::memcpy(out, text + scanned, size_t(size - scanned));
+    out += size - scanned;
+    result.truncate(int(out - result.constData()));
+    return result;
 }
 
 /*

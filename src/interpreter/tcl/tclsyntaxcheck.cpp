@@ -175,6 +175,43 @@ struct Level {
 
 const int maxLevel = 1000;
 
+// Bytes that need their state's handler; runs of other bytes in these states change nothing
+// but the column and the dollar flag, and are skipped in one step.
+enum : unsigned char {
+    StopsArgumentWord = 1,
+    StopsQuotedWord = 2,
+    StopsBracedWord = 4,
+    StopsComment = 8
+};
+
+struct StopTable {
+    unsigned char bits[256] = {};
+    StopTable()
+    {
+        auto mark = [this](const char* bytes, unsigned char bit) {
+            bits[0] |= bit;
+            for (const char* p = bytes; *p; ++p)
+                bits[static_cast<unsigned char>(*p)] |= bit;
+        };
+        mark("\n\\ \t;[{]}\xff", StopsArgumentWord); // 0xff: the top level's terminator -1
+        mark("\n\\[\"", StopsQuotedWord);
+        mark("\n\\{}", StopsBracedWord);
+        mark("\n\\{}", StopsComment);
+    }
+};
+const StopTable stopTable;
+
+inline unsigned char stopBitOf(State state)
+{
+    switch (state) {
+    case ArgumentWord: return StopsArgumentWord;
+    case QuotedWord: return StopsQuotedWord;
+    case BracedWord: return StopsBracedWord;
+    case Comment: return StopsComment;
+    default: return 0;
+    }
+}
+
 } // namespace
 
 /*
@@ -450,6 +487,19 @@ QByteArray analyzeSource(const char* utf8Text)
     };
 
     for (;;) {
+        if (!escape && !continuation) {
+            if (const unsigned char stop = stopBitOf(cur.state)) {
+                const char* run = cursor;
+                while (!(stopTable.bits[static_cast<unsigned char>(*run)] & stop))
+                    ++run;
+                if (run != cursor) {
+                    column += int(run - cursor);
+                    if (dollar != 2)
+                        dollar = run[-1] == '$' ? 1 : 0;
+                    cursor = run;
+                }
+            }
+        }
         const signed char c = static_cast<signed char>(*cursor);
         if (c == 0) {
             if (saved.empty())

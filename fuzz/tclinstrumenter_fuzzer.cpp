@@ -1,5 +1,6 @@
 // libFuzzer target for the instrumenter: any bytes are instrumented without a crash, the hook
-// records come in ascending order, and removing the inserted hook texts gives the input back.
+// records come in ascending order, removing the inserted hook texts gives the input back, and
+// the nesting measurement never underestimates how deep Tcl's own parser nests.
 #include "tclinstrumenter.h"
 
 #include <tcl.h>
@@ -31,6 +32,84 @@ int hookLength(const char* p, const char* end)
         return q < end && *q == ' ' ? int(q + 1 - p) : 0;
     }
     return 0;
+}
+
+int scriptDepth(const char* p, const char* end);
+
+// Nesting of Tcl's parser over `count` flattened tokens: quoted words, command substitutions
+// and array indices each add a level, as tclParseNestingLimit counts them.
+int tokensDepth(const Tcl_Token* tokens, int count)
+{
+    int depth = 0;
+    for (int i = 0; i < count; i += 1 + tokens[i].numComponents) {
+        const Tcl_Token& token = tokens[i];
+        int here = 0;
+        switch (token.type) {
+        case TCL_TOKEN_WORD:
+        case TCL_TOKEN_SIMPLE_WORD:
+        case TCL_TOKEN_EXPAND_WORD:
+            here = (token.start[0] == '"') + tokensDepth(&token + 1, token.numComponents);
+            break;
+        case TCL_TOKEN_COMMAND:
+            here = 1 + scriptDepth(token.start + 1, token.start + token.size);
+            break;
+        case TCL_TOKEN_VARIABLE:
+            if (token.numComponents > 1)
+                here = 1 + tokensDepth(&token + 2, token.numComponents - 1);
+            break;
+        default:
+            break;
+        }
+        if (here > depth)
+            depth = here;
+    }
+    return depth;
+}
+
+// The commands of a command substitution, up to and including its closing bracket.
+int scriptDepth(const char* p, const char* end)
+{
+    int depth = 0;
+    while (p < end) {
+        Tcl_Parse parse;
+        if (Tcl_ParseCommand(nullptr, p, int(end - p), 1, &parse) != TCL_OK)
+            std::abort(); // Tcl parsed this substitution once already
+        const int here = tokensDepth(parse.tokenPtr, parse.numTokens);
+        if (here > depth)
+            depth = here;
+        p = parse.commandStart + parse.commandSize;
+        const bool closed = parse.term < end && *parse.term == ']';
+        Tcl_FreeParse(&parse);
+        if (closed)
+            break;
+    }
+    return depth;
+}
+
+// For the deepest top-level command Tcl parses, a limit one below its depth must stop at or
+// before it. Only run when the measurement allows Tcl to see the whole text at a safe depth.
+void checkNestingMeasurement(const QByteArray& script)
+{
+    const char* begin = script.constData();
+    const char* end = begin + script.size();
+    if (tclParseNestingLimit(begin, end, 200) != end)
+        return;
+    int deepest = 0;
+    const char* deepestStart = nullptr;
+    for (const char* p = begin; p < end;) {
+        Tcl_Parse parse;
+        if (Tcl_ParseCommand(nullptr, p, int(end - p), 0, &parse) != TCL_OK)
+            break;
+        const int depth = tokensDepth(parse.tokenPtr, parse.numTokens);
+        if (depth > deepest) {
+            deepest = depth;
+            deepestStart = parse.commandStart;
+        }
+        p = parse.commandStart + parse.commandSize;
+        Tcl_FreeParse(&parse);
+    }
+    if (deepest > 0 && tclParseNestingLimit(begin, end, deepest - 1) > deepestStart)
+        std::abort();
 }
 
 } // namespace
@@ -68,5 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (back != script)
         std::abort();
+    checkNestingMeasurement(script);
     return 0;
 }

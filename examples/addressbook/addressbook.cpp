@@ -30,6 +30,10 @@ public:
     QString label; // the text or title
     std::function<void()> onClick;
     int geometry[4];
+    bool pressed = false; // the left button went down on the widget and has not come up yet
+
+    // A press of the left button followed by its release on the widget clicks it.
+    bool mouseEvent(const MouseInput& input) override;
 
     bool isReady() const override
     {
@@ -274,20 +278,48 @@ void AddressBookApp::removeSelected()
     select(-1);
 }
 
+// Whether the user could work with the widget now; the reason in the inspector's last error if not.
+bool usable(Widget* w)
+{
+    if (w->isInvalid()) {
+        inspector()->setLastError(QString("%1 '%2' no longer exists").arg(w->className(), w->label));
+        return false;
+    }
+    if (!w->isReady()) {
+        inspector()->setLastError(QString("%1 '%2' is not ready (hidden or disabled)").arg(w->className(), w->label));
+        return false;
+    }
+    return true;
+}
+
 SharedPtr<Object> clickWidget(Object* self, const ObjectList&)
 {
     Widget* w = widget(self);
-    if (self->isInvalid()) {
-        inspector()->setLastError(QString("%1 '%2' no longer exists").arg(self->className(), w->label));
+    if (!usable(w))
         return SharedPtr<Object>();
-    }
-    if (!w->isReady()) {
-        inspector()->setLastError(QString("%1 '%2' is not ready (hidden or disabled)").arg(self->className(), w->label));
-        return SharedPtr<Object>();
-    }
     if (w->onClick)
         w->onClick();
     return inspector()->createVoid();
+}
+
+bool Widget::mouseEvent(const MouseInput& input)
+{
+    const int leftButton = 1;
+    if (input.type == MouseInput::Move)
+        return true;
+    if (!usable(this)) {
+        pressed = false;
+        return false;
+    }
+    if (input.type == MouseInput::Press) {
+        pressed = input.button & leftButton;
+        return true;
+    }
+    const bool click = pressed && (input.button & leftButton);
+    pressed = false;
+    if (click && onClick)
+        onClick(); // may retire this widget: nothing of it is used afterwards
+    return true;
 }
 
 // A rectangle on the screen.

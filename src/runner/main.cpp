@@ -1,4 +1,5 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
+#include "junit.h"
 #include "testrunner.h"
 
 #include <QCoreApplication>
@@ -21,9 +22,15 @@ const char usage[] =
     "\n"
     "Each test case runs in a fresh interpreter: the script is evaluated (defining its procedures),\n"
     "then its procedures init (when defined), main and cleanup (when defined) are called in that order.\n"
-    "A script error is printed as FILE:LINE: message, followed by the call stack.\n"
+    "Results are printed as they happen (PASS, FAIL, WARNING, ERROR, SKIPPED ... with FILE:LINE and the\n"
+    "message); a script error is printed as FILE:LINE: message, followed by the call stack. A summary\n"
+    "closes each test case and the run.\n"
     "\n"
     "Options:\n"
+    "  --junit FILE       Also write the results as JUnit XML to FILE.\n"
+    "  --results DIR      Keep attachments (test attachFile) in DIR/<suite>/<test case>.\n"
+    "  --abort-on-fail    End a test case at its first failed verification.\n"
+    "  --timeout MS       How long waitForObject and its kin wait by default (default: 20000).\n"
     "  --check            Check the syntax of the scripts without running them; prints FILE:LINE: message\n"
     "                     for each error. A directory PATH checks every .tcl file below it.\n"
     "  --library FILE     The Tcl back end to load (default: ../lib/libtarvintcl.so beside this program).\n"
@@ -39,7 +46,7 @@ const char usage[] =
     "  NO_COLOR           When set, output is never coloured.\n"
     "\n"
     "Exit status:\n"
-    "  0  every test case passed (or, with --check, every script is well formed)\n"
+    "  0  every test case passed or was skipped (or, with --check, every script is well formed)\n"
     "  1  a test case failed or had an error (or a script has a syntax error)\n"
     "  2  usage or set-up error: bad options, a PATH that is no test, the library cannot be loaded,\n"
     "     Tcl cannot be initialised\n";
@@ -111,6 +118,8 @@ int main(int argc, char* argv[])
 
     QStringList paths;
     QString library;
+    QString junitPath;
+    RunnerOptions options;
     bool check = false;
     bool colour = isatty(STDOUT_FILENO) && !qEnvironmentVariableIsSet("NO_COLOR");
     const QStringList args = app.arguments().mid(1);
@@ -128,6 +137,18 @@ int main(int argc, char* argv[])
             colour = false;
         } else if (arg == QLatin1String("--verbose")) {
             verbose = true;
+        } else if (arg == QLatin1String("--junit") || arg == QLatin1String("--results")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("%1 needs a %2").arg(arg, arg == "--junit" ? "file name" : "directory"));
+            (arg == QLatin1String("--junit") ? junitPath : options.resultsDirectory) = args.at(i);
+        } else if (arg == QLatin1String("--abort-on-fail")) {
+            options.abortOnFailure = true;
+        } else if (arg == QLatin1String("--timeout")) {
+            bool ok = false;
+            if (++i < args.size())
+                options.objectTimeout = args.at(i).toInt(&ok);
+            if (!ok || options.objectTimeout < 0)
+                return usageError(QStringLiteral("--timeout needs a number of milliseconds"));
         } else if (arg == QLatin1String("--library")) {
             if (++i == args.size())
                 return usageError(QStringLiteral("--library needs a file name"));
@@ -170,16 +191,34 @@ int main(int argc, char* argv[])
 
     QTextStream out(stdout);
     Output output(out, colour);
-    TestRunner runner(factory, output);
+    TestRunner runner(factory, output, options);
     if (check)
         return runner.check(scripts) ? 0 : 1;
 
-    int passed = 0;
-    for (const TestCase& testCase : cases)
-        passed += runner.run(testCase) ? 1 : 0;
-    const int failed = cases.size() - passed;
+    int passed = 0, failed = 0, skipped = 0;
+    JUnitReport junit;
+    for (const TestCase& testCase : cases) {
+        switch (runner.run(testCase)) {
+        case TestRunner::Passed:
+            ++passed;
+            break;
+        case TestRunner::Failed:
+            ++failed;
+            break;
+        case TestRunner::Skipped:
+            ++skipped;
+            break;
+        }
+        junit.addTestCase(testCase.suite, testCase.name, testCase.script, runner.lastSeconds(), runner.lastResult());
+    }
     out << "Summary: " << output.paint(QStringLiteral("%1 passed").arg(passed), passed ? Output::Green : Output::Plain)
-        << ", " << output.paint(QStringLiteral("%1 failed").arg(failed), failed ? Output::Red : Output::Plain)
-        << Qt::endl;
+        << ", " << output.paint(QStringLiteral("%1 failed").arg(failed), failed ? Output::Red : Output::Plain);
+    if (skipped)
+        out << ", " << output.paint(QStringLiteral("%1 skipped").arg(skipped), Output::Yellow);
+    out << Qt::endl;
+    if (!junitPath.isEmpty() && !junit.write(junitPath, &error)) {
+        fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
+        return 2;
+    }
     return failed ? 1 : 0;
 }

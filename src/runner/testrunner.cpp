@@ -103,10 +103,19 @@ QString Output::paint(const QString& text, Colour c) const
     return QLatin1String(codes[c]) + text + QLatin1String("\033[0m");
 }
 
-TestRunner::TestRunner(CreateInterpreterFunction factory, Output& output) : createInterpreter(factory), output(output)
+TestRunner::TestRunner(CreateInterpreterFunction factory, Output& output, const RunnerOptions& options)
+    : createInterpreter(factory), output(output), options(options)
 {
     AddressBook::registerApplication();
     result.setListener(this);
+}
+
+QString TestRunner::resultDirectory() const
+{
+    if (options.resultsDirectory.isEmpty())
+        return QString();
+    return QDir(options.resultsDirectory).absoluteFilePath(current.suite.isEmpty() ? current.name
+                                                                                  : current.suite + "/" + current.name);
 }
 
 void TestRunner::keepAlive()
@@ -116,6 +125,16 @@ void TestRunner::keepAlive()
 
 void TestRunner::resultAdded(const TestResult::Entry& entry)
 {
+    const QString indentation = QString(2 * (entry.sections.size() + 1), QLatin1Char(' '));
+    if (entry.type == TestResult::SectionStart || entry.type == TestResult::SectionEnd) {
+        output.stream() << indentation
+                        << output.paint((entry.type == TestResult::SectionStart ? QStringLiteral("Section: ")
+                                                                                : QStringLiteral("End of section: ")) +
+                                            entry.message,
+                                        Output::Bold)
+                        << Qt::endl;
+        return;
+    }
     Output::Colour c = Output::Plain;
     switch (entry.type) {
     case TestResult::Pass:
@@ -133,14 +152,17 @@ void TestRunner::resultAdded(const TestResult::Entry& entry)
         c = Output::Yellow;
         break;
     case TestResult::Log:
+    case TestResult::SectionStart:
+    case TestResult::SectionEnd:
         break;
     }
     QString where;
     if (!entry.file.isEmpty())
         where = entry.line > 0 ? QStringLiteral("%1:%2: ").arg(entry.file).arg(entry.line) : entry.file + ": ";
-    output.stream() << "  " << output.paint(TestResult::typeName(entry.type), c) << ' ' << where << entry.message;
+    output.stream() << indentation << output.paint(TestResult::typeName(entry.type), c) << ' ' << where
+                    << entry.message;
     if (!entry.detail.isEmpty())
-        output.stream() << '\n' << indent(entry.detail);
+        output.stream() << '\n' << indent(indentation + entry.detail).replace('\n', '\n' + indentation);
     output.stream() << Qt::endl;
 }
 
@@ -186,10 +208,11 @@ bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function
     return false;
 }
 
-bool TestRunner::run(const TestCase& testCase)
+TestRunner::Outcome TestRunner::run(const TestCase& testCase)
 {
     current = testCase;
     result.clear();
+    result.setAbortOnFailure(options.abortOnFailure);
     QElapsedTimer timer;
     timer.start();
     output.stream() << output.paint(QStringLiteral("Test case %1").arg(testCase.name), Output::Bold) << " ("
@@ -199,8 +222,6 @@ bool TestRunner::run(const TestCase& testCase)
     if (!readScript(testCase.script, &code, &error)) {
         result.add(TestResult::Error, error, QString(), testCase.script);
     } else {
-        // The demo application runs for every test case, fresh each time.
-        InProcessApplications::start(QStringLiteral("addressbook"));
         Interpreter* interpreter = createInterpreter(this);
         interpreter->registerTestCommand(&result);
         interpreter->registerApplicationCommands();
@@ -213,15 +234,30 @@ bool TestRunner::run(const TestCase& testCase)
             callIfDefined(interpreter, QStringLiteral("cleanup"), false);
         }
         delete interpreter;
+        endTestCase(); // nothing the test case started outlives it
         InProcessApplications::stopAll();
     }
 
-    const bool passed = result.passed();
-    const QString seconds = QString::number(timer.elapsed() / 1000.0, 'f', 2);
-    output.stream() << (passed ? output.paint(QStringLiteral("PASSED"), Output::Green)
-                               : output.paint(QStringLiteral("FAILED"), Output::Red))
-                    << ' ' << testCase.name << " (" << seconds << " s)" << Qt::endl;
-    return passed;
+    seconds = timer.elapsed() / 1000.0;
+    const Outcome outcome = !result.passed() ? Failed : result.skipped() ? Skipped : Passed;
+    static const char* const counted[][2] = {{"pass", "passes"},   {"failure", "failures"}, {"error", "errors"},
+                                             {"fatal", "fatals"}, {"warning", "warnings"}, {"skip", "skips"},
+                                             {"expected failure", "expected failures"},
+                                             {"unexpected pass", "unexpected passes"}};
+    const TestResult::Type types[] = {TestResult::Pass,    TestResult::Fail, TestResult::Error,
+                                      TestResult::Fatal,   TestResult::Warning, TestResult::Skip,
+                                      TestResult::ExpectedFail, TestResult::UnexpectedPass};
+    QStringList counts;
+    for (int i = 0; i < 8; ++i)
+        if (const int n = result.count(types[i]))
+            counts << QStringLiteral("%1 %2").arg(n).arg(QLatin1String(counted[i][n == 1 ? 0 : 1]));
+    const QString status = outcome == Passed    ? output.paint(QStringLiteral("PASSED"), Output::Green)
+                           : outcome == Skipped ? output.paint(QStringLiteral("SKIPPED"), Output::Yellow)
+                                                : output.paint(QStringLiteral("FAILED"), Output::Red);
+    output.stream() << status << ' ' << testCase.name << " (" << QString::number(seconds, 'f', 2) << " s"
+                    << (counts.isEmpty() ? QString() : QStringLiteral("; ") + counts.join(QStringLiteral(", ")))
+                    << ')' << Qt::endl;
+    return outcome;
 }
 
 bool TestRunner::check(const QStringList& scripts)

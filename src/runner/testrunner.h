@@ -2,6 +2,7 @@
 // functions and reports the outcome.
 #pragma once
 
+#include "applications.h"
 #include "runnerinterface.h"
 #include "testresult.h"
 
@@ -36,18 +37,31 @@ private:
     bool colour;
 };
 
-class TestRunner : public RunnerInterface, public TestResult::Listener {
-public:
-    TestRunner(CreateInterpreterFunction factory, Output& output);
+struct RunnerOptions {
+    QString resultsDirectory; // attachments go to <resultsDirectory>/<suite>/<test case>; empty: none are kept
+    bool abortOnFailure = false;
+    int objectTimeout = 20000;
+};
 
-    // Runs one test case in a fresh interpreter; true when it passed.
-    bool run(const TestCase& testCase);
+class TestRunner : public ApplicationRunner, public TestResult::Listener {
+public:
+    enum Outcome { Passed, Failed, Skipped };
+
+    TestRunner(CreateInterpreterFunction factory, Output& output, const RunnerOptions& options = RunnerOptions());
+
+    // Runs one test case in a fresh interpreter.
+    Outcome run(const TestCase& testCase);
+    // The results of the test case that ran last, and how long it took.
+    const TestResult& lastResult() const { return result; }
+    double lastSeconds() const { return seconds; }
     // Checks the syntax of each script; true when all are well formed.
     bool check(const QStringList& scripts);
 
     QString testScriptPath() const override { return current.script; }
     QString testCaseName() const override { return current.name; }
     QString testSuiteName() const override { return current.suite; }
+    QString resultDirectory() const override;
+    int objectTimeout() const override { return options.objectTimeout; }
     void keepAlive() override;
     TestResult* testResult() const override { return const_cast<TestResult*>(&result); }
 
@@ -59,6 +73,8 @@ private:
 
     CreateInterpreterFunction createInterpreter;
     Output& output;
+    RunnerOptions options;
+    double seconds = 0;
     TestCase current;
     TestResult result;
     bool scriptFailed = false;

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST_F(RunnerTest, ErrorsNameFileAndLine)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_CONTAINS(r.out, inProc + ":5: helper failed\n");
     // The call stack, innermost first.
-    EXPECT_CONTAINS(r.out, "    at " + inProc + ":5\n    at " + inProc + ":9\n");
+    EXPECT_CONTAINS(r.out, "      at " + inProc + ":5\n      at " + inProc + ":9\n");
     EXPECT_CONTAINS(r.out, topLevel + ":2: can't read \"undefined\": no such variable\n");
     EXPECT_CONTAINS(r.out, noMain + ": the test script defines no 'main' procedure");
     EXPECT_TRUE(r.out.endsWith("Summary: 0 passed, 3 failed\n")) << r.out.toStdString();
@@ -188,4 +189,69 @@ TEST_F(RunnerTest, CheckReportsWithoutRunning)
     const RunOutcome r = run({"--check", "scripts"});
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
     EXPECT_FALSE(r.out.contains("must not run"));
+}
+
+TEST_F(RunnerTest, ResultsAreReportedWithFileAndLineAndWrittenAsJUnit)
+{
+    const QString checks = write("suite/tst_checks/test.tcl", "proc main {} {\n"
+                                                              "    test compare [expr {2 + 2}] 4 \"sum\"\n"
+                                                              "    test startSection \"Details\"\n"
+                                                              "    test verify [expr {1 > 2}] \"one is bigger\"\n"
+                                                              "    test endSection\n"
+                                                              "    test attachFile data.txt\n"
+                                                              "}\n");
+    write("suite/tst_checks/data.txt", "kept with the results\n");
+    const QString skipping = write("suite/tst_skipping/test.tcl", "proc main {} {\n"
+                                                                  "    test skip \"not on this machine\"\n"
+                                                                  "    test fail \"never reached\"\n"
+                                                                  "}\n");
+    write("suite/tst_fine/test.tcl", "proc main {} { test pass fine }\n");
+    const RunOutcome r = run({"--junit", "report.xml", "--results", "results", "suite"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "  PASS " + checks + ":2: sum\n");
+    EXPECT_CONTAINS(r.out, "  Section: Details\n    FAIL " + checks + ":4: one is bigger\n");
+    EXPECT_CONTAINS(r.out, "FAILED tst_checks (");
+    EXPECT_CONTAINS(r.out, "SKIPPED " + skipping + ":2: not on this machine\n");
+    EXPECT_FALSE(r.out.contains("never reached"));
+    EXPECT_TRUE(r.out.endsWith("Summary: 1 passed, 1 failed, 1 skipped\n")) << r.out.toStdString();
+    EXPECT_TRUE(QFile::exists(dir.filePath("results/suite/tst_checks/data.txt")));
+
+    QFile report(dir.filePath("report.xml"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&report);
+    QStringList seen;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (xml.name() == QLatin1String("testsuite"))
+            seen << QStringLiteral("suite %1 tests=%2 failures=%3 skipped=%4")
+                        .arg(a.value("name"), a.value("tests"), a.value("failures"), a.value("skipped"));
+        else if (xml.name() == QLatin1String("testcase"))
+            seen << QStringLiteral("case %1").arg(a.value("name"));
+        else if (xml.name() == QLatin1String("failure"))
+            seen << QStringLiteral("failure %1").arg(a.value("message"));
+        else if (xml.name() == QLatin1String("skipped"))
+            seen << QStringLiteral("skipped %1").arg(a.value("message"));
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(seen, QStringList({"suite suite tests=3 failures=1 skipped=1", "case tst_checks",
+                                 "failure " + checks + ":4: one is bigger", "case tst_fine", "case tst_skipping",
+                                 "skipped " + skipping + ":2: not on this machine"}));
+
+    // A report that cannot be written is a set-up error, after the run.
+    const RunOutcome unwritable = run({"--junit", "no/such/dir/report.xml", "suite/tst_fine"});
+    EXPECT_EQ(unwritable.exitCode, 2);
+    EXPECT_CONTAINS(unwritable.err, "tarvinrunner: cannot write JUnit report no/such/dir/report.xml");
+}
+
+TEST_F(RunnerTest, AbortOnFailureEndsTheTestCaseAtTheFirstFailure)
+{
+    write("t.tcl", "proc main {} {\n    test verify 0 first\n    puts {still running}\n}\n");
+    RunOutcome r = run({"t.tcl"});
+    EXPECT_CONTAINS(r.out, "still running");
+    r = run({"--abort-on-fail", "t.tcl"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.out.contains("still running"));
+    EXPECT_FALSE(r.out.contains("ERROR")) << "the failure is reported once, not again as a script error";
 }

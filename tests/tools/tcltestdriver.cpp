@@ -2,7 +2,7 @@
 // non-zero when a test failed or the file could not run. CTest runs each .test file through it.
 #include "addressbook.h"
 #include "application.h"
-#include "runnerinterface.h"
+#include "applications.h"
 #include "tclinterpreter.h"
 #include "testresult.h"
 
@@ -14,7 +14,7 @@
 
 namespace {
 
-struct DriverRunner : RunnerInterface {
+struct DriverRunner : ApplicationRunner {
     QString script;
     QString testScriptPath() const override { return script; }
     QString testCaseName() const override { return QFileInfo(script).completeBaseName(); }
@@ -49,9 +49,13 @@ int main(int argc, char* argv[])
     }
     const QString code = QString::fromUtf8(file.readAll());
 
-    // Script tests drive the demo application, fresh for each file.
+    // Script tests drive the demo application, fresh for each file, as the current application context.
     AddressBook::registerApplication();
-    InProcessApplications::start(QStringLiteral("addressbook"));
+    QString startError;
+    if (runner.startApplication(QStringLiteral("addressbook"), QString(), -1, -1, &startError)->id() < 0) {
+        fprintf(stderr, "tcltestdriver: %s\n", qPrintable(startError));
+        return 2;
+    }
 
     TestResult result;
     auto interpreter = new TclInterpreter(&runner);
@@ -70,6 +74,7 @@ int main(int argc, char* argv[])
         status = 1;
     }
     delete interpreter;
+    runner.endTestCase();
     InProcessApplications::stopAll();
     return status;
 }

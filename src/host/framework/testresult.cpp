@@ -4,10 +4,13 @@
 void TestResult::add(const Entry& entry)
 {
     results.append(entry);
-    if (!results.last().time.isValid())
-        results.last().time = QDateTime::currentDateTime();
+    Entry& e = results.last();
+    if (!e.time.isValid())
+        e.time = QDateTime::currentDateTime();
+    if (e.type != SectionStart && e.type != SectionEnd)
+        e.sections = sections;
     if (listener)
-        listener->resultAdded(results.last());
+        listener->resultAdded(e);
 }
 
 void TestResult::add(Type type, const QString& message, const QString& detail, const QString& file, int line)
@@ -34,6 +37,39 @@ bool TestResult::passed() const
     return count(Fail) == 0 && count(UnexpectedPass) == 0 && count(Error) == 0 && count(Fatal) == 0;
 }
 
+void TestResult::clear()
+{
+    results.clear();
+    sections.clear();
+}
+
+void TestResult::startSection(const QString& title, const QString& description, const QString& file, int line)
+{
+    Entry e;
+    e.type = SectionStart;
+    e.message = title;
+    e.detail = description;
+    e.file = file;
+    e.line = line;
+    e.sections = sections;
+    sections.append(title);
+    add(e);
+}
+
+bool TestResult::endSection(const QString& file, int line)
+{
+    if (sections.isEmpty())
+        return false;
+    Entry e;
+    e.type = SectionEnd;
+    e.message = sections.takeLast();
+    e.file = file;
+    e.line = line;
+    e.sections = sections;
+    add(e);
+    return true;
+}
+
 QString TestResult::typeName(Type type)
 {
     switch (type) {
@@ -55,6 +91,10 @@ QString TestResult::typeName(Type type)
         return QStringLiteral("SKIPPED");
     case Log:
         return QStringLiteral("LOG");
+    case SectionStart:
+        return QStringLiteral("SECTION");
+    case SectionEnd:
+        return QStringLiteral("END SECTION");
     }
     return QString();
 }

@@ -1,14 +1,15 @@
-// The results of one test run as the framework's test functions report them. The runner listens to
-// it to print results as they happen and to write its reports.
+// The results of one test case as the framework's test functions report them. The runner listens to it
+// to print results as they happen and to write its reports.
 #pragma once
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class TestResult {
 public:
-    enum Type { Pass, Fail, ExpectedFail, UnexpectedPass, Warning, Error, Fatal, Skip, Log };
+    enum Type { Pass, Fail, ExpectedFail, UnexpectedPass, Warning, Error, Fatal, Skip, Log, SectionStart, SectionEnd };
 
     struct Entry {
         Type type = Log;
@@ -17,6 +18,8 @@ public:
         QString file;
         int line = -1;
         QDateTime time;
+        QStringList sections; // the open sections, outermost first
+        QString attachment;   // a file kept with the result
     };
 
     class Listener {
@@ -33,12 +36,25 @@ public:
     int count(Type type) const;
     // True when no result counts against the test: no failure, unexpected pass, error or fatal.
     bool passed() const;
-    void clear() { results.clear(); }
+    // True when the test case ended by a skip and nothing failed.
+    bool skipped() const { return passed() && count(Skip) > 0; }
+    void clear();
+
+    void startSection(const QString& title, const QString& description, const QString& file, int line);
+    // False when no section is open.
+    bool endSection(const QString& file, int line);
+    QStringList openSections() const { return sections; }
+
+    // With it set, a failed verification ends the test case instead of letting the script go on.
+    void setAbortOnFailure(bool on) { abortOnFailure = on; }
+    bool isAbortOnFailure() const { return abortOnFailure; }
 
     void setListener(Listener* l) { listener = l; }
     static QString typeName(Type type);
 
 private:
     QList<Entry> results;
+    QStringList sections;
+    bool abortOnFailure = false;
     Listener* listener = nullptr;
 };

@@ -343,6 +343,12 @@ SharedPtr<Object> Object::child(const QString& childName) const
     return SharedPtr<Object>();
 }
 
+bool Object::mouseEvent(const MouseInput&)
+{
+    Inspector::self()->setLastError(QStringLiteral("Objects of class '%1' take no mouse input").arg(className()));
+    return false;
+}
+
 SharedPtr<Object> Object::item(const QString& itemText) const
 {
     for (const SharedPtr<Object>& kid : kids)

@@ -62,6 +62,17 @@ private:
     int i;
 };
 
+// Raw mouse input for one object: the position relative to the object's top left corner, the button
+// and modifier bits as scripts give them (LeftButton 1, MiddleButton 2, RightButton 4...).
+struct MouseInput {
+    enum Type { Move, Press, Release };
+    Type type = Move;
+    int x = 0;
+    int y = 0;
+    int button = 0;
+    int modifiers = 0;
+};
+
 using ObjectList = QList<SharedPtr<Object>>;
 using ObjectMapValue = QMap<QString, SharedPtr<Object>>;
 
@@ -280,6 +291,8 @@ public:
     virtual bool isReady() const { return true; }
     // The object's rectangle on the screen; false when it has none.
     virtual bool globalBounds(int* x, int* y, int* width, int* height) const { return false; }
+    // Lets the object react to mouse input; false, with the inspector's last error set, when it takes none.
+    virtual bool mouseEvent(const MouseInput& input);
     // An item of a container by its text, or by its index when the text is a number; null when none.
     virtual SharedPtr<Object> item(const QString& itemText) const;
 

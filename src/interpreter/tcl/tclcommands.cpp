@@ -41,22 +41,22 @@ const TclCommandEntry tclCommandTable[] = {
     {"installEventHandler", NA, false},
     {"uninstallEventHandler", NA, false},
     {"runFeatureFile", NA, false},
-    {"_tarvin_connect_to_remote_system", NA, false},
-    {"_tarvin_close_remote_system_connection", NA, false},
-    {"_tarvin_remote_execute_command", NA, false},
-    {"_tarvin_remote_get_environment_variable", NA, false},
-    {"_tarvin_remote_get_os_name", NA, false},
-    {"_tarvin_remote_get_directory_content", NA, false},
-    {"_tarvin_remote_get_path_property", NA, false},
-    {"_tarvin_remote_path_exists", NA, false},
-    {"_tarvin_remote_rename_path", NA, false},
-    {"_tarvin_remote_create_path", NA, false},
-    {"_tarvin_remote_delete_path", NA, false},
-    {"_tarvin_remote_create_file", NA, false},
-    {"_tarvin_remote_delete_file", NA, false},
-    {"_tarvin_remote_copy_path", NA, false},
-    {"_tarvin_remote_upload_file", NA, false},
-    {"_tarvin_remote_download_file", NA, false},
+    {"_tarvin_connect_to_remote_system", ConnectToRemoteSystemObjCmd, false},
+    {"_tarvin_close_remote_system_connection", CloseRemoteSystemConnectionObjCmd, false},
+    {"_tarvin_remote_execute_command", RemoteExecuteCommandObjCmd, false},
+    {"_tarvin_remote_get_environment_variable", RemoteGetEnvironmentVariableObjCmd, false},
+    {"_tarvin_remote_get_os_name", RemoteGetOSNameObjCmd, false},
+    {"_tarvin_remote_get_directory_content", RemoteGetDirectoryContentObjCmd, false},
+    {"_tarvin_remote_get_path_property", RemoteGetPathPropertyObjCmd, false},
+    {"_tarvin_remote_path_exists", RemotePathExistsObjCmd, false},
+    {"_tarvin_remote_rename_path", RemoteRenamePathObjCmd, false},
+    {"_tarvin_remote_create_path", RemoteCreatePathObjCmd, false},
+    {"_tarvin_remote_delete_path", RemoteDeletePathObjCmd, false},
+    {"_tarvin_remote_create_file", RemoteCreateFileObjCmd, false},
+    {"_tarvin_remote_delete_file", RemoteDeleteFileObjCmd, false},
+    {"_tarvin_remote_copy_path", RemoteCopyPathObjCmd, false},
+    {"_tarvin_remote_upload_file", RemoteUploadFileObjCmd, false},
+    {"_tarvin_remote_download_file", RemoteDownloadFileObjCmd, false},
 };
 const int tclCommandTableSize = sizeof tclCommandTable / sizeof tclCommandTable[0];
 
@@ -64,38 +64,28 @@ const TclCommandEntry tclApplicationCommandTable[] = {
     {"testData", NA, false},
     {"tarvininfo", NA, false},
     {"tarvin", NA, false},
-    {"startApplication", NA, false},
-    {"attachToApplication", NA, false},
-    {"waitForApplicationLaunch", NA, false},
-    {"setApplicationContext", NA, false},
-    {"applicationContextList", NA, false},
-    {"defaultApplicationContext", NA, false},
-    {"currentApplicationContext", NA, false},
-    {"getApplicationContext", NA, false},
-    {"applicationContext", NA, false},
+    {"startApplication", StartApplicationObjCmd, false},
+    {"attachToApplication", AttachToApplicationObjCmd, false},
+    {"waitForApplicationLaunch", WaitForApplicationLaunchObjCmd, false},
+    {"setApplicationContext", SetApplicationContextObjCmd, false},
+    {"applicationContextList", ApplicationContextListObjCmd, false},
+    {"defaultApplicationContext", DefaultApplicationContextObjCmd, false},
+    {"currentApplicationContext", CurrentApplicationContextObjCmd, false},
+    {"getApplicationContext", GetApplicationContextObjCmd, false},
+    {"applicationContext", ApplicationContextObjCmd, false},
     {"waitFor", WaitForObjCmd, false},
     {"waitForObject", WaitForObjectObjCmd, false},
     {"waitForObjectExists", WaitForObjectExistsObjCmd, false},
     {"waitForObjectItem", WaitForObjectItemObjCmd, false},
-    {"mousePress", NA, false},
-    {"mouseRelease", NA, false},
-    {"mouseMove", NA, false},
-    {"readGesture", NA, false},
-    {"testInteraction", NA, false},
+    {"mousePress", MousePressObjCmd, false},
+    {"mouseRelease", MouseReleaseObjCmd, false},
+    {"mouseMove", MouseMoveObjCmd, false},
+    {"readGesture", ReadGestureObjCmd, false},
+    {"testInteraction", TestInteractionObjCmd, false},
 };
 const int tclApplicationCommandTableSize = sizeof tclApplicationCommandTable / sizeof tclApplicationCommandTable[0];
 
 #undef NA
-
-/*
- * test subcommand ?arg ...?
- *
- * The test API arrives with the result commands; until then every call fails with a clear error.
- */
-int TestObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
-{
-    return NotAvailableObjCmd(clientData, interp, objc, objv);
-}
 
 /*
  * Results: TCL_ERROR with a message naming the command.

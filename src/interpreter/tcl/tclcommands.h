@@ -46,7 +46,40 @@ int ObjectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int InspectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int WaitForObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 
+// Test results.
 int TestObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
+int TestInteractionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 
 // Stands in for a command whose implementation this build does not have yet: a clear error.
 int NotAvailableObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
+
+// Application contexts, mouse input, gestures and remote systems.
+int StartApplicationObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int AttachToApplicationObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int WaitForApplicationLaunchObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int SetApplicationContextObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ApplicationContextListObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int DefaultApplicationContextObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int CurrentApplicationContextObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int GetApplicationContextObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ApplicationContextObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int MousePressObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int MouseReleaseObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int MouseMoveObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ReadGestureObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ConnectToRemoteSystemObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int CloseRemoteSystemConnectionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteExecuteCommandObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteGetEnvironmentVariableObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteGetOSNameObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteGetDirectoryContentObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteGetPathPropertyObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemotePathExistsObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteRenamePathObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteCreatePathObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteDeletePathObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteCreateFileObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteDeleteFileObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteCopyPathObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteUploadFileObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int RemoteDownloadFileObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);

@@ -386,7 +386,8 @@ bool TclScriptContext::lineInfo(LineInfo* out, unsigned int level) const
         qWarning("TclScriptContext::lineInfo: Cannot generate line information without debugger");
         return false;
     }
-    if (int(level) >= debugger->frameDepth())
+    // Compared unsigned: a level above INT_MAX must not turn negative and pop billions of frames.
+    if (level >= unsigned(debugger->frameDepth()))
         return false;
     DebuggerFrame frame = debugger->currentFrame();
     QList<DebuggerFrame> popped;
@@ -468,6 +469,7 @@ int finishGlobalContextCall(ScriptContext* context, Tcl_Interp* interp, int exec
     if (executeResult != 1) {
         if (Tcl_Obj* result = tclContext->resultValue())
             Tcl_SetObjResult(interp, result);
+        tclContext->clearResult();
         return finishCommand(TCL_OK);
     }
     const QByteArray code = context->error().toUtf8();

@@ -119,6 +119,8 @@ template <class Function>
 int runInGlobalContext(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], Function apiFunction)
 {
     ScriptContext* context = ScriptContext::current();
+    // The global context lives on: a function that sets no result must not return an earlier one.
+    context->clearResult();
     setTclArguments(context, objc, objv);
     return finishGlobalContextCall(context, interp, context->execute(apiFunction));
 }

@@ -1,0 +1,473 @@
+// Application contexts of the runner. A context is either an in-process application (found by its
+// registered name, running inside the runner, its objects in the inspector) or a real process started
+// with QProcess, whose output is captured and whose process data is read from /proc.
+#include "applications.h"
+
+#include "application.h"
+#include "inspector.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
+#include <QThread>
+
+#include <memory>
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace {
+
+const int defaultStartTimeoutSeconds = 20;
+
+QByteArray readProcFile(qint64 pid, const char* name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
+    if (pid <= 0 || !file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+// The fields of /proc/PID/stat after the command name (which may hold blanks): state first.
+QList<QByteArray> statFields(qint64 pid)
+{
+    const QByteArray stat = readProcFile(pid, "stat");
+    const int close = stat.lastIndexOf(')');
+    if (close < 0)
+        return QList<QByteArray>();
+    return stat.mid(close + 2).split(' ');
+}
+
+QString procCwd(qint64 pid)
+{
+    return pid > 0 ? QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid)) : QString();
+}
+
+qint64 procResidentBytes(qint64 pid)
+{
+    for (const QByteArray& line : readProcFile(pid, "status").split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            const QList<QByteArray> parts = line.mid(6).simplified().split(' ');
+            return parts.value(0).toLongLong() * 1024; // the kernel counts in kB
+        }
+    }
+    return 0;
+}
+
+qint64 procCpuMilliseconds(qint64 pid)
+{
+    const QList<QByteArray> fields = statFields(pid);
+    if (fields.size() < 13)
+        return -1;
+    const qint64 ticks = fields.at(11).toLongLong() + fields.at(12).toLongLong(); // utime + stime
+    return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+bool procStopped(qint64 pid)
+{
+    const QByteArray state = statFields(pid).value(0);
+    return state == "T" || state == "t";
+}
+
+QString procEnvironmentVariable(qint64 pid, const QString& name, bool* found)
+{
+    const QByteArray prefix = name.toLocal8Bit() + '=';
+    const QByteArray environ = readProcFile(pid, "environ");
+    *found = !environ.isEmpty();
+    for (const QByteArray& entry : environ.split('\0')) {
+        if (entry.startsWith(prefix))
+            return QString::fromLocal8Bit(entry.mid(prefix.size()));
+    }
+    return QString();
+}
+
+QString systemName()
+{
+    struct utsname names;
+    return uname(&names) == 0 ? QString::fromLocal8Bit(names.sysname) : QStringLiteral("Linux");
+}
+
+bool isLocalHost(const QString& host)
+{
+    return host.isEmpty() || host == QLatin1String("localhost") || host == QLatin1String("127.0.0.1") ||
+           host == QLatin1String("::1") || host == QSysInfo::machineHostName();
+}
+
+// Lets a process's pipes and its end be noticed without an event loop running.
+void pollProcess(QProcess* process)
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+    else if (process->state() != QProcess::NotRunning)
+        process->waitForFinished(0);
+}
+
+class RunnerContext : public ApplicationContext {
+public:
+    RunnerContext(ApplicationRunner* owner, const QString& host, int port) : owner(owner), hostName(host), portNumber(port)
+    {
+        setSecondNumber(0);
+        setActiveFlag(1);
+        setHasLink(true);
+    }
+    ~RunnerContext() override { end(); }
+
+    // In-process application: its registered name.
+    QString inProcessName;
+    // Real process: owned here, ended with the context (or when the test case ends).
+    std::unique_ptr<QProcess> process;
+    qint64 processId = -1;
+    QString startDirectory;
+    QProcessEnvironment environment;
+    // The top-level objects of an in-process application while another context is current.
+    ObjectList stashedObjects;
+    bool detached = false;
+    bool ended = false;
+    mutable qint64 lastCpuMilliseconds = 0;
+
+    bool isInProcess() const { return !inProcessName.isEmpty(); }
+
+    qint64 pid() const override { return processId; }
+
+    bool isRunning() const override
+    {
+        if (isInProcess())
+            return !ended && InProcessApplications::isRunning(inProcessName);
+        if (!process)
+            return false;
+        pollProcess(process.get());
+        return process->state() != QProcess::NotRunning;
+    }
+
+    QString cwd() const override
+    {
+        const QString live = isRunning() ? procCwd(processId) : QString();
+        return live.isEmpty() ? startDirectory : live;
+    }
+
+    qint64 usedMemory() const override { return isRunning() ? procResidentBytes(processId) : 0; }
+
+    qint64 totalTime() const override
+    {
+        if (isRunning()) {
+            const qint64 ms = procCpuMilliseconds(processId);
+            if (ms >= 0)
+                lastCpuMilliseconds = ms;
+        }
+        return lastCpuMilliseconds;
+    }
+
+    // Frozen: stopped (by a signal or a debugger) for the whole timeout.
+    bool isFrozen(int timeout) const override
+    {
+        if (isInProcess() || !isRunning())
+            return false;
+        const qint64 until = QDateTime::currentMSecsSinceEpoch() + qMax(0, timeout) * 1000;
+        while (procStopped(processId)) {
+            if (QDateTime::currentMSecsSinceEpoch() >= until)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+
+    QString readStdout() override { return readChannel(QProcess::StandardOutput); }
+    QString readStderr() override { return readChannel(QProcess::StandardError); }
+
+    QString environmentVariable(const QString& name) const override
+    {
+        if (isInProcess())
+            return QString::fromLocal8Bit(qgetenv(name.toLocal8Bit().constData()));
+        bool fromProc = false;
+        const QString value = isRunning() ? procEnvironmentVariable(processId, name, &fromProc) : QString();
+        return fromProc ? value : environment.value(name);
+    }
+
+    QString osName() const override { return systemName(); }
+    QString host() const override { return hostName; }
+    int port() const override { return portNumber; }
+
+    bool detach() override
+    {
+        if (detached || !owner->detachContext(this))
+            return false;
+        detached = true;
+        return true;
+    }
+
+    // Ends the application: an in-process one stops; a process is asked to terminate, then killed.
+    void end()
+    {
+        if (isInProcess() && !ended) {
+            stashedObjects.clear();
+            InProcessApplications::stop(inProcessName);
+        }
+        if (process && process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(3000)) {
+                process->kill();
+                process->waitForFinished(3000);
+            }
+        }
+        process.reset();
+        ended = true;
+    }
+
+private:
+    QString readChannel(QProcess::ProcessChannel channel)
+    {
+        if (!process || detached)
+            return QString(); // not captured
+        pollProcess(process.get());
+        const QByteArray data = channel == QProcess::StandardOutput ? process->readAllStandardOutput()
+                                                                     : process->readAllStandardError();
+        QString text = QString::fromLocal8Bit(data);
+        if (text.isNull())
+            text = QLatin1String(""); // captured, nothing new: empty, not null
+        return text;
+    }
+
+    ApplicationRunner* owner;
+    QString hostName;
+    int portNumber;
+};
+
+RunnerContext* runnerContext(const SharedPtr<ApplicationContext>& context)
+{
+    return dynamic_cast<RunnerContext*>(context.get());
+}
+
+// The deepest ready object under the point (global coordinates) among the object and its descendants.
+SharedPtr<Object> objectAt(const SharedPtr<Object>& object, int x, int y)
+{
+    int ox, oy, w, h;
+    if (!object || object->isInvalid() || !object->globalBounds(&ox, &oy, &w, &h))
+        return SharedPtr<Object>();
+    if (x < ox || y < oy || x >= ox + w || y >= oy + h || !object->isReady())
+        return SharedPtr<Object>();
+    for (int i = object->childCount() - 1; i >= 0; --i) {
+        if (SharedPtr<Object> hit = objectAt(object->child(i), x, y))
+            return hit;
+    }
+    return object;
+}
+
+} // namespace
+
+ApplicationRunner::ApplicationRunner() : none(new ApplicationContext) {}
+
+ApplicationRunner::~ApplicationRunner()
+{
+    endTestCase();
+    for (const SharedPtr<ApplicationContext>& context : detachedContexts)
+        runnerContext(context)->end();
+}
+
+QString ApplicationRunner::uniqueName(const QString& base) const
+{
+    QString name = base;
+    for (int n = 2; applicationContext(name)->id() != -1; ++n)
+        name = QStringLiteral("%1_%2").arg(base).arg(n);
+    return name;
+}
+
+SharedPtr<ApplicationContext> ApplicationRunner::startApplication(const QString& application, const QString& host,
+                                                                  int port, int timeout, QString* error)
+{
+    if (!isLocalHost(host)) {
+        *error = QStringLiteral("Cannot start '%1' on host '%2': this runner starts applications on the local "
+                                "machine only")
+                     .arg(application, host);
+        return none;
+    }
+    QStringList words = QProcess::splitCommand(application);
+    if (words.isEmpty()) {
+        *error = QStringLiteral("The command line '%1' names no program").arg(application);
+        return none;
+    }
+    SharedPtr<RunnerContext> context(new RunnerContext(this, host.isEmpty() ? QStringLiteral("localhost") : host, port));
+    context->startDirectory = QDir::currentPath();
+    if (words.size() == 1 && InProcessApplications::isRegistered(words.first())) {
+        const QString name = words.first();
+        if (InProcessApplications::isRunning(name)) {
+            *error = QStringLiteral("The application '%1' is running already").arg(name);
+            return none;
+        }
+        // Its objects arrive in the inspector: whatever another context showed goes to that context.
+        makeCurrent(none);
+        if (!InProcessApplications::start(name)) {
+            *error = QStringLiteral("The application '%1' failed to start").arg(name);
+            return none;
+        }
+        context->inProcessName = name;
+        context->processId = QCoreApplication::applicationPid();
+        context->setName(uniqueName(name));
+    } else {
+        const QString program = words.takeFirst();
+        context->environment = QProcessEnvironment::systemEnvironment();
+        context->process.reset(new QProcess);
+        context->process->setProcessEnvironment(context->environment);
+        context->process->start(program, words);
+        const int seconds = timeout > 0 ? timeout : defaultStartTimeoutSeconds;
+        if (!context->process->waitForStarted(seconds * 1000)) {
+            *error = QStringLiteral("Could not start '%1': %2").arg(application, context->process->errorString());
+            context->process.reset();
+            return none;
+        }
+        context->processId = context->process->processId();
+        context->setName(uniqueName(QFileInfo(program).fileName()));
+    }
+    context->setId(nextId++);
+    context->setCommandLine(application);
+    context->setStartTime(QDateTime::currentDateTime());
+    contexts.append(context);
+    makeCurrent(context);
+    return context;
+}
+
+SharedPtr<ApplicationContext> ApplicationRunner::attachToApplication(const QString& application, const QString&, int,
+                                                                     int, QString* error)
+{
+    *error = QStringLiteral("No attachable application '%1' is running: this runner attaches to no applications "
+                            "started elsewhere; start it with startApplication")
+                 .arg(application);
+    return none;
+}
+
+SharedPtr<ApplicationContext> ApplicationRunner::waitForApplicationLaunch(int, QString* error)
+{
+    // Nothing launched elsewhere can announce itself to this runner, so waiting could only time out.
+    *error = QStringLiteral("No application can launch into this runner: applications started elsewhere cannot "
+                            "connect to it; start the application with startApplication");
+    return none;
+}
+
+SharedPtr<ApplicationContext> ApplicationRunner::applicationContext(const QString& name) const
+{
+    if (name.isEmpty())
+        return current ? current : none;
+    for (const SharedPtr<ApplicationContext>& context : contexts) {
+        if (context->name() == name)
+            return context;
+    }
+    return none;
+}
+
+SharedPtr<ApplicationContext> ApplicationRunner::defaultApplicationContext() const
+{
+    return contexts.isEmpty() ? none : contexts.first();
+}
+
+bool ApplicationRunner::switchApplicationContext(const SharedPtr<ApplicationContext>& context)
+{
+    if (!context || !contexts.contains(context) || !context->isRunning())
+        return false;
+    makeCurrent(context);
+    return true;
+}
+
+void ApplicationRunner::makeCurrent(const SharedPtr<ApplicationContext>& context)
+{
+    if (context == current)
+        return;
+    Inspector* inspector = Inspector::self();
+    // Lookups go to the current context: an in-process application's objects are in the inspector only
+    // while its context is current.
+    if (RunnerContext* previous = runnerContext(current)) {
+        if (previous->isInProcess() && previous->isRunning()) {
+            for (int i = 0; i < inspector->topLevelCount(); ++i)
+                previous->stashedObjects.append(inspector->topLevelObject(i));
+            inspector->clearTopLevelObjects();
+        }
+    }
+    current = context == none ? SharedPtr<ApplicationContext>() : context;
+    if (RunnerContext* next = runnerContext(current)) {
+        for (const SharedPtr<Object>& object : next->stashedObjects)
+            inspector->addTopLevelObject(object);
+        next->stashedObjects.clear();
+    }
+}
+
+bool ApplicationRunner::detachContext(ApplicationContext* context)
+{
+    for (int i = 0; i < contexts.size(); ++i) {
+        if (contexts.at(i).get() != context)
+            continue;
+        const SharedPtr<ApplicationContext> kept = contexts.takeAt(i);
+        if (kept == current)
+            makeCurrent(defaultApplicationContext());
+        detachedContexts.append(kept);
+        return true;
+    }
+    return false;
+}
+
+void ApplicationRunner::endTestCase()
+{
+    makeCurrent(none);
+    // In-process applications of detached contexts run inside the runner: they end with the test case.
+    for (const SharedPtr<ApplicationContext>& context : contexts + detachedContexts) {
+        RunnerContext* c = runnerContext(context);
+        if (c->isInProcess() || !c->detached)
+            c->end();
+    }
+    contexts.clear();
+    for (int i = detachedContexts.size() - 1; i >= 0; --i) {
+        if (runnerContext(detachedContexts.at(i))->isInProcess())
+            detachedContexts.removeAt(i);
+    }
+}
+
+bool ApplicationRunner::mouseInput(const SharedPtr<Object>& object, int given, int x, int y, int button,
+                                   int modifiers, bool buttonAction, bool press)
+{
+    Inspector* inspector = Inspector::self();
+    RunnerContext* context = runnerContext(current);
+    if (!context || !context->isInProcess()) {
+        inspector->setLastError(
+            context ? QStringLiteral("The application '%1' has no objects this runner can send mouse input to")
+                          .arg(context->name())
+                    : QStringLiteral("No application is running to send mouse input to"));
+        return false;
+    }
+    MouseInput input;
+    input.type = !buttonAction ? MouseInput::Move : press ? MouseInput::Press : MouseInput::Release;
+    input.button = (given & MouseButton) ? button : buttonAction ? 1 : 0; // the left button by default
+    input.modifiers = (given & MouseModifiers) ? modifiers : 0;
+    SharedPtr<Object> target = object;
+    int ox = 0, oy = 0, w = 0, h = 0;
+    if (target) {
+        if (target->isInvalid()) {
+            inspector->setLastError(QStringLiteral("The %1 object no longer exists").arg(target->className()));
+            return false;
+        }
+        const bool placed = target->globalBounds(&ox, &oy, &w, &h);
+        // Without coordinates the input goes to the middle of the object.
+        input.x = (given & MouseCoordinates) ? x : w / 2;
+        input.y = (given & MouseCoordinates) ? y : h / 2;
+        if (placed) {
+            mouseX = ox + input.x;
+            mouseY = oy + input.y;
+        }
+    } else {
+        if (given & MouseCoordinates) {
+            mouseX = x;
+            mouseY = y;
+        }
+        for (int i = inspector->topLevelCount() - 1; i >= 0 && !target; --i)
+            target = objectAt(inspector->topLevelObject(i), mouseX, mouseY);
+        if (!target) {
+            if (input.type == MouseInput::Move)
+                return true; // moving over nothing is fine
+            inspector->setLastError(QStringLiteral("No object at %1, %2").arg(mouseX).arg(mouseY));
+            return false;
+        }
+        target->globalBounds(&ox, &oy, &w, &h);
+        input.x = mouseX - ox;
+        input.y = mouseY - oy;
+    }
+    return target->mouseEvent(input);
+}

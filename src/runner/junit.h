@@ -1,0 +1,25 @@
+// JUnit XML for CI: one testsuite per suite, one testcase per test case, with its failures (message and
+// FILE:LINE), errors, skips and the test case's log.
+#pragma once
+
+#include "testresult.h"
+
+#include <QList>
+#include <QString>
+
+class JUnitReport {
+public:
+    void addTestCase(const QString& suite, const QString& name, const QString& script, double seconds,
+                     const TestResult& result);
+    // False with a message when the file cannot be written.
+    bool write(const QString& path, QString* error) const;
+
+private:
+    struct Case {
+        QString suite, name, script;
+        double seconds;
+        QList<TestResult::Entry> entries;
+        bool skipped;
+    };
+    QList<Case> cases;
+};

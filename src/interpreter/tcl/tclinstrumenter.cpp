@@ -5,6 +5,7 @@
 #include <tcl.h>
 
 #include <cctype>
+#include <climits>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -105,23 +106,65 @@ const char* skipVariableName(const char* p, const char* end)
     return p;
 }
 
+// Number of '[' and '(' bytes in [p, end), counting stops once `enough` are found. Every
+// range is counted before it is parsed, so this runs 16 bytes at a time where it can.
+long countOpeners(const char* p, const char* end, long enough)
+{
+    long count = 0;
+#ifdef __SSE2__
+    const __m128i bracket = _mm_set1_epi8('[');
+    const __m128i paren = _mm_set1_epi8('(');
+    while (end - p >= 16 && count < enough) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, bracket), _mm_cmpeq_epi8(chunk, paren)));
+        count += __builtin_popcount(unsigned(mask));
+        p += 16;
+    }
+#endif
+    for (; p < end && count < enough; ++p)
+        count += (*p == '[') | (*p == '(');
+    return count;
+}
+
+// Moves `ahead` on until `openers` (the count of '[' and '(' before it) exceeds `allowed`, or
+// to `end`.
+const char* extendWindow(const char* ahead, const char* end, long& openers, long allowed)
+{
+#ifdef __SSE2__
+    const __m128i bracket = _mm_set1_epi8('[');
+    const __m128i paren = _mm_set1_epi8('(');
+    while (end - ahead >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead));
+        const int found = __builtin_popcount(unsigned(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, bracket), _mm_cmpeq_epi8(chunk, paren)))));
+        if (openers + found > allowed)
+            break;
+        openers += found;
+        ahead += 16;
+    }
+#endif
+    while (ahead < end && openers <= allowed)
+        openers += (*ahead == '[') | (*ahead == '('), ++ahead;
+    return ahead;
+}
+
 } // namespace
 
-const char* tclParseNestingLimit(const char* begin, const char* end, int maxNesting)
-{
-    // Every level of recursion starts at a '[', a '(' or a '"', and quoted words only occur
-    // inside a script level, so few of those bytes cannot nest deeply.
-    const long allowed = (maxNesting - 1) / 2;
-    long openers = 0;
-    for (const char* p = begin; p < end && openers <= allowed; ++p)
-        openers += (*p == '[') | (*p == '(');
-    if (openers <= allowed)
-        return end;
+namespace {
 
+// Follows Tcl's parser over [begin, end). For a whole range (oneCommand false): returns `end`,
+// or the start of the first command that nests deeper than maxNesting or fails to parse. For
+// one command (oneCommand true): returns the end of the command at `begin` (after its
+// terminator), or null when it nests too deep or fails to parse.
+const char* scanNesting(const char* begin, const char* end, int maxNesting, bool oneCommand)
+{
     std::vector<ScanFrame> stack;
     stack.push_back({TopScript, AtCommandStart});
     const char* commandStart = begin;
     const char* p = begin;
+    bool finished = false;
+    auto fail = [&]() -> const char* { return oneCommand ? nullptr : commandStart; };
 
     auto push = [&](FrameKind kind) {
         stack.push_back({kind, AtCommandStart});
@@ -163,11 +206,13 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
     auto endCommand = [&]() {
         ScanFrame& top = stack.back();
         top.state = AtCommandStart;
-        if (top.kind == TopScript)
+        if (top.kind == TopScript) {
             commandStart = p;
+            finished = oneCommand;
+        }
     };
 
-    while (p < end) {
+    while (p < end && !finished) {
         ScanFrame& frame = stack.back();
         const char c = *p;
 
@@ -189,11 +234,11 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
             } else if (c == '$') {
                 ++p;
                 if (!variable())
-                    return commandStart;
+                    return fail();
             } else if (c == '[') {
                 ++p;
                 if (!push(NestedScript))
-                    return commandStart;
+                    return fail();
             } else {
                 ++p;
             }
@@ -235,16 +280,16 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
                 ++p;
                 stack.pop_back(); // the command substitution ends
             } else if (frame.state == AfterClosedWord) {
-                return commandStart; // extra characters after a close-brace or close-quote
+                return fail(); // extra characters after a close-brace or close-quote
             } else if (c == '"') {
                 ++p;
                 frame.state = AfterClosedWord;
                 if (!push(Quoted))
-                    return commandStart;
+                    return fail();
             } else if (c == '{') {
                 const char* open = p;
                 if (!bracedWord())
-                    return commandStart;
+                    return fail();
                 // {*} directly followed by a word expands that word.
                 if (p - open == 3 && open[1] == '*' && p < end && !isTclSpace(*p) &&
                     *p != '\n' && *p != ';' && !(*p == '\\' && end - p > 1 && p[1] == '\n'))
@@ -278,19 +323,32 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
             } else if (c == '$') {
                 ++p;
                 if (!variable())
-                    return commandStart;
+                    return fail();
             } else if (c == '[') {
                 ++p;
                 if (!push(NestedScript))
-                    return commandStart;
+                    return fail();
             } else {
                 ++p;
             }
             break;
         }
     }
+    if (finished)
+        return p;
     // Unclosed substitutions, quotes or indices: Tcl fails on this command.
-    return stack.size() == 1 ? end : commandStart;
+    return stack.size() == 1 ? end : fail();
+}
+
+} // namespace
+
+const char* tclParseNestingLimit(const char* begin, const char* end, int maxNesting)
+{
+    // Every level of recursion starts at a '[', a '(' or a '"', and quoted words only occur
+    // inside a script level, so few of those bytes cannot nest deeply.
+    if (countOpeners(begin, end, (maxNesting - 1) / 2 + 1) <= (maxNesting - 1) / 2)
+        return end;
+    return scanNesting(begin, end, maxNesting, false);
 }
 
 namespace {
@@ -365,14 +423,32 @@ private:
 bool Collector::collect(const char* begin, const char* end, bool returnPops, int bodyNesting,
                         bool patternList)
 {
-    const char* limit = tclParseNestingLimit(begin, end, maxParseNesting);
+    // Tcl's parser recurses at most twice per '[' or '(' it meets, so a text holding few of
+    // them is safe to hand over as it is. Commands are parsed within a window [p, ahead) that
+    // holds at most `allowed` of them; a command that does not end inside its window is
+    // measured with scanNesting first and parsed only when it is shallow enough.
+    const long allowed = (maxParseNesting - 1) / 2;
     const char* p = begin;
+    const char* ahead = begin;
+    long openers = 0; // '[' and '(' in [p, ahead)
     bool openEnd = false;
     bool endsInReturn = true; // no command yet
-    while (p < limit) {
+    while (p < end) {
+        ahead = extendWindow(ahead, end, openers, allowed);
+        const char* safe = openers > allowed ? ahead - 1 : ahead;
         Tcl_Parse parse;
-        if (Tcl_ParseCommand(interp, p, int(limit - p), 0, &parse) != TCL_OK)
-            return false; // the parser has freed what it allocated
+        bool parsed = false;
+        if (safe > p && Tcl_ParseCommand(interp, p, int(safe - p), 0, &parse) == TCL_OK) {
+            // Ended by a terminator inside the window, the parser saw nothing beyond it.
+            parsed = safe == end || parse.term < safe;
+            if (!parsed)
+                Tcl_FreeParse(&parse);
+        }
+        if (!parsed) {
+            const char* commandEnd = scanNesting(p, end, maxParseNesting, true);
+            if (!commandEnd || Tcl_ParseCommand(interp, p, int(commandEnd - p), 0, &parse) != TCL_OK)
+                return false; // the parser has freed what it allocated
+        }
         const char* next = parse.commandStart + parse.commandSize;
         if (parse.numWords > 0) {
             openEnd = next == end && parse.term == end;
@@ -391,10 +467,16 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
         }
         Tcl_FreeParse(&parse);
         if (next <= p)
-            break;
+            return false;
+        if (next > ahead) {
+            ahead = next;
+            openers = 0;
+        } else {
+            openers -= countOpeners(p, next, LONG_MAX);
+        }
         p = next;
     }
-    return limit == end && endsInReturn && !openEnd;
+    return endsInReturn && !openEnd;
 }
 
 void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting)

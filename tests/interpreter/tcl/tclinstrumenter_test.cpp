@@ -209,6 +209,17 @@ TEST(InstrumentSource, PathologicalNestingIsLeftUninstrumented)
     const std::string braced = "set x {" + std::string(depth, '[') + "}\n";
     EXPECT_EQ(instrument(braced), "__tarvin_dbg step 0 0 7; " + braced);
 
+    // Many brackets at a shallow depth are fine, in one command or spread over many.
+    std::string wide = "namespace eval ns {\n";
+    for (int i = 0; i < 3000; ++i)
+        wide += "set a [x [y]]\n";
+    wide += "}\nset b [" + std::string(900, '[') + std::string(900, ']') + "]\nset c 1\n";
+    const std::string wideOut = instrument(wide);
+    EXPECT_EQ(stripHooks(wideOut), wide);
+    EXPECT_NE(wideOut.find("__tarvin_dbg step 3000 0 7; set a"), std::string::npos);
+    EXPECT_NE(wideOut.find("__tarvin_dbg step 3002 0 7; set b"), std::string::npos);
+    EXPECT_NE(wideOut.find("__tarvin_dbg step 3003 0 7; set c"), std::string::npos);
+
     // Bodies are descended into down to maxBodyNesting levels.
     std::string bodies;
     for (int i = 0; i < depth; ++i)

@@ -279,6 +279,7 @@ bool TestRunner::check(const QStringList& scripts)
         const int line = interpreter->storedErrorLine();
         // The analyser starts its message with "Line N: "; the line moves to the FILE:LINE prefix.
         message.remove(QRegExp(QStringLiteral("^Line\\s[0-9]*:\\s*")));
+        message = message.trimmed();
         if (line > 0)
             output.stream() << script << ':' << line << ": " << message << Qt::endl;
         else

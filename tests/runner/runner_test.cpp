@@ -255,3 +255,14 @@ TEST_F(RunnerTest, AbortOnFailureEndsTheTestCaseAtTheFirstFailure)
     EXPECT_FALSE(r.out.contains("still running"));
     EXPECT_FALSE(r.out.contains("ERROR")) << "the failure is reported once, not again as a script error";
 }
+
+TEST_F(RunnerTest, CheckReportsSyntaxErrorsCompilerStyle)
+{
+    write("scripts/bad.tcl", "proc main {} {\n    set x [list a b\n    puts $x\n}\n");
+    write("scripts/good.tcl", "set x 1\n");
+    const RunOutcome r = run({"--check", "scripts"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.startsWith("scripts/bad.tcl:5: Error: missing }")) << r.out.toStdString();
+    EXPECT_CONTAINS(r.out, "missing");
+    EXPECT_EQ(r.out.count('\n'), 1) << "one line per error, nothing for the good script";
+}

@@ -3,6 +3,7 @@ source [file join [file dirname $argv0] .. shared scripts checks.tcl]
 source [file join [file dirname $argv0] .. shared scripts addressbook.tcl]
 
 proc main {} {
+    startApplication addressbook
     set table [waitForObject {type Table name entries}]
     expectEqual [property get $table rowCount] 0 "rows at start"
 

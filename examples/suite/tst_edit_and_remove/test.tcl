@@ -3,6 +3,7 @@ source [file join [file dirname $argv0] .. shared scripts checks.tcl]
 source [file join [file dirname $argv0] .. shared scripts addressbook.tcl]
 
 proc main {} {
+    startApplication addressbook
     invoke [waitForObject {type MenuItem text Open}] trigger
     set table [waitForObject {type Table name entries}]
     expectEqual [property get $table rowCount] 3 "sample entries"

@@ -454,8 +454,11 @@ void setTclArguments(ScriptContext* context, int count, Tcl_Obj* const objv[])
 
 int finishContextCall(TclScriptContext& context, Tcl_Interp* interp, int executeResult)
 {
-    if (executeResult == 1)
+    if (executeResult == 1) {
+        // A result the function left before it failed is dropped with the call, not leaked.
+        context.clearResult();
         return setErrorResult(interp, context.error());
+    }
     if (Tcl_Obj* result = context.resultValue())
         Tcl_SetObjResult(interp, result);
     // The interpreter holds the result now; the context's own reference goes with the call.

@@ -453,6 +453,13 @@ int readIntegerOnly(ScriptContext* context)
     return 0;
 }
 
+int resultThenFail(ScriptContext* context)
+{
+    context->setResult(context->argument(0));
+    context->setError(QStringLiteral("failed after all"), ScriptContext::PlainError);
+    return 1;
+}
+
 bool refuse(ScriptContext*)
 {
     return false;
@@ -518,6 +525,8 @@ TEST_F(SpecificTest, CommandsForwardedThroughTheirOwnContext)
     Tcl_CreateObjCommand(interp, "failWith", forward<decltype(&failWithText), failWithText>, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "readInt", forward<decltype(&readIntegerOnly), readIntegerOnly>, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "refuse", forward<decltype(&refuse), refuse>, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "resultThenFail", forward<decltype(&resultThenFail), resultThenFail>, nullptr,
+                         nullptr);
     Tcl_CreateObjCommand(interp, "findButton", forward<decltype(&findButton), findButton>, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "raiseLater", forward<decltype(&raiseLater), raiseLater>, nullptr, nullptr);
 
@@ -531,6 +540,12 @@ TEST_F(SpecificTest, CommandsForwardedThroughTheirOwnContext)
     EXPECT_EQ(result(), QStringLiteral("Nothing to do with 'x'"));
     EXPECT_EQ(run("refuse"), TCL_ERROR);
     EXPECT_EQ(result(), QStringLiteral("The operation failed without giving a reason"));
+
+    // The words and a result left behind by a failing function are all released with the call.
+    ASSERT_EQ(run("set word [string repeat x 3]; joinArgs $word"), TCL_OK);
+    EXPECT_EQ(run("resultThenFail $word"), TCL_ERROR);
+    EXPECT_EQ(result(), QStringLiteral("failed after all"));
+    EXPECT_EQ(Tcl_GetVar2Ex(interp, "word", nullptr, 0)->refCount, 1);
 
     // No result set: the command answers with what the interpreter's result holds.
     ASSERT_EQ(run("readInt 5"), TCL_OK);

@@ -114,6 +114,15 @@ TEST(AnalyzeSource, EndOfInputReports)
     EXPECT_EQ(analyze("set x ${a{b}"), report(1, "missing } !", 12));
 }
 
+TEST(AnalyzeSource, ByteFFEndsTheTopLevel)
+{
+    // Bytes are signed and the top level's terminator is -1: a 0xff byte (never part of UTF-8
+    // text) where the terminator is looked for ends the analysis there.
+    EXPECT_EQ(analyze("puts a\xff\nset x {"), "");
+    EXPECT_EQ(analyze("\xff\nset x {"), "");
+    EXPECT_EQ(analyze("puts {a\xff\nset x {"), report(2, "missing } !", 7));
+}
+
 TEST(AnalyzeSource, DeepNestingIsBoundedAndReported)
 {
     const int depth = 1000000;
@@ -137,7 +146,7 @@ TEST(AnalyzeSource, DeepNestingIsBoundedAndReported)
 TEST(AnalyzeSource, FuzzerRegressionInputsGiveOneLineAtMost)
 {
     QDir dir(QStringLiteral(TARVIN_SOURCE_DIR "/tests/interpreter/tcl/data/syntaxcheck"));
-    for (const QString& name : dir.entryList(QDir::Files)) {
+    for (const QString& name : dir.entryList({QStringLiteral("*.tcl")}, QDir::Files)) {
         QFile file(dir.filePath(name));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
         const QByteArray text = analyzeSource(file.readAll().constData());

@@ -266,3 +266,48 @@ TEST_F(RunnerTest, CheckReportsSyntaxErrorsCompilerStyle)
     EXPECT_CONTAINS(r.out, "missing");
     EXPECT_EQ(r.out.count('\n'), 1) << "one line per error, nothing for the good script";
 }
+
+TEST_F(RunnerTest, ApplicationsStartOnRequestAndEndWithTheirTestCase)
+{
+    const QString fake = QStringLiteral(TARVIN_BINARY_DIR "/bin/fakeapp");
+    write("suite/tst_1_start/test.tcl",
+          QStringLiteral("proc main {} {\n"
+                         "    puts \"before: [llength [applicationContextList]] [catch {findObject {type MainWindow}}]\"\n"
+                         "    set a [startApplication {FAKE --sleep 60000}]\n"
+                         "    set b [startApplication {FAKE --sleep 60000}]\n"
+                         "    applicationContext $b detach\n"
+                         "    set f [open pids.txt w]\n"
+                         "    puts $f \"[applicationContext $a pid] [applicationContext $b pid]\"\n"
+                         "    close $f\n"
+                         "    startApplication addressbook\n"
+                         "    puts \"contexts: [applicationContextList]\"\n"
+                         "}\n")
+              .replace(QLatin1String("FAKE"), fake)
+              .toUtf8());
+    write("suite/tst_2_next/test.tcl", "proc main {} {\n"
+                                     "    set pids [read [open pids.txt]]\n"
+                                     "    puts \"next: [llength [applicationContextList]]\"\n"
+                                     "    puts \"alive: [file exists /proc/[lindex $pids 0]] [file exists /proc/[lindex $pids 1]]\"\n"
+                                     "    startApplication addressbook\n"
+                                     "    puts [property get [findObject {type PushButton name addButton}] text]\n"
+                                     "}\n");
+    write("suite/tst_3_unstartable/test.tcl", "proc main {} { startApplication /no/such/program }\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "before: 0 1\n");
+    EXPECT_CONTAINS(r.out, "contexts: fakeapp addressbook\n");
+    // The test case's own process ended with it; the detached one runs until the runner exits.
+    EXPECT_CONTAINS(r.out, "next: 0\nalive: 0 1\nAdd\n");
+    EXPECT_CONTAINS(r.out, "Could not start '/no/such/program': ");
+    EXPECT_CONTAINS(r.out, "PASSED tst_2_next");
+
+    QFile pids(dir.filePath("pids.txt"));
+    ASSERT_TRUE(pids.open(QIODevice::ReadOnly));
+    const QList<QByteArray> numbers = pids.readAll().trimmed().split(' ');
+    ASSERT_EQ(numbers.size(), 2);
+    for (const QByteArray& pid : numbers) {
+        EXPECT_GT(pid.toLongLong(), 0);
+        EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(QString::fromLatin1(pid))))
+            << "process " << pid.toStdString() << " was left running";
+    }
+}

@@ -346,7 +346,7 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
 {
     // Every level of recursion starts at a '[', a '(' or a '"', and quoted words only occur
     // inside a script level, so few of those bytes cannot nest deeply.
-    if (countOpeners(begin, end, (maxNesting - 1) / 2 + 1) <= (maxNesting - 1) / 2)
+    if (maxNesting >= 1 && countOpeners(begin, end, (maxNesting - 1) / 2 + 1) <= (maxNesting - 1) / 2)
         return end;
     return scanNesting(begin, end, maxNesting, false);
 }

@@ -118,6 +118,19 @@ TEST_F(ExcelTest, DamagedFiles)
     EXPECT_TRUE(load(crashing).isEmpty());
     EXPECT_EQ(failure, "Couldn't load " + crashing);
 
+    // A file once opened without harm is remembered by size, time and inode: rewritten with the
+    // crashing content (same size) under the same name, it is tried in a child again.
+    const QString reused = dir.filePath("reused.xls");
+    QFile::copy(fixture, reused);
+    EXPECT_EQ(load(reused).size(), 5);
+    {
+        QFile crash(crashing), out(reused);
+        ASSERT_TRUE(crash.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(crash.readAll());
+    }
+    EXPECT_TRUE(load(reused).isEmpty());
+    EXPECT_EQ(failure, "Couldn't load " + reused);
+
     load(dir.filePath("missing.xls"));
     EXPECT_EQ(failure, "Couldn't load " + dir.filePath("missing.xls"));
 }

@@ -106,8 +106,8 @@ const char* skipVariableName(const char* p, const char* end)
     return p;
 }
 
-// Number of '[' and '(' bytes in [p, end), counting stops once `enough` are found. Every
-// range is counted before it is parsed, so this runs 16 bytes at a time where it can.
+// Number of '[' and '(' bytes in [p, end); counting may stop once `enough` are found. Every
+// parsed byte is counted, so this runs 16 bytes at a time where it can.
 long countOpeners(const char* p, const char* end, long enough)
 {
     long count = 0;
@@ -144,14 +144,10 @@ const char* extendWindow(const char* ahead, const char* end, long& openers, long
         ahead += 16;
     }
 #endif
-    while (ahead < end && openers <= allowed)
-        openers += (*ahead == '[') | (*ahead == '('), ++ahead;
+    for (; ahead < end && openers <= allowed; ++ahead)
+        openers += (*ahead == '[') | (*ahead == '(');
     return ahead;
 }
-
-} // namespace
-
-namespace {
 
 // Follows Tcl's parser over [begin, end). For a whole range (oneCommand false): returns `end`,
 // or the start of the first command that nests deeper than maxNesting or fails to parse. For
@@ -183,7 +179,6 @@ const char* scanNesting(const char* begin, const char* end, int maxNesting, bool
         if (p < end && *p == '(') {
             ++p;
             return push(Index); // the index returns to the enclosing frame's state
-
         }
         return true;
     };

@@ -11,10 +11,12 @@
 // Limits, so that pathological input can neither overflow the native stack nor take more than
 // linear time:
 //  - Tcl's parser recurses into itself for every command substitution, quoted word and array
-//    index ("[[[[..." overflows it at a few tens of thousands of levels). Before a range is
-//    handed to Tcl_ParseCommand its nesting is measured (tclParseNestingLimit); the first
-//    command nested deeper than maxParseNesting, and everything after it in that range, is
-//    left uninstrumented, exactly as if it failed to parse. Enclosing ranges go on after it.
+//    index ("[[[[..." overflows it at a few tens of thousands of levels). Tcl_ParseCommand only
+//    ever sees text whose nesting is known to stay within maxParseNesting: either a window
+//    with few '[' and '(' bytes, or a command measured first by a scanner that follows Tcl's
+//    grammar without recursion (tclParseNestingLimit exposes it). The first command nested
+//    deeper, and everything after it in its range, is left uninstrumented, exactly as if it
+//    failed to parse; enclosing ranges go on after it.
 //  - Bodies (proc bodies, loop bodies, if branches, ...) are descended into down to
 //    maxBodyNesting levels; deeper bodies run as written, without hooks. Every level re-reads
 //    its body, so this bounds the work at maxBodyNesting passes over the text.

@@ -66,6 +66,28 @@ qint64 procCpuMilliseconds(qint64 pid)
     return ticks * 1000 / sysconf(_SC_CLK_TCK);
 }
 
+// When the process started: clock ticks after boot (/proc/PID/stat) plus the boot time (/proc/stat).
+QDateTime procStartTime(qint64 pid)
+{
+    const QList<QByteArray> fields = statFields(pid);
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (fields.size() < 20 || !stat.open(QIODevice::ReadOnly))
+        return QDateTime::currentDateTime();
+    for (const QByteArray& line : stat.readAll().split('\n')) {
+        if (line.startsWith("btime "))
+            return QDateTime::fromSecsSinceEpoch(line.mid(6).trimmed().toLongLong() +
+                                                 fields.at(19).toLongLong() / sysconf(_SC_CLK_TCK));
+    }
+    return QDateTime::currentDateTime();
+}
+
+// A process that exists and has not ended (a zombie has ended).
+bool procAlive(qint64 pid)
+{
+    const QByteArray state = statFields(pid).value(0);
+    return !state.isEmpty() && state != "Z" && state != "X";
+}
+
 bool procStopped(qint64 pid)
 {
     const QByteArray state = statFields(pid).value(0);
@@ -119,6 +141,8 @@ public:
     QString inProcessName;
     // Real process: owned here, ended with the context (or when the test case ends).
     std::unique_ptr<QProcess> process;
+    // A process started elsewhere and attached to by its id: observed only, never ended.
+    bool attached = false;
     qint64 processId = -1;
     QString startDirectory;
     QProcessEnvironment environment;
@@ -136,6 +160,8 @@ public:
     {
         if (isInProcess())
             return !ended && InProcessApplications::isRunning(inProcessName);
+        if (attached)
+            return procAlive(processId);
         if (!process)
             return false;
         pollProcess(process.get());
@@ -183,6 +209,8 @@ public:
             return QString::fromLocal8Bit(qgetenv(name.toLocal8Bit().constData()));
         bool fromProc = false;
         const QString value = isRunning() ? procEnvironmentVariable(processId, name, &fromProc) : QString();
+        if (attached)
+            return value;
         return fromProc ? value : environment.value(name);
     }
 
@@ -328,13 +356,46 @@ SharedPtr<ApplicationContext> ApplicationRunner::startApplication(const QString&
     return context;
 }
 
-SharedPtr<ApplicationContext> ApplicationRunner::attachToApplication(const QString& application, const QString&, int,
-                                                                     int, QString* error)
+SharedPtr<ApplicationContext> ApplicationRunner::attachToApplication(const QString& application, const QString& host,
+                                                                     int port, int, QString* error)
 {
-    *error = QStringLiteral("No attachable application '%1' is running: this runner attaches to no applications "
-                            "started elsewhere; start it with startApplication")
-                 .arg(application);
-    return none;
+    if (!isLocalHost(host)) {
+        *error = QStringLiteral("Cannot attach to '%1' on host '%2': this runner attaches to processes of the local "
+                                "machine only")
+                     .arg(application, host);
+        return none;
+    }
+    bool isNumber = false;
+    const qint64 pid = application.toLongLong(&isNumber);
+    if (!isNumber || pid <= 0) {
+        *error = QStringLiteral("Cannot attach to '%1': name a running process of this machine by its process id")
+                     .arg(application);
+        return none;
+    }
+    if (!procAlive(pid)) {
+        *error = QStringLiteral("Cannot attach to '%1': no process with that id is running").arg(application);
+        return none;
+    }
+    for (const SharedPtr<ApplicationContext>& context : contexts) {
+        if (context->pid() == pid && context->isRunning()) {
+            *error = QStringLiteral("The process %1 is the application '%2' already").arg(pid).arg(context->name());
+            return none;
+        }
+    }
+    SharedPtr<RunnerContext> context(new RunnerContext(this, host.isEmpty() ? QStringLiteral("localhost") : host, port));
+    context->attached = true;
+    context->processId = pid;
+    context->startDirectory = procCwd(pid);
+    QByteArray commandLine = readProcFile(pid, "cmdline");
+    if (commandLine.endsWith('\0'))
+        commandLine.chop(1);
+    context->setCommandLine(QString::fromLocal8Bit(commandLine.replace('\0', ' ')));
+    context->setName(uniqueName(QString::fromLocal8Bit(readProcFile(pid, "comm").trimmed())));
+    context->setId(nextId++);
+    context->setStartTime(procStartTime(pid));
+    contexts.append(context);
+    makeCurrent(context);
+    return context;
 }
 
 SharedPtr<ApplicationContext> ApplicationRunner::waitForApplicationLaunch(int, QString* error)

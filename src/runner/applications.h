@@ -1,6 +1,7 @@
 // The application side of the runner: starting applications under test (real processes through
-// QProcess, or the in-process applications by their registered name), the list of their contexts,
-// the current and default context, and mouse input to the objects of the in-process applications.
+// QProcess, or the in-process applications by their registered name), attaching to running processes
+// by their id, the list of their contexts, the current and default context, and mouse input to the
+// objects of the in-process applications.
 #pragma once
 
 #include "runnerinterface.h"

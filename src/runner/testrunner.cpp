@@ -161,7 +161,9 @@ void TestRunner::resultAdded(const TestResult::Entry& entry)
         where = entry.line > 0 ? QStringLiteral("%1:%2: ").arg(entry.file).arg(entry.line) : entry.file + ": ";
     output.stream() << indentation << output.paint(TestResult::typeName(entry.type), c) << ' ' << where
                     << entry.message;
-    if (!entry.detail.isEmpty())
+    // Passes speak for themselves; everything else shows what was compared or went wrong.
+    const bool quiet = entry.type == TestResult::Pass || entry.type == TestResult::ExpectedFail;
+    if (!entry.detail.isEmpty() && !quiet)
         output.stream() << '\n' << indent(indentation + entry.detail).replace('\n', '\n' + indentation);
     output.stream() << Qt::endl;
 }

@@ -1,24 +1,23 @@
 # Adds two entries through the dialog and checks the table and the status bar.
-source [file join [file dirname $argv0] .. shared scripts checks.tcl]
 source [file join [file dirname $argv0] .. shared scripts addressbook.tcl]
 
 proc main {} {
     startApplication addressbook
     set table [waitForObject {type Table name entries}]
-    expectEqual [property get $table rowCount] 0 "rows at start"
+    test compare [property get $table rowCount] 0 "rows at start"
 
     addEntry Ada Lovelace ada@example.org "+44 20 0001"
-    expectEqual [statusMessage] "Added Ada Lovelace" "status after the first entry"
+    test compare [statusMessage] "Added Ada Lovelace" "status after the first entry"
     addEntry Grace Hopper grace@example.org "+1 202 0003"
 
-    expectEqual [property get $table rowCount] 2 "rows after adding"
-    expectEqual [invoke $table rowTexts 1] {Grace Hopper grace@example.org {+1 202 0003}} "second row"
+    test compare [property get $table rowCount] 2 "rows after adding"
+    test compare [invoke $table rowTexts 1] {Grace Hopper grace@example.org {+1 202 0003}} "second row"
     set cell [waitForObjectItem $table "Hopper"]
-    expectEqual [list [property get $cell row] [property get $cell column]] {1 1} "cell of Hopper"
+    test compare [list [property get $cell row] [property get $cell column]] {1 1} "cell of Hopper"
 
     # The dialog is modal: while it is open the main window is not ready.
     invoke [waitForObject {type PushButton name addButton}] click
-    expectEqual [property get [findObject {type MainWindow}] ready] 0 "main window behind the dialog"
+    test compare [property get [findObject {type MainWindow}] ready] 0 "main window behind the dialog"
     invoke [waitForObject {type PushButton name cancelButton}] click
-    expectEqual [statusMessage] "Cancelled" "status after cancelling"
+    test compare [statusMessage] "Cancelled" "status after cancelling"
 }

@@ -1,5 +1,4 @@
 # Text handling with set-up and clean-up: init prepares a file, main reads it, cleanup removes it.
-source [file join [file dirname $argv0] .. shared scripts checks.tcl]
 
 proc init {} {
     set ::dataFile [file join [file dirname $::argv0] people.txt]
@@ -15,9 +14,9 @@ proc main {} {
     set names [split [string trim [read $ch]] \n]
     close $ch
 
-    expectEqual [llength $names] 4 "number of names"
-    expectEqual [lsort [lmap n $names {lindex $n end}]] {Hopper Lovelace Müller Turing} "sorted last names"
-    expectEqual [string toupper [lindex $names 3]] "JÜRGEN MÜLLER" "upper case"
+    test compare [llength $names] 4 "number of names"
+    test compare [lsort [lmap n $names {lindex $n end}]] {Hopper Lovelace Müller Turing} "sorted last names"
+    test compare [string toupper [lindex $names 3]] "JÜRGEN MÜLLER" "upper case"
     puts "read [llength $names] names"
 }
 

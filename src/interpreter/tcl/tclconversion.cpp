@@ -447,8 +447,10 @@ Tcl_Obj* toTclValue(const SharedPtr<Object>& object)
         break;
     }
     if (cls == ArrayClass::registeredClass()) {
+        // Iterated as a const list: a loop over the temporary would detach and copy every element.
+        const ObjectList elements = ArrayClass::unwrapRemoteObject(object.get());
         Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-        for (const SharedPtr<Object>& element : ArrayClass::unwrapRemoteObject(object.get()))
+        for (const SharedPtr<Object>& element : elements)
             Tcl_ListObjAppendElement(nullptr, list, toTclValue(element));
         return list;
     }

@@ -42,6 +42,10 @@ bool scanHandleText(Tcl_Obj* obj, const char* prefix, void** pointer)
 {
     int length = 0;
     const char* text = Tcl_GetStringFromObj(obj, &length);
+    // Most texts are no handle at all; they are turned away before the scan.
+    const size_t prefixLength = strlen(prefix);
+    if (size_t(length) <= prefixLength + 1 || memcmp(text, prefix, prefixLength) != 0 || text[prefixLength] != ':')
+        return false;
     char format[40];
     snprintf(format, sizeof format, "%s:%%p", prefix);
     void* p = nullptr;

@@ -77,6 +77,9 @@ TEST_F(ExcelTest, NoTable)
 
     EXPECT_TRUE(load(fixture, "data").isEmpty());
     EXPECT_EQ(err, "tarvinrunner: sheet not found: data\n");
+
+    EXPECT_TRUE(load(TARVIN_SOURCE_DIR "/tests/shared/data/protected.xls").isEmpty());
+    EXPECT_EQ(failure, "passwd protected");
 }
 
 TEST_F(ExcelTest, DamagedFiles)

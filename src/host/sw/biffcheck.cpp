@@ -250,6 +250,8 @@ WorkbookScan scanWorkbook(const char* fileName)
             scan.declaredCells += std::int64_t(get32(data + 4)) * get16(data + 10);
         else if (type == 0x0200 && length >= 10)
             scan.declaredCells += std::int64_t(get16(data + 2)) * get16(data + 6);
+        if (type == 0x002f)
+            scan.passwordProtected = true;
         if (!recordPlausible(type, data, length, biff8)) {
             scan.plausible = false;
             break;

@@ -18,6 +18,8 @@ struct WorkbookScan {
     bool plausible = false;
     // The cells that the DIMENSIONS records declare (rows x columns, summed over all sheets).
     std::int64_t declaredCells = 0;
+    // A FILEPASS record: the workbook is encrypted with a password.
+    bool passwordProtected = false;
 };
 
 WorkbookScan scanWorkbook(const char* fileName);

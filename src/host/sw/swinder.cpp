@@ -282,6 +282,11 @@ bool Workbook::load(const char* fileName)
     const WorkbookScan scan = scanWorkbook(fileName);
     if (!scan.readable || !scan.plausible || scan.declaredCells > maxDeclaredCells)
         return false;
+    if (scan.passwordProtected) {
+        // libfreexl cannot decrypt; the caller only needs to know.
+        passwordProtected = true;
+        return true;
+    }
     if (!knownSurvivor(fileName, info) && !openSurvives(fileName))
         return false;
     rememberSurvivor(fileName, info);

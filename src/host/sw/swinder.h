@@ -121,7 +121,8 @@ public:
     Workbook& operator=(const Workbook&) = delete;
 
     // Reads the file; false when it is missing, too large, declares too many cells, has records
-    // whose lengths lie, or is not a readable workbook.
+    // whose lengths lie, or is not a readable workbook. An encrypted workbook loads as password
+    // protected, without sheets.
     bool load(const char* fileName);
     bool isPasswordProtected() const { return passwordProtected; }
     unsigned sheetCount() const { return static_cast<unsigned>(sheets.size()); }

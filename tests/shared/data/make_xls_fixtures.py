@@ -51,9 +51,8 @@ def large(rows):
     book.save("large.xls")
 
 
-def small():
-    """A workbook whose stream is below 4096 bytes and so lives in the compound file's mini stream.
-    xlwt always pads the stream to 4096 bytes; here the padding is cut and the container rebuilt."""
+def small_stream():
+    """The BIFF stream of a one-sheet workbook without xlwt's padding to 4096 bytes."""
     book = xlwt.Workbook(encoding="utf-8")
     sheet = book.add_sheet("Small")
     sheet.write(0, 0, "key")
@@ -62,7 +61,25 @@ def small():
     sheet.write(1, 1, 42)
     stream = book.get_biff_data()
     end = stream.rfind(b"\x0a\x00\x00\x00")  # the last EOF record
-    stream = stream[: end + 4]
+    return stream[: end + 4]
+
+
+def small():
+    """A workbook whose stream is below 4096 bytes and so lives in the compound file's mini stream.
+    xlwt always pads the stream to 4096 bytes; here the padding is cut and the container rebuilt."""
+    write_mini_container(small_stream(), "small.xls")
+
+
+def protected():
+    """small.xls with a FILEPASS record (RC4 encryption header) after the first BOF: a workbook
+    protected by a password, as far as a reader that only looks at the record can tell."""
+    stream = small_stream()
+    bof_length = struct.unpack("<H", stream[2:4])[0]
+    filepass = struct.pack("<HHHHH", 0x002F, 54, 1, 1, 1) + b"\x11" * 48
+    write_mini_container(stream[: 4 + bof_length] + filepass + stream[4 + bof_length :], "protected.xls")
+
+
+def write_mini_container(stream, name):
     assert len(stream) < 4096
 
     free, end_chain, fat_sect = 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFD
@@ -90,7 +107,7 @@ def small():
               + struct.pack("<IIIIIIIII", 0, 1, 1, 0, 4096, 2, 1, end_chain, 0)
               + struct.pack("<I", 0) + struct.pack("<I", free) * 108)
     assert len(header) == 512 and len(directory) == 512
-    with open("small.xls", "wb") as out:
+    with open(name, "wb") as out:
         out.write(header)
         out.write(struct.pack("<128I", *fat))
         out.write(directory)
@@ -111,4 +128,5 @@ def big_dimensions():
 if __name__ == "__main__":
     table()
     small()
+    protected()
     big_dimensions()

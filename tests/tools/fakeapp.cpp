@@ -4,8 +4,11 @@
 //   --env NAME    writes NAME=VALUE (or NAME unset) to standard output
 //   --sleep MS    waits that many milliseconds
 //   --exit CODE   exits with CODE at once
+//   --bulk BYTES  writes that many x characters and a line feed to standard output
+//   --ignore-term 1  ignores SIGTERM from then on (only SIGKILL ends it)
 // and exits with 0 at the end.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +30,13 @@ int main(int argc, char* argv[])
             fflush(stdout);
         } else if (!strcmp(option, "--sleep")) {
             std::this_thread::sleep_for(std::chrono::milliseconds(atol(value)));
+        } else if (!strcmp(option, "--bulk")) {
+            for (long n = atol(value); n > 0; --n)
+                putchar('x');
+            putchar('\n');
+            fflush(stdout);
+        } else if (!strcmp(option, "--ignore-term")) {
+            signal(SIGTERM, SIG_IGN);
         } else if (!strcmp(option, "--exit")) {
             return atoi(value);
         } else {

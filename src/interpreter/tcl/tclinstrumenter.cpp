@@ -574,17 +574,16 @@ void collectHooks(Tcl_Interp* interp, const QByteArray& script, int begin, int e
     collector.collect(script.constData() + begin, script.constData() + end, returnPops, 0, false);
 }
 
-QByteArray writeInstrumented(const QByteArray& script, int sourceId,
-                             const std::vector<HookRecord>& records)
+namespace {
+
+// The writing pass proper. Calls sink.copy(from, to) for each stretch of the script between
+// two hooks and sink.hook(text, length) for each hook text written, in output order.
+template <class Sink>
+void writeHooks(const QByteArray& script, int sourceId, const std::vector<HookRecord>& records,
+                Sink& sink)
 {
-    if (script.isEmpty())
-        return QByteArray();
     const char* const text = script.constData();
     const int size = script.size();
-    // Room for the longest hook text per record: 24 + 3 * 11 + 4 bytes.
-    QByteArray result(int(size + records.size() * 64), Qt::Uninitialized);
-    char* out = result.data();
-
     // Line and column are only needed at the records, so the text between two records is
     // copied in one piece and only scanned for newlines and tabs.
     int line = 0;
@@ -593,12 +592,10 @@ QByteArray writeInstrumented(const QByteArray& script, int sourceId,
     int stepLine = -1;   // line whose step hook was written
     int columnAt = 0;    // column of the byte at columnPos, on the current line
     int columnPos = 0;
-    for (size_t next = 0; next < records.size(); ++next) {
-        const HookRecord& record = records[next];
+    for (const HookRecord& record : records) {
         if (record.position < scanned || record.position >= size)
             continue; // out of order or at the end of the text: never reached
-        std::memcpy(out, text + scanned, size_t(record.position - scanned));
-        out += record.position - scanned;
+        sink.copy(scanned, record.position);
         for (const char* nl = static_cast<const char*>(
                  std::memchr(text + scanned, '\n', record.position - scanned));
              nl; nl = static_cast<const char*>(
@@ -615,26 +612,78 @@ QByteArray writeInstrumented(const QByteArray& script, int sourceId,
         }
         for (; columnPos < record.position; ++columnPos)
             columnAt += text[columnPos] == '\t' ? 8 : 1;
-        const int column = columnAt;
-        const HookRecord::Kind kind = record.kind;
-        const char* const prefix = kind == HookRecord::StepHook    ? "__tarvin_dbg step "
-                                   : kind == HookRecord::FramePush ? "__tarvin_dbg frame push "
-                                                                   : "__tarvin_dbg frame pop ";
+
+        char hook[80];
+        const char* const prefix = record.kind == HookRecord::StepHook ? "__tarvin_dbg step "
+                                   : record.kind == HookRecord::FramePush
+                                       ? "__tarvin_dbg frame push "
+                                       : "__tarvin_dbg frame pop ";
         const size_t prefixLength = std::strlen(prefix);
-        std::memcpy(out, prefix, prefixLength);
-        out = writeNumber(out + prefixLength, line);
+        std::memcpy(hook, prefix, prefixLength);
+        char* out = writeNumber(hook + prefixLength, line);
         *out++ = ' ';
-        out = writeNumber(out, column);
+        out = writeNumber(out, columnAt);
         *out++ = ' ';
         out = writeNumber(out, sourceId);
         *out++ = ';';
         *out++ = ' ';
-        if (kind == HookRecord::StepHook)
+        sink.hook(hook, int(out - hook));
+        if (record.kind == HookRecord::StepHook)
             stepLine = line;
     }
-    std::memcpy(out, text + scanned, size_t(size - scanned));
-    out += size - scanned;
-    result.truncate(int(out - result.constData()));
+    sink.copy(scanned, size);
+}
+
+// Number of UTF-16 code units that the valid UTF-8 bytes [p, end) decode to: one per byte that
+// starts a character, one more for each four-byte character (a surrogate pair).
+int utf16Length(const char* p, const char* end)
+{
+    int count = 0;
+#ifdef __SSE2__
+    const __m128i lastContinuation = _mm_set1_epi8(char(0xBF)); // -65
+    const __m128i beforeFourByteLead = _mm_set1_epi8(char(0xEF)); // -17
+    const __m128i afterFourByteLead = _mm_set1_epi8(char(0xF8)); // -8
+    for (; end - p >= 16; p += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i starts = _mm_cmpgt_epi8(chunk, lastContinuation);
+        const __m128i fourByteLeads = _mm_and_si128(_mm_cmpgt_epi8(chunk, beforeFourByteLead),
+                                                    _mm_cmplt_epi8(chunk, afterFourByteLead));
+        count += __builtin_popcount(unsigned(_mm_movemask_epi8(starts))) +
+                 __builtin_popcount(unsigned(_mm_movemask_epi8(fourByteLeads)));
+    }
+#endif
+    for (; p < end; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        count += ((c & 0xC0) != 0x80) + ((c & 0xF8) == 0xF0);
+    }
+    return count;
+}
+
+} // namespace
+
+QByteArray writeInstrumented(const QByteArray& script, int sourceId,
+                             const std::vector<HookRecord>& records)
+{
+    if (script.isEmpty())
+        return QByteArray();
+    // Room for the longest hook text per record: 24 + 3 * 11 + 4 bytes.
+    QByteArray result(int(script.size() + records.size() * 64), Qt::Uninitialized);
+    struct {
+        const char* text;
+        char* out;
+        void copy(int from, int to)
+        {
+            std::memcpy(out, text + from, size_t(to - from));
+            out += to - from;
+        }
+        void hook(const char* hookText, int length)
+        {
+            std::memcpy(out, hookText, size_t(length));
+            out += length;
+        }
+    } sink{script.constData(), result.data()};
+    writeHooks(script, sourceId, records, sink);
+    result.truncate(int(sink.out - result.constData()));
     return result;
 }
 
@@ -654,7 +703,29 @@ QString instrumentSource(const QString& code, int sourceId)
     Tcl_Interp* interp = Tcl_CreateInterp();
     std::vector<HookRecord> records;
     collectHooks(interp, utf8, 0, utf8.size(), records, true);
-    const QByteArray out = writeInstrumented(utf8, sourceId, records);
     Tcl_DeleteInterp(interp);
-    return QString::fromUtf8(out);
+
+    // The writing pass straight into UTF-16: the stretches between hooks are copied from `code`
+    // (the UTF-8 text is its exact image), which spares decoding the whole output again.
+    QString result(int(code.size() + records.size() * 64), Qt::Uninitialized);
+    struct {
+        const char* text;
+        const QChar* source;
+        QChar* out;
+        void copy(int from, int to)
+        {
+            const int length = utf16Length(text + from, text + to);
+            std::memcpy(static_cast<void*>(out), source, size_t(length) * sizeof(QChar));
+            out += length;
+            source += length;
+        }
+        void hook(const char* hookText, int length)
+        {
+            for (int i = 0; i < length; ++i)
+                *out++ = QLatin1Char(hookText[i]);
+        }
+    } sink{utf8.constData(), code.constData(), result.data()};
+    writeHooks(utf8, sourceId, records, sink);
+    result.truncate(int(sink.out - result.constData()));
+    return result;
 }

@@ -50,6 +50,23 @@ TEST(InstrumentSource, StepHooksOnePerLineAtTheCommandStart)
               "__tarvin_dbg step 1 7 7; puts c\n");
 }
 
+TEST(InstrumentSource, TextOutsideTheHooksIsCopiedExactly)
+{
+    // Multi-byte and four-byte characters (a surrogate pair in UTF-16) and an embedded NUL, before,
+    // between and inside hooked commands: the same text as decoding the byte-level pass.
+    const QString code = QString::fromUtf8("puts \xc3\xa9\xe2\x82\xac; set \xf0\x9f\x98\x80 1\n"
+                                           "proc \xf0\x9f\x98\x80 {} {\n  \xe2\x82\xac x\n}\n")
+                         + QChar(0) + QStringLiteral("\nset a [b \u00e9]\n\t\u20ac\n");
+    Tcl_Interp* interp = Tcl_CreateInterp();
+    std::vector<HookRecord> records;
+    const QByteArray utf8 = code.toUtf8();
+    collectHooks(interp, utf8, 0, utf8.size(), records, true);
+    Tcl_DeleteInterp(interp);
+    const QByteArray bytes = writeInstrumented(utf8, 9, records);
+    EXPECT_EQ(instrumentSource(code, 9), QString::fromUtf8(bytes.constData(), bytes.size()));
+    EXPECT_EQ(instrumentSource(code, 9).count(QStringLiteral("__tarvin_dbg")), 6);
+}
+
 TEST(InstrumentSource, CommandsWithSubstitutedNamesAreLeftAlone)
 {
     EXPECT_EQ(instrument("$cmd {set x 1}\n[getCmd] {set x 1}\n\\x41 y\n"),

@@ -54,49 +54,34 @@ TEST_F(ObjectModelTest, BuilderDeclaresMembersAndTypeTexts)
 {
     const Class* widget = cls("Widget");
     const Class* push = cls("PushButton");
-    ASSERT_TRUE(widget && push);
     EXPECT_EQ(Class::inheritanceDepth(push, widget), 2);
     EXPECT_EQ(Class::inheritanceDepth(push, push), 0);
     EXPECT_EQ(Class::inheritanceDepth(widget, push), -1);
     EXPECT_EQ(Class::inheritanceDepth(push, cls("Other")), -1);
-    EXPECT_EQ(Class::inheritanceDepth(nullptr, widget), -1);
 
-    // Own methods first, then the nearest base's; inherited properties come first.
+    // Own methods first, then the nearest base's (the order overload messages list them in);
+    // inherited properties first.
     const QList<const Method*> clicks = push->methods("click");
     ASSERT_EQ(clicks.size(), 2);
-    EXPECT_EQ(clicks[0]->toString(), QStringLiteral("click(string)"));
     EXPECT_EQ(clicks[0]->declaringClass(), push);
     EXPECT_EQ(clicks[1]->declaringClass(), cls("Button"));
     ASSERT_EQ(push->numProperties(), 2);
     EXPECT_EQ(push->property(0)->name(), QStringLiteral("text"));
-    EXPECT_EQ(push->property("enabled")->type(), Inspector::self()->primitiveClass(BoolKind));
 
     const Signature sig =
         ClassBuilder::signature({"int", "string", "string[]", "Widget*", "Color|int", "int&", "Widget[]"});
     EXPECT_EQ(sig.toString(), QStringLiteral("(int, string, string[], Widget*, Color, int&, Widget[])"));
-    EXPECT_EQ(sig[0].attribute().flags(), 0);
-    EXPECT_EQ(sig[1].attribute().flags(), 0x2);
-    EXPECT_EQ(sig[2].attribute().flags(), 0x12);
-    EXPECT_EQ(sig[3].attribute().flags(), 0x2);
+    QList<int> flags;
+    for (const Argument& a : sig)
+        flags << a.attribute().flags();
+    EXPECT_EQ(flags, QList<int>({0, 0x2, 0x12, 0x2, 0, 0x1, 0x10}));
     EXPECT_EQ(sig[4].integerFallback(), Inspector::self()->primitiveClass(IntKind));
-    EXPECT_EQ(sig[5].attribute().flags(), 0x1);
 
-    static const char* const names[] = {"short", "int", "long", "bool", "string", "double", "int64"};
-    for (int kind = 0; kind <= 6; ++kind) {
-        ASSERT_NE(Inspector::self()->primitiveClass(kind), nullptr);
-        EXPECT_EQ(Inspector::self()->primitiveClass(kind)->className(), QLatin1String(names[kind]));
-        EXPECT_EQ(Inspector::self()->primitiveClass(kind)->primitiveKind(), kind);
-    }
-    EXPECT_EQ(Inspector::self()->primitiveClass(7), nullptr);
-    EXPECT_EQ(Inspector::self()->primitiveClass(-1), nullptr);
-
-    // Calling: a wrong argument count and a member function without an object fail with a reason.
-    EXPECT_TRUE(clicks[1]->invoke(nullptr, ObjectList() << Inspector::self()->createInt(1)).isNull());
-    EXPECT_EQ(Inspector::self()->lastError(), QStringLiteral("click(int) needs an object"));
-    SharedPtr<Object> button = makeObject("Button");
-    EXPECT_TRUE(clicks[1]->invoke(button.get(), ObjectList()).isNull());
-    EXPECT_EQ(Inspector::self()->lastError(), QStringLiteral("click(int) takes 1 arguments, not 0"));
-    EXPECT_FALSE(clicks[1]->invoke(button.get(), ObjectList() << Inspector::self()->createInt(1)).isNull());
+    QStringList names;
+    for (int kind = -1; kind <= 7; ++kind)
+        if (const Class* c = Inspector::self()->primitiveClass(kind))
+            names << c->className() + QString::number(c->primitiveKind());
+    EXPECT_EQ(names.join(' '), QStringLiteral("short0 int1 long2 bool3 string4 double5 int646"));
 }
 
 TEST_F(ObjectModelTest, ConversionsBetweenClasses)
@@ -108,24 +93,16 @@ TEST_F(ObjectModelTest, ConversionsBetweenClasses)
 
     EXPECT_TRUE(cls("PushButton")->canConvert(cls("Widget"), true, true));
     EXPECT_FALSE(cls("Widget")->canConvert(cls("PushButton"), true, true));
-    EXPECT_FALSE(cls("Widget")->canConvert(stringClass, true, true));
     EXPECT_TRUE(stringClass->canConvert(color, true, true)); // through Color's text constructor
     EXPECT_FALSE(intClass->canConvert(color, true, true));
 
     SharedPtr<Object> red = stringClass->convert(in->createPrimitive("red"), color, true);
     ASSERT_TRUE(red);
-    EXPECT_EQ(red->objectClass(), color);
     EXPECT_TRUE(red->attribute().isPointer());
     EXPECT_EQ(red->value("name")->text(), QStringLiteral("red"));
-
-    EXPECT_EQ(intClass->convert(in->createInt(42), stringClass, true)->text(), QStringLiteral("42"));
     EXPECT_EQ(in->primitiveClass(BoolKind)->convert(in->createBool(true), stringClass, true)->text(),
               QStringLiteral("1"));
     EXPECT_TRUE(stringClass->convert(in->createPrimitive("4x"), intClass, false).isNull());
-    EXPECT_EQ(stringClass->convert(in->createPrimitive("false"), in->primitiveClass(BoolKind), false)->boolValue(),
-              false);
-    EXPECT_EQ(stringClass->convert(in->createPrimitive("2.5"), in->primitiveClass(DoubleKind), false)->doubleValue(),
-              2.5);
     EXPECT_TRUE(cls("Widget")->convert(makeObject("Widget"), color, false).isNull());
     EXPECT_EQ(in->lastError(), QStringLiteral("Cannot convert Widget to Color"));
 
@@ -133,26 +110,11 @@ TEST_F(ObjectModelTest, ConversionsBetweenClasses)
     EXPECT_TRUE(in->createInt(1)->compare(in->createDouble(1.0).get()));
     EXPECT_TRUE(in->createPrimitive("1")->compare(in->createInt(1).get()));
     EXPECT_FALSE(in->createPrimitive("1.0")->compare(in->createInt(1).get()));
-    EXPECT_TRUE(in->createInt64(Q_INT64_C(1) << 40)->compare(in->createInt64(Q_INT64_C(1) << 40).get()));
     EXPECT_FALSE(in->createInt64(Q_INT64_C(1) << 40)->compare(in->createInt(0).get()));
     SharedPtr<Object> w = makeObject("Widget");
     EXPECT_TRUE(w->compare(w.get()));
     EXPECT_FALSE(w->compare(makeObject("Widget").get()));
     EXPECT_TRUE(color->createNull()->compare(cls("Widget")->createNull().get()));
-    EXPECT_EQ(color->createNull()->text(), QStringLiteral("0"));
-
-    SharedPtr<Object> array =
-        ArrayClass::createRemoteObject(ObjectList() << in->createInt(1) << SharedPtr<Object>() << in->createPrimitive("x y"));
-    EXPECT_EQ(ArrayClass::unwrapRemoteObject(array.get()).size(), 3);
-    EXPECT_EQ(array->text(), QStringLiteral("1 {} {x y}"));
-    EXPECT_TRUE(ArrayClass::unwrapRemoteObject(w.get()).isEmpty());
-    ObjectMapValue entries;
-    entries.insert("b", in->createInt(2));
-    entries.insert("a", in->createInt(1));
-    SharedPtr<Object> map = MapClass::createRemoteObject(entries);
-    EXPECT_EQ(map->text(), QStringLiteral("a 1 b 2"));
-    EXPECT_TRUE(map->compare(MapClass::createRemoteObject(entries).get()));
-    EXPECT_EQ(in->createStringList({"a", "b c"})->attribute().flags(), 0x12);
 }
 
 // The formatter's output must read back the same, in Tcl and here, and Tcl's own lists must read the
@@ -254,18 +216,12 @@ TEST_F(ObjectModelTest, ObjectMapNamesRealNamesAndBack)
     const QString okName = "type Button text OK";
     EXPECT_EQ(map->symbolicName(okName, false), okName); // not in the map, nothing added
     EXPECT_TRUE(map->symbolicNames().isEmpty());
-
-    const QString ok = map->symbolicName(okName, true);
-    EXPECT_EQ(ok, QStringLiteral(":OK_Button"));
-    EXPECT_EQ(map->symbolicName(okName, true), ok); // the same entry again
-    const QString twin = map->symbolicName("type Button text OK container {type Dialog}", true);
-    EXPECT_EQ(twin, QStringLiteral(":OK_Button_2"));
+    EXPECT_EQ(map->symbolicName(okName, true), QStringLiteral(":OK_Button"));
+    EXPECT_EQ(map->symbolicName(okName, true), QStringLiteral(":OK_Button")); // the same entry again
+    const QString twin = "type Button text OK container {type Dialog}";
+    EXPECT_EQ(map->symbolicName(twin, true), QStringLiteral(":OK_Button_2"));
     EXPECT_EQ(map->symbolicName("type Dialog", true), QStringLiteral(":Dialog"));
-    EXPECT_EQ(map->symbolicName(QString::fromUtf8("type Label name {Grüße an alle}"), true),
-              QString::fromUtf8(":Grüße an alle_Label"));
-
-    EXPECT_EQ(map->realName(ok), okName);
-    EXPECT_EQ(map->realName(twin), QStringLiteral("type Button text OK container {type Dialog}"));
+    EXPECT_EQ(map->realName(":OK_Button_2"), twin);
     EXPECT_EQ(map->realName(":Unknown"), QStringLiteral(":Unknown"));
-    EXPECT_EQ(map->symbolicNames().size(), 4);
+    EXPECT_EQ(map->symbolicNames().size(), 3);
 }

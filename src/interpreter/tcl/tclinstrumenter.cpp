@@ -27,6 +27,15 @@ struct ScanFrame {
     ScriptState state;
 };
 
+// Bits set in a 16-bit SSE2 byte mask (without relying on a popcount instruction).
+inline int popcount16(unsigned v)
+{
+    v = v - ((v >> 1) & 0x5555u);
+    v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+    v = (v + (v >> 4)) & 0x0F0Fu;
+    return int((v + (v >> 8)) & 0x1Fu);
+}
+
 inline bool isTclSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
@@ -118,7 +127,7 @@ long countOpeners(const char* p, const char* end, long enough)
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const int mask = _mm_movemask_epi8(
             _mm_or_si128(_mm_cmpeq_epi8(chunk, bracket), _mm_cmpeq_epi8(chunk, paren)));
-        count += __builtin_popcount(unsigned(mask));
+        count += popcount16(unsigned(mask));
         p += 16;
     }
 #endif
@@ -136,7 +145,7 @@ const char* extendWindow(const char* ahead, const char* end, long& openers, long
     const __m128i paren = _mm_set1_epi8('(');
     while (end - ahead >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead));
-        const int found = __builtin_popcount(unsigned(_mm_movemask_epi8(
+        const int found = popcount16(unsigned(_mm_movemask_epi8(
             _mm_or_si128(_mm_cmpeq_epi8(chunk, bracket), _mm_cmpeq_epi8(chunk, paren)))));
         if (openers + found > allowed)
             break;
@@ -355,6 +364,9 @@ struct Collector {
     Tcl_Interp* interp;
     const char* base;
     std::vector<HookRecord>& records;
+    // Whether the bodies of the command being handled are known to hold few '[' and '('
+    // bytes: true when the command itself was parsed within a window of few of them.
+    bool bodiesSmall = false;
 
     void add(HookRecord::Kind kind, const char* at)
     {
@@ -382,10 +394,10 @@ struct Collector {
     }
 };
 
-bool wordIs(const Tcl_Token* word, const char* text)
+template <size_t N>
+bool wordIs(const Tcl_Token* word, const char (&text)[N])
 {
-    const size_t length = std::strlen(text);
-    return size_t(word->size) == length && std::memcmp(word->start, text, length) == 0;
+    return word->size == int(N - 1) && std::memcmp(word->start, text, N - 1) == 0;
 }
 
 // The word tokens of a parsed command: word i at words[i], the command name at words[0].
@@ -423,13 +435,21 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
     // holds at most `allowed` of them; a command that does not end inside its window is
     // measured with scanNesting first and parsed only when it is shallow enough.
     const long allowed = (maxParseNesting - 1) / 2;
+    // Most bodies hold few such bytes: the whole range is one window, nothing to slide.
+    const bool smallRange = bodiesSmall || countOpeners(begin, end, allowed + 1) <= allowed;
+    struct Restore {
+        bool& flag;
+        bool value;
+        ~Restore() { flag = value; }
+    } restore{bodiesSmall, bodiesSmall}; // the enclosing command's value, for its next body
     const char* p = begin;
-    const char* ahead = begin;
-    long openers = 0; // '[' and '(' in [p, ahead)
+    const char* ahead = smallRange ? end : begin;
+    long openers = 0; // '[' and '(' in [p, ahead), when the range is not small
     bool openEnd = false;
     bool endsInReturn = true; // no command yet
     while (p < end) {
-        ahead = extendWindow(ahead, end, openers, allowed);
+        if (!smallRange)
+            ahead = extendWindow(ahead, end, openers, allowed);
         const char* safe = openers > allowed ? ahead - 1 : ahead;
         Tcl_Parse parse;
         bool parsed = false;
@@ -445,6 +465,7 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
                 return false; // the parser has freed what it allocated
         }
         const char* next = parse.commandStart + parse.commandSize;
+        bodiesSmall = parsed; // parsed within a window, rather than measured as a whole
         if (parse.numWords > 0) {
             openEnd = next == end && parse.term == end;
             endsInReturn = parse.tokenPtr->type == TCL_TOKEN_SIMPLE_WORD &&
@@ -463,11 +484,13 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
         Tcl_FreeParse(&parse);
         if (next <= p)
             return false;
-        if (next > ahead) {
-            ahead = next;
-            openers = 0;
-        } else {
-            openers -= countOpeners(p, next, LONG_MAX);
+        if (!smallRange) {
+            if (next > ahead) {
+                ahead = next;
+                openers = 0;
+            } else {
+                openers -= countOpeners(p, next, LONG_MAX);
+            }
         }
         p = next;
     }
@@ -483,6 +506,11 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
     const int last = int(words.size()) - 1;
     auto word = [&](int i) -> const Tcl_Token* { return i >= 1 && i <= last ? words[i] : nullptr; };
 
+    // Every name below is 2 to 15 bytes long and starts with one of these letters.
+    if (name->size < 2 || name->size > 15 || !std::strchr("prSGWTOnfwuisc", name->start[0])) {
+        add(HookRecord::StepHook, parse.commandStart);
+        return;
+    }
     const bool isProc = wordIs(name, "proc");
     const bool isReturn = wordIs(name, "return");
     if (!isProc && !isReturn)
@@ -648,8 +676,8 @@ int utf16Length(const char* p, const char* end)
         const __m128i starts = _mm_cmpgt_epi8(chunk, lastContinuation);
         const __m128i fourByteLeads = _mm_and_si128(_mm_cmpgt_epi8(chunk, beforeFourByteLead),
                                                     _mm_cmplt_epi8(chunk, afterFourByteLead));
-        count += __builtin_popcount(unsigned(_mm_movemask_epi8(starts))) +
-                 __builtin_popcount(unsigned(_mm_movemask_epi8(fourByteLeads)));
+        count += popcount16(unsigned(_mm_movemask_epi8(starts))) +
+                 popcount16(unsigned(_mm_movemask_epi8(fourByteLeads)));
     }
 #endif
     for (; p < end; ++p) {
@@ -712,9 +740,10 @@ QString instrumentSource(const QString& code, int sourceId)
         const char* text;
         const QChar* source;
         QChar* out;
+        bool ascii;
         void copy(int from, int to)
         {
-            const int length = utf16Length(text + from, text + to);
+            const int length = ascii ? to - from : utf16Length(text + from, text + to);
             std::memcpy(static_cast<void*>(out), source, size_t(length) * sizeof(QChar));
             out += length;
             source += length;
@@ -724,7 +753,7 @@ QString instrumentSource(const QString& code, int sourceId)
             for (int i = 0; i < length; ++i)
                 *out++ = QLatin1Char(hookText[i]);
         }
-    } sink{utf8.constData(), code.constData(), result.data()};
+    } sink{utf8.constData(), code.constData(), result.data(), utf8.size() == code.size()};
     writeHooks(utf8, sourceId, records, sink);
     result.truncate(int(sink.out - result.constData()));
     return result;

@@ -24,10 +24,14 @@
 // Of `namespace`, only `namespace eval` and `namespace code` have their last braced word
 // instrumented; the braced words of other subcommands are data.
 //
-// A proc body whose last command runs up to the closing brace without a newline or ';' after
-// it (the one-line `{return 1}`, or a last line such as `    $cmd}`) gets no closing frame pop:
-// inserted there, the hook text would become extra words of that command. Such a body leaves
-// the frame to its `return` pop, like a body whose closing line already holds a step hook.
+// The closing frame pop of a proc body is written only where it cannot change what the
+// procedure does: after a body whose last command is `return` (the pop is never reached, the
+// `return` pops) or that holds no command at all. Anywhere else the hook would be the body's
+// last command, and the procedure would return its empty result instead of the value of the
+// body's own last command; and in a body whose last command runs up to the closing brace
+// without a newline or ';' (the one-line `{return 1}`, a last line `    $cmd}`), the hook text
+// would become extra words of that command. A frame left without its pop is the debugger's to
+// reconcile, as for a body whose closing line already holds a step hook.
 #pragma once
 
 #include <QByteArray>

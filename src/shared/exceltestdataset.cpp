@@ -38,6 +38,39 @@ QString cellText(const Swinder::Value& value)
     }
 }
 
+// Appends the cell text of a value (as cellText gives it) to the record as a new field, without a
+// QString in between; returns its length.
+int appendCellText(TestDataRecord* record, const Swinder::Value& value)
+{
+    char buffer[32];
+    std::to_chars_result end{buffer, std::errc()};
+    switch (value.type()) {
+    case Swinder::Value::String:
+    case Swinder::Value::RichText: {
+        const Swinder::UString text = value.asString();
+        record->appendField(reinterpret_cast<const QChar*>(text.data()), static_cast<int>(text.length()));
+        return static_cast<int>(text.length());
+    }
+    case Swinder::Value::Integer:
+        end = std::to_chars(buffer, buffer + sizeof buffer, value.asInteger());
+        break;
+    case Swinder::Value::Float:
+        end = std::to_chars(buffer, buffer + sizeof buffer, value.asFloat(), std::chars_format::general, 6);
+        break;
+    default: {
+        const QString text = cellText(value);
+        record->appendField(text);
+        return text.size();
+    }
+    }
+    QChar wide[32];
+    const int length = static_cast<int>(end.ptr - buffer);
+    for (int k = 0; k < length; ++k)
+        wide[k] = QLatin1Char(buffer[k]);
+    record->appendField(wide, length);
+    return length;
+}
+
 bool isFilled(Swinder::Cell* cell)
 {
     if (!cell)
@@ -119,13 +152,10 @@ ExcelTestDataSet::ExcelTestDataSet(const QString& fileName, const QString& sheet
         int length = 0;
         for (int j = 0; j < width; ++j) {
             Swinder::Cell* cell = sheet->cell(originColumn + j, row, false);
-            QString text;
             if (cell && cell->value().type() != Swinder::Value::Empty)
-                text = cellText(cell->value());
+                length += appendCellText(record, cell->value());
             else
-                text = QLatin1String("");
-            length += text.size();
-            record->appendField(text);
+                record->endField();
         }
         if (length == 0) {
             delete record;

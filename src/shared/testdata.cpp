@@ -57,13 +57,34 @@ FailureCapture::~FailureCapture()
     quietFailures = previous;
 }
 
+QString TestDataRecord::field(int i) const
+{
+    if (i < 0 || i >= ends.size())
+        return QString();
+    const int start = startOf(i);
+    return QString(chars.constData() + start, ends.at(i) - start);
+}
+
 void TestDataRecord::setField(int i, const QString& text)
 {
     if (i < 0)
         return;
-    while (fields.size() <= i)
-        fields.append(QLatin1String(""));
-    fields[i] = text;
+    while (ends.size() <= i)
+        ends.append(chars.size());
+    const int start = startOf(i);
+    const int delta = text.size() - (ends.at(i) - start);
+    chars.replace(start, ends.at(i) - start, text);
+    for (int k = i; k < ends.size(); ++k)
+        ends[k] += delta;
+}
+
+QStringList TestDataRecord::fieldList() const
+{
+    QStringList list;
+    list.reserve(ends.size());
+    for (int i = 0; i < ends.size(); ++i)
+        list.append(field(i));
+    return list;
 }
 
 TestDataSet::TestDataSet(const QString& fileName, char separator, bool readOnly)
@@ -85,9 +106,8 @@ void TestDataSet::setHeader(TestDataRecord* record)
     index.clear();
     if (!head)
         return;
-    const QStringList& names = head->fieldList();
-    for (int i = 0; i < names.size(); ++i)
-        index.insert(names.at(i), i); // a later column wins
+    for (int i = 0; i < head->fieldCount(); ++i)
+        index.insert(head->field(i), i); // a later column wins
 }
 
 TestDataSet* TestDataSet::create(const QString& fileName)
@@ -123,7 +143,7 @@ namespace {
 
 void writeLine(QTextStream& out, const TestDataRecord* record, int headerCount, char separator)
 {
-    const QStringList& fields = record->fieldList();
+    const QStringList fields = record->fieldList();
     const QChar sep = QLatin1Char(separator);
     for (int i = 0; i < fields.size(); ++i) {
         if (i > 0)

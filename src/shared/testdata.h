@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 namespace Tarvin {
 
@@ -17,30 +18,42 @@ enum class DataChannel;
 
 // One row of a data set. The owning set must stay the first member: the Tcl record value reaches the
 // set through it to hold the set alive while a script keeps the record.
+//
+// The fields are kept one after another in one text with their end offsets, so that a table of a
+// million cells costs a few allocations per row rather than one per cell; field() cuts a field out.
 class TestDataRecord {
 public:
     explicit TestDataRecord(TestDataSet* dataSet) : owner(dataSet) {}
 
     TestDataSet* dataSet() const { return owner; }
-    int fieldCount() const { return fields.size(); }
+    int fieldCount() const { return ends.size(); }
     // A null text when i is out of range.
-    QString field(int i) const { return i >= 0 && i < fields.size() ? fields.at(i) : QString(); }
+    QString field(int i) const;
     // A negative i is ignored; the list grows with empty texts up to i.
     void setField(int i, const QString& text);
-    // Appends at the end; the readers' fast path.
-    void appendField(const QString& text) { fields.append(text); }
-    // The same, taking the text over (no reference count traffic: QList has no moving append).
-    void appendField(QString&& text)
+    // Appends a field at the end; the readers' fast path.
+    void appendField(const QString& text) { appendField(text.constData(), text.size()); }
+    void appendField(const QChar* text, int length)
     {
-        fields.append(QString());
-        fields.last().swap(text);
+        chars.append(text, length);
+        ends.append(chars.size());
     }
-    void reserve(int count) { fields.reserve(count); }
-    const QStringList& fieldList() const { return fields; }
+    // Builds the last field piece by piece: appendText as often as needed, then endField.
+    void appendText(const QChar* text, int length) { chars.append(text, length); }
+    void endField() { ends.append(chars.size()); }
+    void reserve(int fieldCount, int textLength)
+    {
+        ends.reserve(fieldCount);
+        chars.reserve(textLength);
+    }
+    QStringList fieldList() const;
 
 private:
+    int startOf(int i) const { return i == 0 ? 0 : ends.at(i - 1); }
+
     TestDataSet* owner;
-    QStringList fields;
+    QString chars;     // all fields, one after another
+    QVector<int> ends; // where field i ends in chars
 };
 
 class TestDataSet : public Shared {

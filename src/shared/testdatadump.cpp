@@ -38,7 +38,7 @@ void writeEscaped(QTextStream& out, const QString& text)
 void writeRecord(QTextStream& out, const TestDataRecord* record)
 {
     if (record) {
-        const QStringList& fields = record->fieldList();
+        const QStringList fields = record->fieldList();
         for (int i = 0; i < fields.size(); ++i) {
             if (i > 0)
                 out << '\t';

@@ -205,11 +205,8 @@ void TsvParser::parseRecord(TestDataSet* dataSet, const QChar* data, int size, c
     if (size <= 0)
         return;
     auto* record = new TestDataRecord(dataSet);
-    if (dataSet->header())
-        record->reserve(dataSet->header()->fieldCount());
+    record->reserve(dataSet->header() ? dataSet->header()->fieldCount() : 1, size);
     const ushort sep = static_cast<unsigned char>(separator);
-    QString field;       // the current field when it has quotes; plain fields are cut out at once
-    bool quoted = false; // whether the current field had a quote
     bool stored = false; // whether the record has any field yet
     int state = 0;
     int runStart = 0; // start of the pending run of plain characters of the current field
@@ -225,8 +222,7 @@ void TsvParser::parseRecord(TestDataSet* dataSet, const QChar* data, int size, c
         if (state == 2) {
             if (c == '"') {
                 // An escaped quote: the first one was not kept, so this one stands for both.
-                field.append(data + runStart, i - runStart);
-                field.append(QLatin1Char('"'));
+                record->appendText(data + runStart, i - runStart + 1);
                 stored = true;
                 runStart = i + 1;
                 state = 1;
@@ -235,19 +231,12 @@ void TsvParser::parseRecord(TestDataSet* dataSet, const QChar* data, int size, c
             state = 0;
         }
         if (c == sep && state == 0) {
-            if (quoted) {
-                field.append(data + runStart, i - runStart);
-                record->appendField(field);
-                field.clear();
-                quoted = false;
-            } else {
-                record->appendField(QString(data + runStart, i - runStart));
-            }
+            record->appendText(data + runStart, i - runStart);
+            record->endField();
             stored = true;
             runStart = i + 1;
         } else if (c == '"') {
-            field.append(data + runStart, i - runStart);
-            quoted = true;
+            record->appendText(data + runStart, i - runStart);
             runStart = i + 1;
             if (state == 0)
                 state = 1;
@@ -258,12 +247,8 @@ void TsvParser::parseRecord(TestDataSet* dataSet, const QChar* data, int size, c
         }
     }
     if (stored) {
-        if (quoted) {
-            field.append(data + runStart, size - runStart);
-            record->appendField(field);
-        } else {
-            record->appendField(QString(data + runStart, size - runStart));
-        }
+        record->appendText(data + runStart, size - runStart);
+        record->endField();
     }
 
     if (counter == 0) {

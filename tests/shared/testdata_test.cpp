@@ -218,6 +218,10 @@ TEST_F(TestDataTest, SaveWritesQuotedFields)
     EXPECT_EQ(rows(back.get()), (QList<QStringList>{{"a", "b", "c"}, {"1", "x\"y", "3"}, {"short", "", ""}}));
 
     // An empty name writes the set's own file.
+    // Fields are kept in one text: replacing one with a longer or shorter text moves the others.
+    set->record(0)->setField(0, "ü-longer");
+    set->record(0)->setField(1, "");
+    EXPECT_EQ(set->record(0)->fieldList(), (QStringList{"ü-longer", "", "3"}));
     set->record(0)->setField(0, "ü");
     ASSERT_TRUE(set->save());
     EXPECT_TRUE(read(set->fileName()).startsWith("\"a\",\"b\",\"c\"\n\"\xc3\xbc\""));

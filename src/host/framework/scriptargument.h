@@ -3,18 +3,13 @@
 #pragma once
 
 #include "sharedptr.h"
+#include "testdatafwd.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QMap>
 #include <QString>
 
-namespace Tarvin {
-class TestDataRecord;
-class TestDataSet;
-} // namespace Tarvin
-using Tarvin::TestDataRecord;
-using Tarvin::TestDataSet;
 class ApplicationContext;
 class Argument;
 class Class;

@@ -7,6 +7,7 @@
 #include "interpreter.h"
 #include "lineinfo.h"
 #include "sharedptr.h"
+#include "testdatafwd.h"
 
 #include <QDateTime>
 #include <QList>
@@ -14,12 +15,6 @@
 #include <QPair>
 #include <QString>
 
-namespace Tarvin {
-class TestDataRecord;
-class TestDataSet;
-} // namespace Tarvin
-using Tarvin::TestDataRecord;
-using Tarvin::TestDataSet;
 class ApplicationContext;
 class NativeScriptObject;
 class Object;

@@ -356,6 +356,25 @@ int CastObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
     return finishCommand(TCL_OK);
 }
 
+namespace {
+
+// The common shape of ref, deref and toString: one object word, one result made from the object.
+int singleObjectCommand(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[],
+                        Tcl_Obj* (*resultOf)(const SharedPtr<Object>&))
+{
+    if (objc != 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "object");
+        return TCL_ERROR;
+    }
+    SharedPtr<Object> object = resolveObjectWord(interp, objv[1]);
+    if (!object)
+        return setErrorResult(interp, QStringLiteral("Invalid Object"));
+    Tcl_SetObjResult(interp, resultOf(object));
+    return finishCommand(TCL_OK);
+}
+
+} // namespace
+
 /*
  * ref object / deref object
  *
@@ -363,28 +382,14 @@ int CastObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
  */
 int RefObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "object");
-        return TCL_ERROR;
-    }
-    SharedPtr<Object> object = resolveObjectWord(interp, objv[1]);
-    if (!object)
-        return setErrorResult(interp, QStringLiteral("Invalid Object"));
-    Tcl_SetObjResult(interp, newObjectHandle(object->reference()));
-    return finishCommand(TCL_OK);
+    return singleObjectCommand(interp, objc, objv,
+                               [](const SharedPtr<Object>& o) { return newObjectHandle(o->reference()); });
 }
 
 int DerefObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "object");
-        return TCL_ERROR;
-    }
-    SharedPtr<Object> object = resolveObjectWord(interp, objv[1]);
-    if (!object)
-        return setErrorResult(interp, QStringLiteral("Invalid Object"));
-    Tcl_SetObjResult(interp, newObjectHandle(object->dereference()));
-    return finishCommand(TCL_OK);
+    return singleObjectCommand(interp, objc, objv,
+                               [](const SharedPtr<Object>& o) { return newObjectHandle(o->dereference()); });
 }
 
 /*
@@ -394,15 +399,7 @@ int DerefObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
  */
 int ToStringObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "object");
-        return TCL_ERROR;
-    }
-    SharedPtr<Object> object = resolveObjectWord(interp, objv[1]);
-    if (!object)
-        return setErrorResult(interp, QStringLiteral("Invalid Object"));
-    Tcl_SetObjResult(interp, newText(object->text()));
-    return finishCommand(TCL_OK);
+    return singleObjectCommand(interp, objc, objv, [](const SharedPtr<Object>& o) { return newText(o->text()); });
 }
 
 /*

@@ -3,17 +3,12 @@
 #pragma once
 
 #include "sharedptr.h"
+#include "testdatafwd.h"
 
 #include <QString>
 
 #include <tcl.h>
 
-namespace Tarvin {
-class TestDataRecord;
-class TestDataSet;
-} // namespace Tarvin
-using Tarvin::TestDataRecord;
-using Tarvin::TestDataSet;
 class ApplicationContext;
 class NativeScriptObject;
 class Object;

@@ -22,7 +22,10 @@
 //    its body, so this bounds the work at maxBodyNesting passes over the text.
 //
 // Of `namespace`, only `namespace eval` and `namespace code` have their last braced word
-// instrumented; the braced words of other subcommands are data.
+// instrumented; the braced words of other subcommands are data. Of a `switch` pattern list,
+// each line is taken as one command and only its last word, if braced, as a body: a line
+// holding several pattern/body pairs gets its last body instrumented, and what the patterns
+// contain (substitutions included) does not matter.
 //
 // The closing frame pop of a proc body is written only where it cannot change what the
 // procedure does: after a body whose last command is `return` (the pop is never reached, the

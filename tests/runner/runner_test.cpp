@@ -311,3 +311,26 @@ TEST_F(RunnerTest, ApplicationsStartOnRequestAndEndWithTheirTestCase)
             << "process " << pid.toStdString() << " was left running";
     }
 }
+
+TEST_F(RunnerTest, CallStackOmitsProceduresThatReturned)
+{
+    // helper returns without `return`, viaUplevel runs code one level up before it calls fails.
+    const QString script = write("stack.tcl", "proc helper {} {\n"
+                                              "    expr {1 + 1}\n"
+                                              "}\n"
+                                              "proc viaUplevel {} {\n"
+                                              "    uplevel 1 {set y 2}\n"
+                                              "    fails\n"
+                                              "}\n"
+                                              "proc fails {} {\n"
+                                              "    error deliberate\n"
+                                              "}\n"
+                                              "proc main {} {\n"
+                                              "    helper\n"
+                                              "    helper\n"
+                                              "    viaUplevel\n"
+                                              "}\n");
+    const RunOutcome r = run({"stack.tcl"});
+    EXPECT_CONTAINS(r.out, script + ":9: deliberate\n      at " + script + ":9\n      at " + script + ":6\n      at " +
+                               script + ":14\nFAILED");
+}

@@ -12,9 +12,46 @@
 #include <QFileInfo>
 #include <QTextCodec>
 
+#include <cstring>
+
 TclDebugger::TclDebugger(TclInterpreter* interpreter) : Debugger(interpreter) {}
 
 TclDebugger::~TclDebugger() = default;
+
+TclDebugger::TclPosition TclDebugger::positionOf(Tcl_Interp* interp)
+{
+    static const char* const queries[] = {"info level", "info frame"};
+    int values[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i) {
+        if (Tcl_EvalEx(interp, queries[i], -1, 0) == TCL_OK)
+            Tcl_GetIntFromObj(nullptr, Tcl_GetObjResult(interp), &values[i]);
+    }
+    Tcl_ResetResult(interp);
+    return TclPosition{values[0], values[1]};
+}
+
+void TclDebugger::dropReturnedFrames(const TclPosition& now, bool pushing)
+{
+    // Frames pushed by someone else (or popped) since: line the records up with the stack.
+    framePositions.resize(frameDepth());
+    while (!framePositions.isEmpty()) {
+        const TclPosition& top = framePositions.last();
+        if (top.level < 0 || now.level < 0)
+            break;
+        const bool returned = (now.level < top.level && now.depth <= top.depth) ||
+                              (pushing && now.level == top.level && now.depth <= top.depth);
+        if (!returned)
+            break;
+        popFrame();
+        framePositions.removeLast();
+    }
+}
+
+void TclDebugger::recordPush(const TclPosition& where)
+{
+    framePositions.resize(frameDepth() - 1);
+    framePositions.append(where);
+}
 
 namespace {
 
@@ -81,6 +118,10 @@ int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj
         return TCL_ERROR;
     }
 
+    const bool isPush = !isStep && !strcmp(Tcl_GetString(objv[2]), "push");
+    const TclDebugger::TclPosition position = TclDebugger::positionOf(interp);
+    debugger->dropReturnedFrames(position, isPush);
+
     int depth = debugger->frameDepth();
     const DebuggerFrame before = debugger->currentFrame();
     int line = 0, col = 0, sourceId = 0;
@@ -100,6 +141,7 @@ int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj
         Tcl_GetIntFromObj(interp, objv[5], &sourceId);
         if (which == "push") {
             debugger->pushFrame(before);
+            debugger->recordPush(position);
             depth = debugger->frameDepth();
             debugger->setCurrentLine(line + 1);
             debugger->setCurrentColumn(col);

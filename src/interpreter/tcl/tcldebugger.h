@@ -4,6 +4,7 @@
 
 #include "debugger.h"
 
+#include <QVector>
 #include <tcl.h>
 
 class TclInterpreter;
@@ -13,6 +14,23 @@ class TclDebugger : public Debugger {
 public:
     explicit TclDebugger(TclInterpreter* interpreter);
     ~TclDebugger() override;
+
+    // Where in Tcl's evaluation a hook runs: the procedure level ([info level]) and the evaluation depth
+    // ([info frame]), which grows inside uplevel where the level drops.
+    struct TclPosition {
+        int level = -1;
+        int depth = -1;
+    };
+    static TclPosition positionOf(Tcl_Interp* interp);
+
+    // Instrumented procedures that end without `return` get no closing pop (it would change their
+    // result), so their frames are dropped here once a hook shows their procedure has returned: a hook
+    // at a lower level and no deeper evaluation, or a push at the same level and depth.
+    void dropReturnedFrames(const TclPosition& now, bool pushing);
+    void recordPush(const TclPosition& where);
+
+private:
+    QVector<TclPosition> framePositions; // one per frame, as far as this debugger pushed them
 };
 
 int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);

@@ -1,5 +1,6 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
 #include "junit.h"
+#include "testdatadump.h"
 #include "testrunner.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@ namespace {
 
 const char usage[] =
     "Usage: tarvinrunner [options] PATH...\n"
+    "       tarvinrunner --show-data FILE [--sheet NAME]\n"
     "\n"
     "Runs Tcl test scripts. Each PATH is a test script, a test case directory (holding test.tcl)\n"
     "or a suite directory (holding test case directories named tst_*).\n"
@@ -31,6 +33,10 @@ const char usage[] =
     "  --results DIR      Keep attachments (test attachFile) in DIR/<suite>/<test case>.\n"
     "  --abort-on-fail    End a test case at its first failed verification.\n"
     "  --timeout MS       How long waitForObject and its kin wait by default (default: 20000).\n"
+    "  --show-data FILE   Print a test data file (.tsv, .csv, .txt, .xlsx, .xls) as scripts get it: the field\n"
+    "                     names, then one line per record, fields separated by a tab, with \\\\, \\t, \\r and\n"
+    "                     \\n standing for a backslash, tab, carriage return and line feed inside a field.\n"
+    "  --sheet NAME       With --show-data: the workbook sheet to print (default: the first).\n"
     "  --check            Check the syntax of the scripts without running them; prints FILE:LINE: message\n"
     "                     for each error. A directory PATH checks every .tcl file below it.\n"
     "  --library FILE     The Tcl back end to load (default: ../lib/libtarvintcl.so beside this program).\n"
@@ -47,7 +53,8 @@ const char usage[] =
     "\n"
     "Exit status:\n"
     "  0  every test case passed or was skipped (or, with --check, every script is well formed)\n"
-    "  1  a test case failed or had an error (or a script has a syntax error)\n"
+    "  1  a test case failed or had an error (or a script has a syntax error, or --show-data cannot\n"
+    "     read the file)\n"
     "  2  usage or set-up error: bad options, a PATH that is no test, the library cannot be loaded,\n"
     "     Tcl cannot be initialised\n";
 
@@ -119,6 +126,8 @@ int main(int argc, char* argv[])
     QStringList paths;
     QString library;
     QString junitPath;
+    QString showData, sheet;
+    bool sheetGiven = false;
     RunnerOptions options;
     bool check = false;
     bool colour = isatty(STDOUT_FILENO) && !qEnvironmentVariableIsSet("NO_COLOR");
@@ -141,6 +150,11 @@ int main(int argc, char* argv[])
             if (++i == args.size())
                 return usageError(QStringLiteral("%1 needs a %2").arg(arg, arg == "--junit" ? "file name" : "directory"));
             (arg == QLatin1String("--junit") ? junitPath : options.resultsDirectory) = args.at(i);
+        } else if (arg == QLatin1String("--show-data") || arg == QLatin1String("--sheet")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("%1 needs a %2").arg(arg, arg == "--sheet" ? "sheet name" : "file name"));
+            (arg == QLatin1String("--sheet") ? sheet : showData) = args.at(i);
+            sheetGiven = sheetGiven || arg == QLatin1String("--sheet");
         } else if (arg == QLatin1String("--abort-on-fail")) {
             options.abortOnFailure = true;
         } else if (arg == QLatin1String("--timeout")) {
@@ -162,6 +176,21 @@ int main(int argc, char* argv[])
             paths << arg;
         }
     }
+    if (!showData.isEmpty()) {
+        if (!paths.isEmpty())
+            return usageError(QStringLiteral("--show-data takes no test paths"));
+        QTextStream out(stdout);
+        out.setCodec("UTF-8");
+        QString error;
+        if (Tarvin::printTestData(showData, sheet, out, &error))
+            return 0;
+        out.flush();
+        fprintf(stderr, "%s%s\n", error.startsWith(QLatin1String("tarvinrunner: ")) ? "" : "tarvinrunner: ",
+                qUtf8Printable(error));
+        return 1;
+    }
+    if (sheetGiven)
+        return usageError(QStringLiteral("--sheet goes with --show-data"));
     if (paths.isEmpty())
         return usageError(QStringLiteral("no test given"));
 

@@ -334,3 +334,21 @@ TEST_F(RunnerTest, CallStackOmitsProceduresThatReturned)
     EXPECT_CONTAINS(r.out, script + ":9: deliberate\n      at " + script + ":9\n      at " + script + ":6\n      at " +
                                script + ":14\nFAILED");
 }
+
+TEST_F(RunnerTest, ShowDataPrintsWhatScriptsGet)
+{
+    write("people.csv", "name,note\nAda,\"line one\nline two\"\n\"Grace\",\"tab\there, back\\\\slash\"\n");
+    RunOutcome r = run({"--show-data", "people.csv"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString("name\tnote\nAda\tline one\\nline two\nGrace\ttab\\there, back\\\\\\\\slash\n"));
+
+    r = run({"--show-data", "missing.csv"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_CONTAINS(r.err, "tarvinrunner: ");
+    EXPECT_CONTAINS(r.err, "missing.csv");
+
+    r = run({"--sheet", "Sheet1", "people.csv"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "--sheet goes with --show-data");
+}

@@ -21,16 +21,7 @@
 
 namespace {
 
-QString textOf(Tcl_Obj* word)
-{
-    return QString::fromUtf8(Tcl_GetString(word));
-}
 
-Tcl_Obj* newText(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    return Tcl_NewStringObj(utf8.constData(), utf8.size());
-}
 
 RunnerInterface* runner()
 {
@@ -88,21 +79,6 @@ int startOrAttach(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], bool atta
     return setErrorResult(interp, error.isEmpty() ? command + QStringLiteral(" failed") : error);
 }
 
-// Seconds since the epoch of the local date and time fields, as mktime reads them.
-long secondsSinceEpoch(const QDateTime& dateTime)
-{
-    const QDate d = dateTime.date();
-    const QTime t = dateTime.time();
-    struct tm tm = {};
-    tm.tm_year = d.year() - 1900;
-    tm.tm_mon = d.month() - 1;
-    tm.tm_mday = d.day();
-    tm.tm_hour = t.hour();
-    tm.tm_min = t.minute();
-    tm.tm_sec = t.second();
-    tm.tm_isdst = -1;
-    return long(mktime(&tm));
-}
 
 bool isBase10Integer(Tcl_Obj* word)
 {
@@ -321,15 +297,15 @@ int ApplicationContextObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* 
 
     Tcl_Obj* result = nullptr;
     if (!strcmp(option, "name")) {
-        result = newText(context->name());
+        result = newTextObj(context->name());
     } else if (!strcmp(option, "commandLine")) {
-        result = newText(context->commandLine());
+        result = newTextObj(context->commandLine());
     } else if (!strcmp(option, "pid")) {
         result = Tcl_NewWideIntObj(context->pid());
     } else if (!strcmp(option, "osName")) {
-        result = newText(context->osName());
+        result = newTextObj(context->osName());
     } else if (!strcmp(option, "cwd")) {
-        result = newText(context->cwd());
+        result = newTextObj(context->cwd());
     } else if (!strcmp(option, "isRunning")) {
         result = Tcl_NewIntObj(context->isRunning() ? 1 : 0);
     } else if (!strcmp(option, "startTime")) {
@@ -349,11 +325,11 @@ int ApplicationContextObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* 
         if (text.isNull())
             return setErrorResult(interp, out ? QStringLiteral("The AUT standard output is not available.")
                                               : QStringLiteral("The AUT standard error is not available."));
-        result = newText(text);
+        result = newTextObj(text);
     } else if (!strcmp(option, "environmentVariable")) {
-        result = newText(context->environmentVariable(textOf(objv[3])));
+        result = newTextObj(context->environmentVariable(textOf(objv[3])));
     } else if (!strcmp(option, "host")) {
-        result = newText(context->host());
+        result = newTextObj(context->host());
     } else if (!strcmp(option, "port")) {
         result = Tcl_NewIntObj(context->port());
     } else if (!strcmp(option, "detach")) {

@@ -18,16 +18,7 @@
 
 namespace {
 
-QString textOf(Tcl_Obj* word)
-{
-    return QString::fromUtf8(Tcl_GetString(word));
-}
 
-Tcl_Obj* newText(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    return Tcl_NewStringObj(utf8.constData(), utf8.size());
-}
 
 bool isIntTyped(Tcl_Obj* word)
 {
@@ -228,10 +219,10 @@ int InspectObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[
     Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
     if (option == QLatin1String("methods")) {
         for (int i = 0; i < cls->numMethods(); ++i)
-            Tcl_ListObjAppendElement(nullptr, list, newText(cls->method(i)->toString()));
+            Tcl_ListObjAppendElement(nullptr, list, newTextObj(cls->method(i)->toString()));
     } else {
         for (int i = 0; i < cls->numProperties(); ++i)
-            Tcl_ListObjAppendElement(nullptr, list, newText(cls->property(i)->toString()));
+            Tcl_ListObjAppendElement(nullptr, list, newTextObj(cls->property(i)->toString()));
     }
     Tcl_SetObjResult(interp, list);
     return finishCommand(TCL_OK);

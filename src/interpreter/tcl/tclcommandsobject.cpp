@@ -13,16 +13,7 @@
 
 namespace {
 
-QString textOf(Tcl_Obj* word)
-{
-    return QString::fromUtf8(Tcl_GetString(word));
-}
 
-Tcl_Obj* newText(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    return Tcl_NewStringObj(utf8.constData(), utf8.size());
-}
 
 RunnerInterface* currentRunner()
 {
@@ -126,7 +117,7 @@ int PropertyObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
                                   QStringLiteral("Tried to list global properties of invalid application context"));
         Tcl_Obj* names = Tcl_NewListObj(0, nullptr);
         for (int i = 0; i < globalClass->numProperties(); ++i)
-            Tcl_ListObjAppendElement(nullptr, names, newText(globalClass->property(i)->name()));
+            Tcl_ListObjAppendElement(nullptr, names, newTextObj(globalClass->property(i)->name()));
         Tcl_SetObjResult(interp, names);
         return finishCommand(TCL_OK);
     }
@@ -160,7 +151,7 @@ int PropertyObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
     if (option == QLatin1String("list")) {
         Tcl_Obj* names = Tcl_NewListObj(0, nullptr);
         for (int i = 0; i < cls->numProperties(); ++i)
-            Tcl_ListObjAppendElement(nullptr, names, newText(cls->property(i)->name()));
+            Tcl_ListObjAppendElement(nullptr, names, newTextObj(cls->property(i)->name()));
         Tcl_SetObjResult(interp, names);
         return finishCommand(TCL_OK);
     }
@@ -200,7 +191,7 @@ int PropertyObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
     if (!property)
         return setErrorResult(interp, QStringLiteral("Unknown property ") + name);
     if (option == QLatin1String("typeName")) {
-        Tcl_SetObjResult(interp, newText(property->type() ? property->type()->className() : QString()));
+        Tcl_SetObjResult(interp, newTextObj(property->type() ? property->type()->className() : QString()));
         return finishCommand(TCL_OK);
     }
     bool isAttributeQuery = false;
@@ -399,7 +390,7 @@ int DerefObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
  */
 int ToStringObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    return singleObjectCommand(interp, objc, objv, [](const SharedPtr<Object>& o) { return newText(o->text()); });
+    return singleObjectCommand(interp, objc, objv, [](const SharedPtr<Object>& o) { return newTextObj(o->text()); });
 }
 
 /*
@@ -464,7 +455,7 @@ int ObjectNameObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const ob
     QString name;
     if (SharedPtr<Object> object = objectFromValue(objv[1]))
         name = object->name();
-    Tcl_SetObjResult(interp, newText(name.isEmpty() ? QStringLiteral("unnamed") : name));
+    Tcl_SetObjResult(interp, newTextObj(name.isEmpty() ? QStringLiteral("unnamed") : name));
     return finishCommand(TCL_OK);
 }
 

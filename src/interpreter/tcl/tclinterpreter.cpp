@@ -48,11 +48,6 @@ QString installationPrefix()
     return qEnvironmentVariable("TARVIN_PREFIX");
 }
 
-Tcl_Obj* newUtf8Obj(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    return Tcl_NewStringObj(utf8.constData(), utf8.size());
-}
 
 } // namespace
 
@@ -149,7 +144,7 @@ void TclInterpreter::addTclModulePath(Tcl_Interp* interp)
     const bool shared = Tcl_IsShared(autoPath);
     if (shared)
         autoPath = Tcl_DuplicateObj(autoPath);
-    if (Tcl_ListObjAppendElement(interp, autoPath, newUtf8Obj(path)) != TCL_OK) {
+    if (Tcl_ListObjAppendElement(interp, autoPath, newTextObj(path)) != TCL_OK) {
         qWarning("Could not append Tarvin Tcl package path to auto_path: %s", Tcl_GetStringResult(interp));
         if (shared) {
             Tcl_IncrRefCount(autoPath); // frees the unused copy
@@ -331,10 +326,10 @@ void TclInterpreter::setScriptArguments(const QString& argv0, const QStringList&
 {
     Interpreter::setScriptArguments(argv0, args);
     Tcl_SetVar2Ex(interp, "argc", nullptr, Tcl_NewIntObj(args.size()), TCL_GLOBAL_ONLY);
-    Tcl_SetVar2Ex(interp, "argv0", nullptr, newUtf8Obj(argv0), TCL_GLOBAL_ONLY);
+    Tcl_SetVar2Ex(interp, "argv0", nullptr, newTextObj(argv0), TCL_GLOBAL_ONLY);
     Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
     for (const QString& arg : args)
-        Tcl_ListObjAppendElement(nullptr, list, newUtf8Obj(arg));
+        Tcl_ListObjAppendElement(nullptr, list, newTextObj(arg));
     Tcl_SetVar2Ex(interp, "argv", nullptr, list, TCL_GLOBAL_ONLY);
 }
 

@@ -50,3 +50,16 @@ private:
 int finishCommand(int code);
 // Sets message as the interpreter's result and returns TCL_ERROR.
 int setErrorResult(Tcl_Interp* interp, const QString& message);
+
+// Text crosses the Tcl boundary as UTF-8 both ways.
+inline QString textOf(Tcl_Obj* value)
+{
+    return QString::fromUtf8(Tcl_GetString(value));
+}
+
+// A new Tcl value (reference count 0) holding the text.
+inline Tcl_Obj* newTextObj(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return Tcl_NewStringObj(utf8.constData(), utf8.size());
+}

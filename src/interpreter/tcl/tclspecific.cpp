@@ -15,15 +15,6 @@
 
 #include <ctime>
 
-namespace {
-
-Tcl_Obj* newUtf8Obj(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    return Tcl_NewStringObj(utf8.constData(), utf8.size());
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------------------------------
 // TclScriptArgument
@@ -296,7 +287,7 @@ SharedPtr<ScriptArgument> TclScriptContext::createNullArgument()
 
 SharedPtr<ScriptArgument> TclScriptContext::createLocationArgument(const SourceLocation& location)
 {
-    Tcl_Obj* elements[2] = {newUtf8Obj(location.file), Tcl_NewStringObj(QByteArray::number(location.line), -1)};
+    Tcl_Obj* elements[2] = {newTextObj(location.file), Tcl_NewStringObj(QByteArray::number(location.line), -1)};
     return wrap(Tcl_NewListObj(2, elements));
 }
 
@@ -327,7 +318,7 @@ SharedPtr<ScriptArgument> TclScriptContext::createMapArgument(const QMap<QString
 {
     Tcl_Obj* dict = Tcl_NewDictObj();
     for (auto it = map.constBegin(); it != map.constEnd(); ++it)
-        Tcl_DictObjPut(nullptr, dict, newUtf8Obj(it.key()), static_cast<TclScriptArgument*>(it->get())->value());
+        Tcl_DictObjPut(nullptr, dict, newTextObj(it.key()), static_cast<TclScriptArgument*>(it->get())->value());
     return wrap(dict);
 }
 
@@ -339,8 +330,9 @@ SharedPtr<ScriptArgument> TclScriptContext::createListArgument(const QList<Share
     return wrap(tclList);
 }
 
-SharedPtr<ScriptArgument> TclScriptContext::createDateTimeArgument(const QDateTime& dateTime)
+long secondsSinceEpoch(const QDateTime& dateTime)
 {
+    // The local date and time fields as mktime reads them; milliseconds play no part.
     const QDate d = dateTime.date();
     const QTime t = dateTime.time();
     struct tm tm = {};
@@ -351,12 +343,17 @@ SharedPtr<ScriptArgument> TclScriptContext::createDateTimeArgument(const QDateTi
     tm.tm_min = t.minute();
     tm.tm_sec = t.second();
     tm.tm_isdst = -1;
-    return wrap(Tcl_NewLongObj(long(mktime(&tm))));
+    return long(mktime(&tm));
+}
+
+SharedPtr<ScriptArgument> TclScriptContext::createDateTimeArgument(const QDateTime& dateTime)
+{
+    return wrap(Tcl_NewLongObj(secondsSinceEpoch(dateTime)));
 }
 
 SharedPtr<ScriptArgument> TclScriptContext::createStringArgument(const QString& text)
 {
-    return wrap(newUtf8Obj(text));
+    return wrap(newTextObj(text));
 }
 
 SharedPtr<ScriptArgument> TclScriptContext::createDoubleArgument(double value)

@@ -93,6 +93,9 @@ private:
 // it evaluates as a one-word command without error.
 bool isObjectMapObject(Tcl_Interp* interp, Tcl_Obj* value);
 
+// Seconds since the epoch of a local date and time, as scripts get dates.
+long secondsSinceEpoch(const QDateTime& dateTime);
+
 // Wraps each of the count values in a script argument and hands them to the context.
 void setTclArguments(ScriptContext* context, int count, Tcl_Obj* const objv[]);
 

@@ -38,6 +38,24 @@ QString cellText(const Swinder::Value& value)
     }
 }
 
+// Appends a UTF-8 text as a new field: plain ASCII goes straight into the record, anything else through
+// Qt's decoder. Returns the field's length.
+int appendUtf8Field(TestDataRecord* record, const char* utf8)
+{
+    QChar ascii[256];
+    int n = 0;
+    for (const char* p = utf8; *p; ++p, ++n) {
+        if (n == int(sizeof ascii / sizeof ascii[0]) || static_cast<unsigned char>(*p) >= 0x80) {
+            const QString text = QString::fromUtf8(utf8);
+            record->appendField(text);
+            return text.size();
+        }
+        ascii[n] = QLatin1Char(*p);
+    }
+    record->appendField(ascii, n);
+    return n;
+}
+
 // Appends the cell text of a value (as cellText gives it) to the record as a new field, without a
 // QString in between; returns its length.
 int appendCellText(TestDataRecord* record, const Swinder::Value& value)
@@ -47,6 +65,8 @@ int appendCellText(TestDataRecord* record, const Swinder::Value& value)
     switch (value.type()) {
     case Swinder::Value::String:
     case Swinder::Value::RichText: {
+        if (const char* utf8 = value.utf8Text())
+            return appendUtf8Field(record, utf8);
         const Swinder::UString text = value.asString();
         record->appendField(reinterpret_cast<const QChar*>(text.data()), static_cast<int>(text.length()));
         return static_cast<int>(text.length());
@@ -76,6 +96,8 @@ bool isFilled(Swinder::Cell* cell)
     if (!cell)
         return false;
     const Swinder::Value value = cell->value();
+    if (const char* utf8 = value.utf8Text())
+        return *utf8 != 0;
     return value.type() != Swinder::Value::Empty && !value.asString().isEmpty();
 }
 

@@ -199,6 +199,14 @@ Value Value::fromString(const UString& text)
     return v;
 }
 
+Value Value::fromUtf8(const char* text)
+{
+    Value v;
+    v.kind = String;
+    v.utf8 = text;
+    return v;
+}
+
 Sheet::Sheet(Workbook* workbook, unsigned sheetIndex, const UString& name)
     : book(workbook), index(sheetIndex), sheetName(name)
 {
@@ -246,7 +254,8 @@ Cell* Sheet::cell(unsigned column, unsigned row, bool create)
     case FREEXL_CELL_DATE:
     case FREEXL_CELL_DATETIME:
     case FREEXL_CELL_TIME:
-        value = Value::fromString(UString::fromUtf8(raw.value.text_value));
+        // libfreexl keeps its texts for as long as the workbook is open.
+        value = Value::fromUtf8(raw.value.text_value ? raw.value.text_value : "");
         break;
     default:
         return nullptr;

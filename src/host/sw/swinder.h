@@ -45,6 +45,8 @@ public:
     static Value fromInteger(int number);
     static Value fromFloat(double number);
     static Value fromString(const UString& text);
+    // A text held by the open workbook, read in place; valid while the workbook is open.
+    static Value fromUtf8(const char* text);
 
     Type type() const { return kind; }
     bool isEmpty() const { return kind == Empty; }
@@ -52,13 +54,22 @@ public:
     int asInteger() const { return kind == Integer || kind == Boolean ? integer : static_cast<int>(number); }
     double asFloat() const { return kind == Float ? number : static_cast<double>(integer); }
     // The text of String and RichText values; empty for every other type (numbers included).
-    UString asString() const { return kind == String || kind == RichText ? text : UString(); }
+    UString asString() const
+    {
+        if (kind != String && kind != RichText)
+            return UString();
+        return utf8 ? UString::fromUtf8(utf8) : text;
+    }
+    // The UTF-8 text of a String value read in place from the workbook, or null; readers that copy
+    // every cell take it from here and skip the UTF-16 copy.
+    const char* utf8Text() const { return kind == String ? utf8 : nullptr; }
 
 private:
     Type kind = Empty;
     int integer = 0;
     double number = 0;
     UString text;
+    const char* utf8 = nullptr;
 };
 
 class Cell {

@@ -197,6 +197,9 @@ void BM_XlsReader(benchmark::State& state)
         state.SkipWithError("no data.xls: run bench/testdata_peers.py first");
         return;
     }
+    // The first read of a file opens it in a child process as well; the steady state is measured.
+    SharedPtr<Tarvin::TestDataSet> warmUp(Tarvin::TestDataSet::create(file));
+    warmUp.reset();
     int count = 0;
     for (auto _ : state) {
         SharedPtr<Tarvin::TestDataSet> set(Tarvin::TestDataSet::create(file));

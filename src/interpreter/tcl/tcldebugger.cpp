@@ -5,9 +5,11 @@
 #include "runnerinterface.h"
 #include "tclinstrumenter.h"
 #include "tclinterpreter.h"
+#include "tclposition.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextCodec>
@@ -20,14 +22,7 @@ TclDebugger::~TclDebugger() = default;
 
 TclDebugger::TclPosition TclDebugger::positionOf(Tcl_Interp* interp)
 {
-    static const char* const queries[] = {"info level", "info frame"};
-    int values[2] = {-1, -1};
-    for (int i = 0; i < 2; ++i) {
-        if (Tcl_EvalEx(interp, queries[i], -1, 0) == TCL_OK)
-            Tcl_GetIntFromObj(nullptr, Tcl_GetObjResult(interp), &values[i]);
-    }
-    Tcl_ResetResult(interp);
-    return TclPosition{values[0], values[1]};
+    return TclPosition{tclProcedureLevel(interp), tclEvaluationDepth(interp)};
 }
 
 void TclDebugger::dropReturnedFrames(const TclPosition& now, bool pushing)
@@ -99,8 +94,13 @@ Decision decide(Debugger* debugger, const DebuggerFrame& before, int depth)
 int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     auto debugger = static_cast<TclDebugger*>(clientData);
-    if (QCoreApplication::instance())
+    // Requests from the runner reach the debugger while a script runs. Processing events costs more
+    // than the rest of the hook, so it happens at most every few milliseconds, not on every command.
+    static QElapsedTimer sinceEvents;
+    if (QCoreApplication::instance() && (!sinceEvents.isValid() || sinceEvents.elapsed() >= 5)) {
         QCoreApplication::processEvents();
+        sinceEvents.start();
+    }
     if (objc < 3) {
         Tcl_WrongNumArgs(interp, 1, objv, "step|frame ?{args}?");
         return TCL_ERROR;

@@ -352,3 +352,24 @@ TEST_F(RunnerTest, ShowDataPrintsWhatScriptsGet)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_CONTAINS(r.err, "--sheet goes with --show-data");
 }
+
+TEST_F(RunnerTest, DataFilesAreFoundInTheTestCaseAndTheSuite)
+{
+    write("suite/shared/testdata/shared.csv", "user,role\nada,admin\ngrace,viewer\n");
+    write("suite/tst_data/testdata/own.tsv", "item\tcount\nbolts\t12\n");
+    write("suite/tst_data/test.tcl",
+          "proc main {} {\n"
+          "    foreach record [testData dataset shared.csv] {\n"
+          "        test log \"[testData field $record user] is [testData field $record role]\"\n"
+          "    }\n"
+          "    set own [lindex [testData dataset own.tsv] 0]\n"
+          "    test compare [testData field $own count] 12 \"count read from the test case's own data\"\n"
+          "    test compare [tarvininfo testCaseName] tst_data\n"
+          "    test compare [tarvininfo testSuiteName] suite\n"
+          "}\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "LOG " + dir.filePath("suite/tst_data/test.tcl") + ":3: ada is admin\n");
+    EXPECT_CONTAINS(r.out, "grace is viewer");
+    EXPECT_CONTAINS(r.out, "PASSED tst_data (");
+}

@@ -209,3 +209,19 @@ void Inspector::setUniqueProperty(const QString& className, const QString& prope
 {
     uniqueProperties.insert(className, propertyName);
 }
+
+void Inspector::registerRemoteFunction(const QString& name, const RemoteFunction& function)
+{
+    remoteFunctions.insert(name, function);
+}
+
+SharedPtr<Object> Inspector::remoteCall(const QString& name, const ObjectList& args)
+{
+    setLastError(QString());
+    auto it = remoteFunctions.constFind(name);
+    if (it == remoteFunctions.constEnd()) {
+        setLastError(QStringLiteral("The application offers no function '%1'").arg(name));
+        return SharedPtr<Object>();
+    }
+    return (*it)(args);
+}

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class Inspector {
 public:
     static Inspector* self();
@@ -54,6 +56,12 @@ public:
     static bool isValidRealName(const QString& realName);
     bool matches(const Object* object, const QString& realName) const;
 
+    // Functions the application side offers by name (the remote calls of the test API). A call of an
+    // unknown name fails with a last error naming it.
+    using RemoteFunction = std::function<SharedPtr<Object>(const ObjectList& args)>;
+    void registerRemoteFunction(const QString& name, const RemoteFunction& function);
+    SharedPtr<Object> remoteCall(const QString& name, const ObjectList& args);
+
     void setLastError(const QString& error) { lastErrorText = error; }
     QString lastError() const { return lastErrorText; }
 
@@ -77,4 +85,5 @@ private:
     QString lastErrorText;
     QHash<QString, QStringList> delegates;
     QHash<QString, QString> uniqueProperties;
+    QHash<QString, RemoteFunction> remoteFunctions;
 };

@@ -37,7 +37,7 @@ const TclCommandEntry tclCommandTable[] = {
     {"enum", EnumObjCmd, false},
     {"__tarvin_dbg", TarvinDbgObjCmd, true},
     {"source", SourceObjCmd, true},
-    {"objectMap", NA, false},
+    {"objectMap", ObjectMapObjCmd, false},
     {"installEventHandler", NA, false},
     {"uninstallEventHandler", NA, false},
     {"runFeatureFile", NA, false},
@@ -61,9 +61,9 @@ const TclCommandEntry tclCommandTable[] = {
 const int tclCommandTableSize = sizeof tclCommandTable / sizeof tclCommandTable[0];
 
 const TclCommandEntry tclApplicationCommandTable[] = {
-    {"testData", NA, false},
-    {"tarvininfo", NA, false},
-    {"tarvin", NA, false},
+    {"testData", TestDataObjCmd, false},
+    {"tarvininfo", TarvinInfoObjCmd, false},
+    {"tarvin", TarvinObjCmd, false},
     {"startApplication", StartApplicationObjCmd, false},
     {"attachToApplication", AttachToApplicationObjCmd, false},
     {"waitForApplicationLaunch", WaitForApplicationLaunchObjCmd, false},

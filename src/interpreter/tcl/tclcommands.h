@@ -46,6 +46,12 @@ int ObjectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int InspectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int WaitForObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 
+// Test data, the object map and facts of the product and the test case.
+int TestDataObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ObjectMapObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int TarvinInfoObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int TarvinObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+
 // Test results.
 int TestObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 int TestInteractionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);

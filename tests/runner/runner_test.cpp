@@ -373,3 +373,18 @@ TEST_F(RunnerTest, DataFilesAreFoundInTheTestCaseAndTheSuite)
     EXPECT_CONTAINS(r.out, "grace is viewer");
     EXPECT_CONTAINS(r.out, "PASSED tst_data (");
 }
+
+TEST_F(RunnerTest, ResultsAfterANestedCallNameTheCallingLine)
+{
+    // twice ends without `return`: no hook marks its end before `test compare` reports.
+    write("lib.tcl", "proc twice {x} {\n    set y [expr {2 * $x}]\n    expr {$y}\n}\n");
+    const QString script = write("nested.tcl", "source [file join [file dirname $argv0] lib.tcl]\n"
+                                               "proc main {} {\n"
+                                               "    test compare [twice 21] 42 \"doubled\"\n"
+                                               "    test compare [twice [twice 1]] 4 \"twice twice\"\n"
+                                               "}\n");
+    const RunOutcome r = run({"nested.tcl"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_CONTAINS(r.out, "PASS " + script + ":3: doubled\n");
+    EXPECT_CONTAINS(r.out, "PASS " + script + ":4: twice twice\n");
+}

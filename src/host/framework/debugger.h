@@ -67,6 +67,9 @@ public:
     virtual void setDebuggerMode(DbgMode mode);
     virtual void setBreakPoint(int line, int sourceId, bool enabled = true);
     virtual int nextSourceId();
+    // Brings the position and the frames up to date with the running script before they are read
+    // in the middle of a command (a result reported by the test API); nothing to do by default.
+    virtual void synchronize() {}
 
     int currentLine() const { return current.line; }
     int currentColumn() const { return current.column; }

@@ -47,6 +47,8 @@ void where(QString* file, int* line)
         return;
     }
     Debugger* debugger = Debugger::self();
+    if (debugger)
+        debugger->synchronize();
     if (debugger && debugger->currentLine() > 0) {
         *file = debugger->currentFile();
         *line = debugger->currentLine();

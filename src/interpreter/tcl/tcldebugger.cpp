@@ -37,9 +37,20 @@ void TclDebugger::dropReturnedFrames(const TclPosition& now, bool pushing)
                               (pushing && now.level == top.level && now.depth <= top.depth);
         if (!returned)
             break;
-        popFrame();
+        // As the pop the procedure did not write: the caller's position is current again.
+        const DebuggerFrame frame = popFrame();
+        setCurrentLine(frame.line);
+        setCurrentColumn(frame.column);
+        setCurrentSourceId(frame.sourceId);
         framePositions.removeLast();
     }
+}
+
+void TclDebugger::synchronize()
+{
+    auto tcl = static_cast<TclInterpreter*>(interpreter());
+    if (tcl && tcl->tclInterp())
+        dropReturnedFrames(positionOf(tcl->tclInterp()), false);
 }
 
 void TclDebugger::recordPush(const TclPosition& where)

@@ -28,6 +28,7 @@ public:
     // at a lower level and no deeper evaluation, or a push at the same level and depth.
     void dropReturnedFrames(const TclPosition& now, bool pushing);
     void recordPush(const TclPosition& where);
+    void synchronize() override;
 
 private:
     QVector<TclPosition> framePositions; // one per frame, as far as this debugger pushed them

@@ -176,9 +176,25 @@ void TestRunner::reportScriptError(Interpreter* interpreter)
     QString trace;
     const LineInfoList stack = interpreter->errorCallStack();
     if (!stack.isEmpty()) {
+        // Runs of the same frame (deep recursion) are shown once, with their count; a very deep stack
+        // keeps its innermost and outermost frames.
         QStringList frames;
-        for (const LineInfo& info : stack)
-            frames << QStringLiteral("at %1:%2").arg(info.file()).arg(info.line());
+        for (int i = 0; i < stack.size();) {
+            int j = i + 1;
+            while (j < stack.size() && stack.at(j) == stack.at(i))
+                ++j;
+            QString frame = QStringLiteral("at %1:%2").arg(stack.at(i).file()).arg(stack.at(i).line());
+            if (j - i > 1)
+                frame += QStringLiteral(" (%1 times)").arg(j - i);
+            frames << frame;
+            i = j;
+        }
+        const int shownInner = 15, shownOuter = 5;
+        if (frames.size() > shownInner + shownOuter + 1) {
+            const int hidden = frames.size() - shownInner - shownOuter;
+            frames = frames.mid(0, shownInner) + QStringList(QStringLiteral("... %1 more frames ...").arg(hidden)) +
+                     frames.mid(frames.size() - shownOuter);
+        }
         trace = frames.join(QLatin1Char('\n'));
     } else if (interpreter->evaluate(QStringLiteral("set ::errorInfo"), QString(), false, true)) {
         // Without an instrumented stack, Tcl's own trace says where the error came from.

@@ -388,3 +388,18 @@ TEST_F(RunnerTest, ResultsAfterANestedCallNameTheCallingLine)
     EXPECT_CONTAINS(r.out, "PASS " + script + ":3: doubled\n");
     EXPECT_CONTAINS(r.out, "PASS " + script + ":4: twice twice\n");
 }
+
+TEST_F(RunnerTest, DeepStacksStayReadable)
+{
+    write("recurse.tcl", "proc f {n} { f [incr n] }\nproc main {} { f 0 }\n");
+    write("mutual.tcl", "proc a {n} { if {$n > 0} { b [expr {$n - 1}] } else { error deep } }\n"
+                        "proc b {n} { a $n }\n"
+                        "proc main {} { a 60 }\n");
+    RunOutcome r = run({"recurse.tcl"});
+    EXPECT_CONTAINS(r.out, "too many nested evaluations");
+    EXPECT_CONTAINS(r.out, "recurse.tcl:1 (999 times)\n");
+    EXPECT_LT(r.out.count('\n'), 10);
+    r = run({"mutual.tcl"});
+    EXPECT_CONTAINS(r.out, "      ... 102 more frames ...\n");
+    EXPECT_LT(r.out.count('\n'), 30);
+}

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 #include <QVector>
 
 namespace Tarvin {
@@ -53,7 +54,8 @@ private:
 
     TestDataSet* owner;
     QString chars;     // all fields, one after another
-    QVector<int> ends; // where field i ends in chars
+    // Where field i ends in chars; rows of up to 16 fields keep them without an allocation of their own.
+    QVarLengthArray<int, 16> ends;
 };
 
 class TestDataSet : public Shared {

@@ -288,17 +288,20 @@ bool Workbook::load(const char* fileName)
     struct stat info;
     if (!fileName || stat(fileName, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
         return false;
-    const WorkbookScan scan = scanWorkbook(fileName);
-    if (!scan.readable || !scan.plausible || scan.declaredCells > maxDeclaredCells)
-        return false;
-    if (scan.passwordProtected) {
-        // libfreexl cannot decrypt; the caller only needs to know.
-        passwordProtected = true;
-        return true;
+    // A file that passed the checks and an open in a child before, unchanged since, is not checked again.
+    if (!knownSurvivor(fileName, info)) {
+        const WorkbookScan scan = scanWorkbook(fileName);
+        if (!scan.readable || !scan.plausible || scan.declaredCells > maxDeclaredCells)
+            return false;
+        if (scan.passwordProtected) {
+            // libfreexl cannot decrypt; the caller only needs to know.
+            passwordProtected = true;
+            return true;
+        }
+        if (!openSurvives(fileName))
+            return false;
+        rememberSurvivor(fileName, info);
     }
-    if (!knownSurvivor(fileName, info) && !openSurvives(fileName))
-        return false;
-    rememberSurvivor(fileName, info);
     const void* opened = nullptr;
     if (freexl_open(fileName, &opened) != FREEXL_OK) {
         if (opened)

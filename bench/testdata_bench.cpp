@@ -221,22 +221,8 @@ void BM_XlsBareFreexl(benchmark::State& state)
         return;
     }
     unsigned int count = 0;
-    for (auto _ : state) {
-        const void* handle = nullptr;
-        freexl_open(file.toLocal8Bit().constData(), &handle);
-        freexl_select_active_worksheet(handle, 0);
-        unsigned int sheetRows = 0;
-        unsigned short sheetColumns = 0;
-        freexl_worksheet_dimensions(handle, &sheetRows, &sheetColumns);
-        FreeXL_CellValue value;
-        for (unsigned int r = 0; r < sheetRows; ++r)
-            for (unsigned short c = 0; c < sheetColumns; ++c) {
-                freexl_get_cell_value(handle, r, c, &value);
-                benchmark::DoNotOptimize(value);
-            }
-        count = sheetRows;
-        freexl_close(handle);
-    }
+    for (auto _ : state)
+        count = bareFreexlPass(file);
     setRates(state, QFileInfo(file).size(), count);
 }
 BENCHMARK(BM_XlsBareFreexl)->Unit(benchmark::kMillisecond);

@@ -1,6 +1,7 @@
 // .xls workbooks: finding the table on the sheet and turning its cells into records.
 #include "exceltestdataset.h"
 
+#include "numbertext.h"
 #include "swinder.h"
 #include "testdata_p.h"
 
@@ -25,10 +26,8 @@ QString cellText(const Swinder::Value& value)
     case Swinder::Value::Integer:
         return QString::number(value.asInteger());
     case Swinder::Value::Float: {
-        // As printf's %.6g: the shorter of plain and exponent notation, 6 significant digits.
         char buffer[32];
-        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value.asFloat(), std::chars_format::general, 6);
-        return QString::fromLatin1(buffer, static_cast<int>(end.ptr - buffer));
+        return QString::fromLatin1(buffer, formatSixDigits(value.asFloat(), buffer));
     }
     case Swinder::Value::String:
     case Swinder::Value::RichText:
@@ -42,18 +41,17 @@ QString cellText(const Swinder::Value& value)
 // Qt's decoder. Returns the field's length.
 int appendUtf8Field(TestDataRecord* record, const char* utf8)
 {
-    QChar ascii[256];
-    int n = 0;
-    for (const char* p = utf8; *p; ++p, ++n) {
-        if (n == int(sizeof ascii / sizeof ascii[0]) || static_cast<unsigned char>(*p) >= 0x80) {
-            const QString text = QString::fromUtf8(utf8);
-            record->appendField(text);
-            return text.size();
-        }
-        ascii[n] = QLatin1Char(*p);
+    const char* p = utf8;
+    while (*p && static_cast<unsigned char>(*p) < 0x80)
+        ++p;
+    if (*p) {
+        const QString text = QString::fromUtf8(utf8);
+        record->appendField(text);
+        return text.size();
     }
-    record->appendField(ascii, n);
-    return n;
+    const int length = static_cast<int>(p - utf8);
+    record->appendField(QLatin1String(utf8, length));
+    return length;
 }
 
 // Appends the cell text of a value (as cellText gives it) to the record as a new field, without a
@@ -61,7 +59,7 @@ int appendUtf8Field(TestDataRecord* record, const char* utf8)
 int appendCellText(TestDataRecord* record, const Swinder::Value& value)
 {
     char buffer[32];
-    std::to_chars_result end{buffer, std::errc()};
+    int length = 0;
     switch (value.type()) {
     case Swinder::Value::String:
     case Swinder::Value::RichText: {
@@ -72,10 +70,10 @@ int appendCellText(TestDataRecord* record, const Swinder::Value& value)
         return static_cast<int>(text.length());
     }
     case Swinder::Value::Integer:
-        end = std::to_chars(buffer, buffer + sizeof buffer, value.asInteger());
+        length = static_cast<int>(std::to_chars(buffer, buffer + sizeof buffer, value.asInteger()).ptr - buffer);
         break;
     case Swinder::Value::Float:
-        end = std::to_chars(buffer, buffer + sizeof buffer, value.asFloat(), std::chars_format::general, 6);
+        length = formatSixDigits(value.asFloat(), buffer);
         break;
     default: {
         const QString text = cellText(value);
@@ -83,11 +81,7 @@ int appendCellText(TestDataRecord* record, const Swinder::Value& value)
         return text.size();
     }
     }
-    QChar wide[32];
-    const int length = static_cast<int>(end.ptr - buffer);
-    for (int k = 0; k < length; ++k)
-        wide[k] = QLatin1Char(buffer[k]);
-    record->appendField(wide, length);
+    record->appendField(QLatin1String(buffer, length));
     return length;
 }
 
@@ -177,8 +171,9 @@ ExcelTestDataSet::ExcelTestDataSet(const QString& fileName, const QString& sheet
         int length = 0;
         for (int j = 0; j < width; ++j) {
             Swinder::Cell* cell = sheet->cell(originColumn + j, row, false);
-            if (cell && cell->value().type() != Swinder::Value::Empty)
-                length += appendCellText(record, cell->value());
+            const Swinder::Value value = cell ? cell->value() : Swinder::Value();
+            if (value.type() != Swinder::Value::Empty)
+                length += appendCellText(record, value);
             else
                 record->endField();
         }

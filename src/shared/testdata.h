@@ -39,6 +39,11 @@ public:
         chars.append(text, length);
         ends.append(chars.size());
     }
+    void appendField(QLatin1String text)
+    {
+        chars.append(text);
+        ends.append(chars.size());
+    }
     // Builds the last field piece by piece: appendText as often as needed, then endField.
     void appendText(const QChar* text, int length) { chars.append(text, length); }
     void endField() { ends.append(chars.size()); }

@@ -1,6 +1,7 @@
 // The .xls reader on fixtures written by make_xls_fixtures.py, and on damaged files.
 #include "biffcheck.h"
 #include "exceltestdataset.h"
+#include "numbertext.h"
 #include "swinder.h"
 #include "testdata.h"
 
@@ -8,6 +9,11 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
 
 using namespace Tarvin;
 
@@ -194,3 +200,47 @@ TEST(SwinderTest, ReaderInterface)
 }
 
 } // namespace
+
+// Number cells are written as printf's %.6g writes them; the fast route must agree with it everywhere,
+// above all where rounding is close: ties, carries into the next power of ten, the notation switch.
+TEST(NumberTextTest, AgreesWithPrintf)
+{
+    std::vector<double> values = {0.0, -0.0, 1, -1, 2.5, 3.14159265, 1234567, 999999, 999999.5, 9999995,
+                                  0.0001, 0.00001, 0.000099999949, 0.0000999995, 123456.5, 1234565, 0.5,
+                                  1e15, 9.999995e15, 1e16, 1e-300, 1e300, 5e-324,
+                                  std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity()};
+    // Around every power of ten in range, and decimal ties at six digits in every decade.
+    for (int e = -8; e <= 18; ++e) {
+        const double power = std::pow(10.0, e);
+        for (double v : {power, std::nextafter(power, 0.0), std::nextafter(power, 1e300), power * 0.9999995,
+                         power * 9.999995, power * 1.000005, power * 1.0000049999999})
+            values.push_back(v);
+        for (int tie = 100000; tie < 100100; ++tie)
+            values.push_back((tie + 0.5) * std::pow(10.0, e - 5));
+    }
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> decade(-12, 20);
+    std::uniform_int_distribution<long> cents(0, 99999999);
+    for (int i = 0; i < 300000; ++i) {
+        values.push_back(std::pow(10.0, decade(random)) * (i % 2 ? 1 : -1));
+        values.push_back(cents(random) / 100.0);  // money, as spreadsheets hold it
+        values.push_back(double(random()) / double(random.max()) * 1e6);
+    }
+    char mine[40];
+    char theirs[40];
+    int mismatches = 0;
+    for (double v : values) {
+        const int length = formatSixDigits(v, mine);
+        std::snprintf(theirs, sizeof theirs, "%.6g", v);
+        if (std::string(mine, length) != theirs && ++mismatches <= 10)
+        {
+            char exact[40];
+            std::snprintf(exact, sizeof exact, "%.17g", v);
+            ADD_FAILURE() << exact << " gives " << std::string(mine, length) << ", printf " << theirs;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(std::string(mine, formatSixDigits(std::nan(""), mine)).find("nan") != std::string::npos, true);
+}

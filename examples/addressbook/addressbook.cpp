@@ -385,7 +385,8 @@ bool Widget::handleEvent(const QString& eventName, const ObjectList& args)
         return mouseEvent(input);
     }
     if (eventName == QLatin1String("QKeyEvent"))
-        return keyEvent(textArgument(args, 0), intArgument(args, 1), intArgument(args, 2), textArgument(args, 3));
+        return keyEvent(textArgument(args, 0), intArgument(args, 1), intArgument(args, 2),
+                        textArgument(args, 3));
     if (eventName == QLatin1String("QCloseEvent")) {
         close();
         return true;
@@ -396,13 +397,14 @@ bool Widget::handleEvent(const QString& eventName, const ObjectList& args)
 bool Widget::keyEvent(const QString& type, int key, int modifiers, const QString& typed)
 {
     if (type != QLatin1String("KeyPress") && type != QLatin1String("KeyRelease")) {
-        inspector()->setLastError(QString("Unknown key event type '%1': expected KeyPress or KeyRelease").arg(type));
+        inspector()->setLastError(
+            QString("Unknown key event type '%1': expected KeyPress or KeyRelease").arg(type));
         return false;
     }
     if (!usable(this))
         return false;
-    const ObjectList args{AddressBook::text(type), inspector()->createInt(key), inspector()->createInt(modifiers),
-                          AddressBook::text(typed)};
+    const ObjectList args{AddressBook::text(type), inspector()->createInt(key),
+                          inspector()->createInt(modifiers), AddressBook::text(typed)};
     raiseToHandlers(this, "QKeyEvent", args);
     if (type != QLatin1String("KeyPress") || isInvalid())
         return true;

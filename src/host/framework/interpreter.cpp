@@ -24,7 +24,8 @@ void callEventHandler(const QString& callback, const SharedPtr<Object>& object, 
         return;
     if (!interpreter->hasFunction(callback)) {
         interpreter->setPendingError(
-            QStringLiteral("The handler '%1' of %2 events is not a function of the test script").arg(callback, eventName));
+            QStringLiteral("The handler '%1' of %2 events is not a function of the test script")
+                .arg(callback, eventName));
         return;
     }
     ObjectList callArgs;

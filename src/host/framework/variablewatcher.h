@@ -16,10 +16,13 @@
 #include <QString>
 
 // A variable's type and, for entries that are shown rather than opened, its value text.
-class VariableValue {
+class VariableValue
+{
 public:
     explicit VariableValue(const QString& typeName = QString()) : type(typeName) {}
-    VariableValue(const QString& typeName, const QString& value) : type(typeName), text(value), valued(true) {}
+    VariableValue(const QString& typeName, const QString& value) : type(typeName), text(value), valued(true)
+    {
+    }
 
     QString typeName() const { return type; }
     QString value() const { return text; }
@@ -38,7 +41,8 @@ private:
 using VariableBinding = QPair<QString, VariableValue>;
 using VariableBindings = QList<VariableBinding>;
 
-class VariableWatcher {
+class VariableWatcher
+{
 public:
     VariableWatcher() = default;
     VariableWatcher(const VariableWatcher&) = delete;

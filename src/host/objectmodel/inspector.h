@@ -79,11 +79,14 @@ public:
     // False, with the reason in the last error, for an unknown event type or type, an object that no
     // longer exists, or (removal) a handler that is not installed.
     bool installEventHandler(const QString& eventName, const QString& callback);
-    bool installEventHandler(const SharedPtr<Object>& object, const QString& eventName, const QString& callback);
+    bool installEventHandler(const SharedPtr<Object>& object, const QString& eventName,
+                             const QString& callback);
     bool installTypeEventHandler(const QString& typeName, const QString& eventName, const QString& callback);
     bool uninstallEventHandler(const QString& eventName, const QString& callback);
-    bool uninstallEventHandler(const SharedPtr<Object>& object, const QString& eventName, const QString& callback);
-    bool uninstallTypeEventHandler(const QString& typeName, const QString& eventName, const QString& callback);
+    bool uninstallEventHandler(const SharedPtr<Object>& object, const QString& eventName,
+                               const QString& callback);
+    bool uninstallTypeEventHandler(const QString& typeName, const QString& eventName,
+                                   const QString& callback);
     // Every handler goes (the application that raised their events has ended).
     void clearEventHandlers();
     int eventHandlerCount() const { return handlers.size(); }
@@ -97,11 +100,17 @@ public:
     // then its base classes, nearest first; the first class with a setting decides, none means off.
     void setMouseTracking(const QString& className, bool on) { mouseTracking.insert(className, on); }
     void setRecordMouseDrag(const QString& className, bool on) { mouseDrag.insert(className, on); }
-    void setAllowKeyEventCompression(const QString& className, bool on) { keyCompression.insert(className, on); }
+    void setAllowKeyEventCompression(const QString& className, bool on)
+    {
+        keyCompression.insert(className, on);
+    }
     void enableEventCompression(const QString& className, bool on) { eventCompression.insert(className, on); }
     bool isMouseTracked(const Object* object) const { return classSetting(mouseTracking, object); }
     bool recordsMouseDrag(const Object* object) const { return classSetting(mouseDrag, object); }
-    bool allowsKeyEventCompression(const Object* object) const { return classSetting(keyCompression, object); }
+    bool allowsKeyEventCompression(const Object* object) const
+    {
+        return classSetting(keyCompression, object);
+    }
     bool compressesEvents(const Object* object) const { return classSetting(eventCompression, object); }
     // What the recorder leaves out: objects by name ("ObjectName"), by type ("ObjectType") or events by
     // their type's name ("EventType"). False, with the last error set, for any other kind.
@@ -142,8 +151,8 @@ private:
         QString callback;
         bool operator==(const Handler& o) const
         {
-            return scope == o.scope && object == o.object && typeName == o.typeName && eventName == o.eventName &&
-                   callback == o.callback;
+            return scope == o.scope && object == o.object && typeName == o.typeName &&
+                   eventName == o.eventName && callback == o.callback;
         }
     };
     bool install(const Handler& handler);

@@ -2,7 +2,8 @@
 // event reaches them, and the recorder's settings.
 #include "inspector.h"
 
-namespace {
+namespace
+{
 
 // The value an event argument takes when a sender leaves it out.
 SharedPtr<Object> defaultArgument(const Inspector* inspector, const Argument& argument)
@@ -88,7 +89,8 @@ void Inspector::raiseEvent(const SharedPtr<Object>& object, const QString& event
     if (!handlerCall || handlers.isEmpty())
         return;
     if (raiseDepth >= maxRaiseDepth) {
-        qWarning("Inspector::raiseEvent: %s events raised by their own handlers %d levels deep; handlers not called",
+        qWarning("Inspector::raiseEvent: %s events raised by their own handlers %d levels deep; handlers not "
+                 "called",
                  qPrintable(eventName), raiseDepth);
         return;
     }
@@ -109,15 +111,17 @@ bool Inspector::install(const Handler& handler)
 {
     setLastError(QString());
     if (!global->event(handler.eventName)) {
-        setLastError(QStringLiteral("Cannot install a handler for '%1' events: the application has no event type "
-                                    "of that name")
-                         .arg(handler.eventName));
+        setLastError(
+            QStringLiteral("Cannot install a handler for '%1' events: the application has no event type "
+                           "of that name")
+                .arg(handler.eventName));
         return false;
     }
     if (handler.scope == Handler::ForType && !classByName(handler.typeName)) {
-        setLastError(QStringLiteral("Cannot install a handler for '%1' events of type '%2': the application has no "
-                                    "type of that name")
-                         .arg(handler.eventName, handler.typeName));
+        setLastError(
+            QStringLiteral("Cannot install a handler for '%1' events of type '%2': the application has no "
+                           "type of that name")
+                .arg(handler.eventName, handler.typeName));
         return false;
     }
     if (handler.scope == Handler::ForObject && (!handler.object || handler.object->isInvalid())) {
@@ -135,8 +139,9 @@ bool Inspector::uninstall(const Handler& handler)
     setLastError(QString());
     if (handlers.removeAll(handler) > 0)
         return true;
-    setLastError(QStringLiteral("No handler '%1' is installed for '%2' events%3")
-                     .arg(handler.callback, handler.eventName, describe(handler.typeName, handler.object.get())));
+    setLastError(
+        QStringLiteral("No handler '%1' is installed for '%2' events%3")
+            .arg(handler.callback, handler.eventName, describe(handler.typeName, handler.object.get())));
     return false;
 }
 
@@ -145,12 +150,14 @@ bool Inspector::installEventHandler(const QString& eventName, const QString& cal
     return install(Handler{Handler::Global, SharedPtr<Object>(), QString(), eventName, callback});
 }
 
-bool Inspector::installEventHandler(const SharedPtr<Object>& object, const QString& eventName, const QString& callback)
+bool Inspector::installEventHandler(const SharedPtr<Object>& object, const QString& eventName,
+                                    const QString& callback)
 {
     return install(Handler{Handler::ForObject, object, QString(), eventName, callback});
 }
 
-bool Inspector::installTypeEventHandler(const QString& typeName, const QString& eventName, const QString& callback)
+bool Inspector::installTypeEventHandler(const QString& typeName, const QString& eventName,
+                                        const QString& callback)
 {
     return install(Handler{Handler::ForType, SharedPtr<Object>(), typeName, eventName, callback});
 }
@@ -166,7 +173,8 @@ bool Inspector::uninstallEventHandler(const SharedPtr<Object>& object, const QSt
     return uninstall(Handler{Handler::ForObject, object, QString(), eventName, callback});
 }
 
-bool Inspector::uninstallTypeEventHandler(const QString& typeName, const QString& eventName, const QString& callback)
+bool Inspector::uninstallTypeEventHandler(const QString& typeName, const QString& eventName,
+                                          const QString& callback)
 {
     return uninstall(Handler{Handler::ForType, SharedPtr<Object>(), typeName, eventName, callback});
 }
@@ -201,8 +209,9 @@ bool Inspector::setRecorderFilter(const QString& type, const QString& name)
 {
     if (type != QLatin1String("ObjectName") && type != QLatin1String("ObjectType") &&
         type != QLatin1String("EventType")) {
-        setLastError(QStringLiteral("Invalid recorder filter type '%1': must be ObjectName, ObjectType or EventType")
-                         .arg(type));
+        setLastError(
+            QStringLiteral("Invalid recorder filter type '%1': must be ObjectName, ObjectType or EventType")
+                .arg(type));
         return false;
     }
     recorderFilters.insert(qMakePair(type, name));

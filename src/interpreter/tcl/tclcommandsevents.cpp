@@ -22,7 +22,8 @@
 #include "tclinterpreter.h"
 #include "tclspecific.h"
 
-namespace {
+namespace
+{
 
 // The name a word gives: an object map entry evaluates to its name, any other word is its own text.
 QString objectNameText(Tcl_Interp* interp, Tcl_Obj* word)
@@ -61,8 +62,9 @@ int eventHandlerCommand(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], boo
         return TCL_ERROR;
     }
     if (!currentContextValid())
-        return setErrorResult(interp, QStringLiteral("Invalid current application context, check that you have an "
-                                                     "application started and that it's still running"));
+        return setErrorResult(interp,
+                              QStringLiteral("Invalid current application context, check that you have an "
+                                             "application started and that it's still running"));
     Inspector* inspector = Inspector::self();
     bool ok = false;
     if (objc == 3) {
@@ -79,10 +81,11 @@ int eventHandlerCommand(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], boo
         } else {
             const QString typeName = textOf(objv[1]);
             if (typeName.isEmpty())
-                return setErrorResult(interp, QStringLiteral("First argument of %1 with 3 arguments is neither a GUI "
-                                                             "object nor a type name")
-                                                  .arg(install ? QLatin1String("installEventHandler")
-                                                               : QLatin1String("uninstallEventHandler")));
+                return setErrorResult(interp,
+                                      QStringLiteral("First argument of %1 with 3 arguments is neither a GUI "
+                                                     "object nor a type name")
+                                          .arg(install ? QLatin1String("installEventHandler")
+                                                       : QLatin1String("uninstallEventHandler")));
             ok = install ? inspector->installTypeEventHandler(typeName, eventName, callback)
                          : inspector->uninstallTypeEventHandler(typeName, eventName, callback);
         }
@@ -145,7 +148,8 @@ int SendEventObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const obj
     }
     Signature signature = event->signature();
     const int given = objc - 3;
-    if (event->name() == QLatin1String("QMouseEvent") && !signature.isEmpty() && given == signature.size() - 1)
+    if (event->name() == QLatin1String("QMouseEvent") && !signature.isEmpty() &&
+        given == signature.size() - 1)
         signature.removeLast();
     if (given != signature.size())
         return setErrorResult(interp, QStringLiteral("Wrong number of event parameters. Expected: ") +
@@ -206,7 +210,8 @@ int SetRecorderFilterObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
     const QString type = textOf(objv[1]);
     if (type != QLatin1String("ObjectName") && type != QLatin1String("ObjectType") &&
         type != QLatin1String("EventType"))
-        return setErrorResult(interp, QStringLiteral("Invalid type. Must be one of ObjectName, ObjectType or EventType"));
+        return setErrorResult(
+            interp, QStringLiteral("Invalid type. Must be one of ObjectName, ObjectType or EventType"));
     if (!Inspector::self()->setRecorderFilter(type, textOf(objv[2])))
         return setErrorResult(interp, Inspector::self()->lastError());
     return finishCommand(TCL_OK);

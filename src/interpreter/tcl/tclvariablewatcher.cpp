@@ -10,14 +10,17 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // Tcl's and the embedding's own variables, never shown.
 bool neverListed(const QByteArray& name)
 {
-    static const char* const names[] = {"tcl_version", "auto_path", "errorCode", "tcl_precision", "errorInfo", "env",
-                                        "tcl_pkgPath", "tcl_patchLevel", "tcl_libPath", "tcl_platform", "tcl_library",
-                                        "qt_qheader_label_return_null_strings", "qt_winunicode"};
+    static const char* const names[] = {
+        "tcl_version",  "auto_path",    "errorCode",   "tcl_precision",
+        "errorInfo",    "env",          "tcl_pkgPath", "tcl_patchLevel",
+        "tcl_libPath",  "tcl_platform", "tcl_library", "qt_qheader_label_return_null_strings",
+        "qt_winunicode"};
     for (const char* n : names)
         if (name == n)
             return true;
@@ -65,7 +68,8 @@ bool isListValue(Tcl_Obj* value)
 }
 
 // Keeps the interpreter's result, return options and error state across a listing.
-class SavedState {
+class SavedState
+{
 public:
     explicit SavedState(Tcl_Interp* interp) : interp(interp), state(Tcl_SaveInterpState(interp, TCL_OK)) {}
     ~SavedState() { Tcl_RestoreInterpState(interp, state); }
@@ -141,7 +145,8 @@ VariableBindings TclVariableWatcher::globalBindings()
             break;
         const Property* property = global->property(textOfBytes(name));
         if (!property) {
-            qWarning("TclVariableWatcher::globalBindings: 'property list' returned invalid string '%s'!", name.constData());
+            qWarning("TclVariableWatcher::globalBindings: 'property list' returned invalid string '%s'!",
+                     name.constData());
             continue;
         }
         const QString typeName = property->type() ? property->type()->className() : QStringLiteral("?");
@@ -151,7 +156,8 @@ VariableBindings TclVariableWatcher::globalBindings()
             registerTarvinObject(entry, value);
             bindings << VariableBinding(entry, VariableValue(typeName));
         } else {
-            bindings << VariableBinding(textOfBytes(name), VariableValue(typeName, value ? value->text() : QString()));
+            bindings << VariableBinding(textOfBytes(name),
+                                        VariableValue(typeName, value ? value->text() : QString()));
         }
     }
     return bindings;
@@ -183,7 +189,8 @@ VariableBindings TclVariableWatcher::languageObjectBindings(const QString& entry
     }
     if (lists.contains(entryName))
         return streamTclList(entryName.mid(1).toUtf8(), lists.value(entryName));
-    qWarning("TclVariableWatcher::languageObjectBindings: '%s' is not a known object.", qPrintable(entryName));
+    qWarning("TclVariableWatcher::languageObjectBindings: '%s' is not a known object.",
+             qPrintable(entryName));
     return bindings;
 }
 
@@ -192,7 +199,8 @@ VariableBinding TclVariableWatcher::streamTclObject(const QByteArray& name, Tcl_
     return streamVariable(name, name, value);
 }
 
-VariableBinding TclVariableWatcher::streamVariable(const QByteArray& name, const QByteArray& tclName, Tcl_Obj* value)
+VariableBinding TclVariableWatcher::streamVariable(const QByteArray& name, const QByteArray& tclName,
+                                                   Tcl_Obj* value)
 {
     const QString entryText = textOfBytes(name);
     if (!value) {
@@ -225,7 +233,8 @@ VariableBinding TclVariableWatcher::streamVariable(const QByteArray& name, const
             return VariableBinding(entryText, VariableValue(object->className(), object->text()));
         }
     }
-    return VariableBinding(entryText, VariableValue(QStringLiteral("string"), QString::fromUtf8(Tcl_GetString(value))));
+    return VariableBinding(entryText,
+                           VariableValue(QStringLiteral("string"), QString::fromUtf8(Tcl_GetString(value))));
 }
 
 VariableBindings TclVariableWatcher::streamTclList(const QByteArray& name, Tcl_Obj* list)
@@ -239,7 +248,8 @@ VariableBindings TclVariableWatcher::streamTclList(const QByteArray& name, Tcl_O
     }
     // The elements belong to the list, which the caller keeps alive; a nested list takes its own reference.
     for (int i = 0; i < count; ++i) {
-        const VariableBinding binding = streamVariable(name + '.' + QByteArray::number(i), QByteArray(), elements[i]);
+        const VariableBinding binding =
+            streamVariable(name + '.' + QByteArray::number(i), QByteArray(), elements[i]);
         if (!binding.first.isEmpty())
             bindings << binding;
     }

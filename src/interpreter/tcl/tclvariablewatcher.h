@@ -11,7 +11,8 @@
 
 class TclInterpreter;
 
-class TclVariableWatcher : public VariableWatcher {
+class TclVariableWatcher : public VariableWatcher
+{
 public:
     explicit TclVariableWatcher(TclInterpreter* interpreter);
     // Releases the list values it keeps.
@@ -39,7 +40,7 @@ private:
     bool objectInspection() const;
     Tcl_Interp* tclInterp() const;
 
-    TclInterpreter* interpreter; // not owned
-    QMap<QString, QByteArray> arrays;   // entry name ("+x") -> the Tcl name of the array
-    QMap<QString, Tcl_Obj*> lists;      // entry name ("+l") -> the list value, one reference held
+    TclInterpreter* interpreter;      // not owned
+    QMap<QString, QByteArray> arrays; // entry name ("+x") -> the Tcl name of the array
+    QMap<QString, Tcl_Obj*> lists;    // entry name ("+l") -> the list value, one reference held
 };

@@ -7,10 +7,12 @@
 
 using namespace bridgetest;
 
-namespace {
+namespace
+{
 
 // Takes "Ping" events: remembers their arguments and raises them to the handlers.
-class Pinger : public Object {
+class Pinger : public Object
+{
 public:
     Pinger() : Object(Inspector::self()->classByName("Pinger")) {}
     QStringList received;
@@ -66,8 +68,8 @@ TEST(InspectorEvents, HandlersInOrderAndNotEndlessly)
     SharedPtr<Pinger> pinger(new Pinger);
     QStringList calls;
     int resends = 0;
-    inspector->setEventHandlerCall([&](const QString& callback, const SharedPtr<Object>& object, const QString&,
-                                       const ObjectList& args) {
+    inspector->setEventHandlerCall([&](const QString& callback, const SharedPtr<Object>& object,
+                                       const QString&, const ObjectList& args) {
         calls << callback + ":" + args.value(0)->text();
         if (callback == QLatin1String("again") && ++resends < 100)
             inspector->sendEvent(ping, object, {inspector->createInt(resends)});
@@ -107,7 +109,8 @@ TEST(InspectorEvents, TheNearestClassSettingDecides)
     ClassBuilder("TrackLeaf").base("TrackMid");
     ClassBuilder("TrackOther");
     Inspector* inspector = Inspector::self();
-    SharedPtr<Object> push = makeObject("TrackLeaf"), button = makeObject("TrackMid"), other = makeObject("TrackOther");
+    SharedPtr<Object> push = makeObject("TrackLeaf"), button = makeObject("TrackMid"),
+                      other = makeObject("TrackOther");
     EXPECT_FALSE(inspector->isMouseTracked(button.get()));
     inspector->setMouseTracking("TrackBase", true);
     inspector->setMouseTracking("TrackLeaf", false);
@@ -124,7 +127,9 @@ TEST(InspectorEvents, TheNearestClassSettingDecides)
     EXPECT_FALSE(inspector->isFilteredFromRecording("ObjectName", "Label"));
 }
 
-class SendEventContext : public BridgeTest {};
+class SendEventContext : public BridgeTest
+{
+};
 
 TEST_F(SendEventContext, NoGlobalClassMeansAnInvalidContext)
 {

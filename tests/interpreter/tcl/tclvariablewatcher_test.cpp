@@ -9,10 +9,12 @@ using namespace bridgetest;
 
 void PrintTo(const VariableValue& v, std::ostream* os)
 {
-    *os << v.typeName().toStdString() << (v.hasValue() ? " = " + v.value().toStdString() : std::string(" (opens)"));
+    *os << v.typeName().toStdString()
+        << (v.hasValue() ? " = " + v.value().toStdString() : std::string(" (opens)"));
 }
 
-namespace {
+namespace
+{
 
 struct InspectingRunner : FakeRunner {
     QString inspection = QStringLiteral("on");
@@ -29,7 +31,8 @@ void declareWatchedModel()
     done = true;
     ClassBuilder("WatchHolder").property("label", "string").property("inner", "Color");
     ClassBuilder::global()
-        .staticProperty("watchedTitle", "string", [](Object*) { return Inspector::self()->createPrimitive("Demo"); })
+        .staticProperty("watchedTitle", "string",
+                        [](Object*) { return Inspector::self()->createPrimitive("Demo"); })
         .staticProperty("watchedColor", "Color", [](Object*) {
             SharedPtr<Object> color = makeObject("Color");
             color->setValue("name", Inspector::self()->createPrimitive("blue"));
@@ -57,7 +60,8 @@ VariableValue opened(const char* type)
     return VariableValue(QString::fromLatin1(type));
 }
 
-class WatcherTest : public ::testing::Test {
+class WatcherTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -79,7 +83,10 @@ protected:
         interpreter.reset();
         qputenv("TARVIN_PREFIX", oldPrefix);
     }
-    void eval(const char* script) { ASSERT_EQ(Tcl_EvalEx(interp, script, -1, 0), TCL_OK) << Tcl_GetStringResult(interp); }
+    void eval(const char* script)
+    {
+        ASSERT_EQ(Tcl_EvalEx(interp, script, -1, 0), TCL_OK) << Tcl_GetStringResult(interp);
+    }
 
     QTemporaryDir prefix;
     InspectingRunner runner;
@@ -101,7 +108,8 @@ TEST_F(WatcherTest, GlobalsArraysAndNestedLists)
     EXPECT_EQ(map.value("+x"), opened("array"));
     for (const VariableBinding& b : top) {
         EXPECT_FALSE(b.first.startsWith("TarvinPrivate__")) << b.first.toStdString();
-        for (const char* hidden : {"tcl_version", "env", "auto_path", "errorInfo", "tcl_platform", "tcl_library"})
+        for (const char* hidden :
+             {"tcl_version", "env", "auto_path", "errorInfo", "tcl_platform", "tcl_library"})
             EXPECT_NE(b.first, QLatin1String(hidden));
     }
     EXPECT_TRUE(watcher->isLanguageObject("+l"));
@@ -127,7 +135,8 @@ TEST_F(WatcherTest, GlobalsArraysAndNestedLists)
     EXPECT_EQ(watcher->variableBindings("+l").size(), 3);
     EXPECT_TRUE(watcher->variableBindings("+nothing").isEmpty());
     EXPECT_TRUE(watcher->languageObjectBindings("+nothing").isEmpty());
-    EXPECT_TRUE(warnings().contains("TclVariableWatcher::languageObjectBindings: '+nothing' is not a known object."));
+    EXPECT_TRUE(
+        warnings().contains("TclVariableWatcher::languageObjectBindings: '+nothing' is not a known object."));
     EXPECT_TRUE(warnings().filter("evalTcl").isEmpty());
 }
 
@@ -151,7 +160,8 @@ TEST_F(WatcherTest, ObjectHandlesAndGlobalProperties)
     EXPECT_EQ(members.value("h.label"), shown("string", "first"));
     EXPECT_EQ(members.value("+h.inner"), opened("Color"));
     EXPECT_EQ(toMap(watcher->variableBindings("+h.inner")).value("h.inner.name"), shown("string", "red"));
-    EXPECT_EQ(toMap(watcher->variableBindings("+watchedColor")).value("watchedColor.name"), shown("string", "blue"));
+    EXPECT_EQ(toMap(watcher->variableBindings("+watchedColor")).value("watchedColor.name"),
+              shown("string", "blue"));
 
     // Without object inspection handles are their text and the application's properties are left out.
     runner.inspection.clear();
@@ -201,7 +211,7 @@ TEST_F(WatcherTest, AtABreakpoint)
     debugger->setDebuggerMode(DbgNone);
 
     EXPECT_EQ(collector.line, 5);
-    EXPECT_EQ(interpreter->resultMessage(), "7 2"); // the stopped command went on undisturbed
+    EXPECT_EQ(interpreter->resultMessage(), "7 2");            // the stopped command went on undisturbed
     EXPECT_EQ(collector.top.value("g"), shown("string", "1")); // a global, seen from inside the procedure
     EXPECT_EQ(collector.top.value("p"), shown("string", "7"));
     EXPECT_EQ(collector.top.value("+loc"), opened("list"));

@@ -32,8 +32,15 @@ public:
     int geometry[4];
     bool pressed = false; // the left button went down on the widget and has not come up yet
 
-    // A press of the left button followed by its release on the widget clicks it.
+    // A press of the left button followed by its release on the widget clicks it. Presses and releases
+    // raise "QMouseEvent"; moves raise it only while the left button is down or the widget's class has
+    // mouse tracking on.
     bool mouseEvent(const MouseInput& input) override;
+    // "QMouseEvent" (as mouse input), "QKeyEvent" (typing into line edits, Space or Return on buttons)
+    // and "QCloseEvent" (hides the widget; the entry dialog is cancelled).
+    bool handleEvent(const QString& eventName, const ObjectList& args) override;
+    bool keyEvent(const QString& type, int key, int modifiers, const QString& text);
+    void close();
 
     bool isReady() const override
     {
@@ -74,6 +81,30 @@ SharedPtr<Object> text(const QString& s)
 {
     return inspector()->createPrimitive(s);
 }
+
+// Tells the handlers installed for the event that the widget handled it.
+void raiseToHandlers(Object* widget, const QString& eventName, const ObjectList& args)
+{
+    inspector()->raiseEvent(SharedPtr<Object>(widget), eventName, args);
+}
+
+ObjectList mouseArguments(const QString& type, const MouseInput& input)
+{
+    return {text(type), inspector()->createInt(input.x), inspector()->createInt(input.y),
+            inspector()->createInt(input.button), inspector()->createInt(input.modifiers)};
+}
+
+int intArgument(const ObjectList& args, int i)
+{
+    return args.value(i) ? args.at(i)->intValue() : 0;
+}
+
+QString textArgument(const ObjectList& args, int i)
+{
+    return args.value(i) ? args.at(i)->text() : QString();
+}
+
+enum Key { KeySpace = 0x20, KeyBackspace = 0x01000003, KeyReturn = 0x01000004 };
 
 class AddressBookApp;
 AddressBookApp* app = nullptr;
@@ -196,6 +227,8 @@ void retire(Object* o)
 
 AddressBookApp::~AddressBookApp()
 {
+    // Handlers belong to the running application: they end with it.
+    inspector()->clearEventHandlers();
     for (Object* o : {mainWindow.get(), dialog.get()}) {
         retire(o);
         inspector()->removeTopLevelObject(o);
@@ -249,6 +282,7 @@ void AddressBookApp::closeDialog()
 {
     widget(dialog.get())->visible = false;
     widget(mainWindow.get())->enabled = true;
+    raiseToHandlers(dialog.get(), "QCloseEvent", {});
 }
 
 void AddressBookApp::accept()
@@ -305,21 +339,95 @@ SharedPtr<Object> clickWidget(Object* self, const ObjectList&)
 bool Widget::mouseEvent(const MouseInput& input)
 {
     const int leftButton = 1;
-    if (input.type == MouseInput::Move)
+    if (input.type == MouseInput::Move) {
+        if (pressed || inspector()->isMouseTracked(this))
+            raiseToHandlers(this, "QMouseEvent", mouseArguments("MouseMove", input));
         return true;
+    }
     if (!usable(this)) {
         pressed = false;
         return false;
     }
     if (input.type == MouseInput::Press) {
         pressed = input.button & leftButton;
+        raiseToHandlers(this, "QMouseEvent", mouseArguments("MouseButtonPress", input));
         return true;
     }
     const bool click = pressed && (input.button & leftButton);
     pressed = false;
-    if (click && onClick)
+    raiseToHandlers(this, "QMouseEvent", mouseArguments("MouseButtonRelease", input));
+    if (click && onClick && !isInvalid())
         onClick(); // may retire this widget: nothing of it is used afterwards
     return true;
+}
+
+bool Widget::handleEvent(const QString& eventName, const ObjectList& args)
+{
+    if (eventName == QLatin1String("QMouseEvent")) {
+        const QString type = textArgument(args, 0);
+        MouseInput input;
+        input.x = intArgument(args, 1);
+        input.y = intArgument(args, 2);
+        input.button = intArgument(args, 3);
+        input.modifiers = intArgument(args, 4);
+        if (type == QLatin1String("MouseButtonPress")) {
+            input.type = MouseInput::Press;
+        } else if (type == QLatin1String("MouseButtonRelease")) {
+            input.type = MouseInput::Release;
+        } else if (type == QLatin1String("MouseMove")) {
+            input.type = MouseInput::Move;
+        } else {
+            inspector()->setLastError(QString("Unknown mouse event type '%1': expected MouseButtonPress, "
+                                              "MouseButtonRelease or MouseMove")
+                                          .arg(type));
+            return false;
+        }
+        return mouseEvent(input);
+    }
+    if (eventName == QLatin1String("QKeyEvent"))
+        return keyEvent(textArgument(args, 0), intArgument(args, 1), intArgument(args, 2),
+                        textArgument(args, 3));
+    if (eventName == QLatin1String("QCloseEvent")) {
+        close();
+        return true;
+    }
+    return Object::handleEvent(eventName, args);
+}
+
+bool Widget::keyEvent(const QString& type, int key, int modifiers, const QString& typed)
+{
+    if (type != QLatin1String("KeyPress") && type != QLatin1String("KeyRelease")) {
+        inspector()->setLastError(
+            QString("Unknown key event type '%1': expected KeyPress or KeyRelease").arg(type));
+        return false;
+    }
+    if (!usable(this))
+        return false;
+    const ObjectList args{AddressBook::text(type), inspector()->createInt(key),
+                          inspector()->createInt(modifiers), AddressBook::text(typed)};
+    raiseToHandlers(this, "QKeyEvent", args);
+    if (type != QLatin1String("KeyPress") || isInvalid())
+        return true;
+    if (className() == QLatin1String("LineEdit")) {
+        if (key == KeyBackspace)
+            label.chop(1);
+        else if (key != KeyReturn)
+            label += typed;
+    } else if ((key == KeySpace || key == KeyReturn) && onClick) {
+        onClick();
+    }
+    return true;
+}
+
+void Widget::close()
+{
+    if (app && this == app->dialog.get()) {
+        app->closeDialog(); // raises the event itself
+        app->status("Cancelled");
+        return;
+    }
+    visible = false;
+    raiseToHandlers(this, "QCloseEvent", {});
 }
 
 // A rectangle on the screen.
@@ -440,7 +548,12 @@ void declareClasses()
 
     declareWindowParts();
 
+    // Event types: a mouse event (type, x and y relative to the widget, button, modifiers; the modifiers
+    // may be left out), a key event (type, key code, modifiers, typed text) and a close event.
     ClassBuilder::global()
+        .event("QMouseEvent", {"string", "int", "int", "int", "int"})
+        .event("QKeyEvent", {"string", "int", "int", "string"})
+        .event("QCloseEvent", {})
         .staticProperty("applicationName", "string", [](Object*) { return text("Address Book"); })
         .method("formatName", {"string", "string"},
                 [](Object*, const ObjectList& a) { return text(a.at(1)->text() + ", " + a.at(0)->text()); })

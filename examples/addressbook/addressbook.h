@@ -4,6 +4,11 @@
 //
 // It runs inside the runner's process under the application name "addressbook"; its objects are found
 // by real names such as {type PushButton name addButton} or {type LineEdit name firstName}.
+//
+// Events: "QMouseEvent" (type MouseButtonPress, MouseButtonRelease or MouseMove, x, y, button,
+// modifiers), "QKeyEvent" (KeyPress or KeyRelease, key code, modifiers, text) and "QCloseEvent" can be
+// sent to every widget; widgets raise them to installed handlers when they handle them, whether the
+// event was sent, came as mouse input or (a close of the entry dialog) from the application itself.
 #pragma once
 
 namespace AddressBook {

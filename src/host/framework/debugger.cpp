@@ -55,7 +55,7 @@ void Debugger::step()
     setDebuggerMode(DbgStepInto);
 }
 
-QList<QPair<QString, VariableValue*>> Debugger::variableBindings(const QString&)
+VariableBindings Debugger::variableBindings(const QString&)
 {
     return {};
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "lineinfo.h"
+#include "variablewatcher.h"
 
 #include <QList>
 #include <QMap>
@@ -14,7 +15,6 @@
 
 class Debugger;
 class Interpreter;
-class VariableValue;
 
 // A position: line (1-based), column and source id; -1 means none.
 struct DebuggerFrame {
@@ -61,7 +61,10 @@ public:
     virtual void run();
     virtual void next();
     virtual void step();
-    virtual QList<QPair<QString, VariableValue*>> variableBindings(const QString& scope);
+    // The variables of the stopped script for a scope (VariableWatcher::variableBindings); none unless a
+    // language back end brings a watcher.
+    virtual VariableBindings variableBindings(const QString& scope);
+    // Forgets everything the watcher learnt (openable entries): a new watcher takes over.
     virtual void resetVariableWatcher();
     virtual void setInteractive(bool interactive);
     virtual void setDebuggerMode(DbgMode mode);

@@ -3,6 +3,7 @@
 #include "interpreter.h"
 
 #include "debugger.h"
+#include "inspector.h"
 #include "nativeapi.h"
 #include "scriptargument.h"
 
@@ -10,11 +11,33 @@
 
 namespace {
 Interpreter* liveInterpreter = nullptr;
+
+// Event handlers are script functions of the live interpreter, called by name with the object that
+// handled the event followed by the event's arguments. They run inside the command that made the
+// application raise the event (sendEvent, a click, mouse input): a failing handler, or one that names
+// no function, becomes that command's error through the pending error.
+void callEventHandler(const QString& callback, const SharedPtr<Object>& object, const QString& eventName,
+                      const ObjectList& args)
+{
+    Interpreter* interpreter = Interpreter::self();
+    if (!interpreter)
+        return;
+    if (!interpreter->hasFunction(callback)) {
+        interpreter->setPendingError(
+            QStringLiteral("The handler '%1' of %2 events is not a function of the test script")
+                .arg(callback, eventName));
+        return;
+    }
+    ObjectList callArgs;
+    callArgs << object << args;
+    interpreter->callFunction(callback, callArgs);
 }
+} // namespace
 
 Interpreter::Interpreter(RunnerInterface* runner) : runnerInterface(runner)
 {
     liveInterpreter = this;
+    Inspector::self()->setEventHandlerCall(callEventHandler);
 }
 
 Interpreter::~Interpreter()

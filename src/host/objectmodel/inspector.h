@@ -1,12 +1,15 @@
 // The inspector: the entry point to the application under test's object model. It knows the classes,
-// the top-level objects and the global class (global properties and functions), makes primitive values,
-// finds objects by real name and keeps the last error of a failed call.
+// the top-level objects and the global class (global properties, functions and event types), makes
+// primitive values, finds objects by real name, delivers events and calls the handlers installed for
+// them, keeps the recorder's settings and the last error of a failed call.
 #pragma once
 
 #include "object.h"
 
 #include <QHash>
 #include <QList>
+#include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -62,6 +65,58 @@ public:
     void registerRemoteFunction(const QString& name, const RemoteFunction& function);
     SharedPtr<Object> remoteCall(const QString& name, const ObjectList& args);
 
+    // Events (inspectorevents.cpp). Event types are declared on the global class. Sending hands an event
+    // to the object as the application's event loop would: missing trailing arguments take their type's
+    // default (0, "", false), and the object reacts to it (Object::handleEvent), raising it to the
+    // handlers when it takes it. False, with the reason in the last error, when the object takes none.
+    bool sendEvent(const Event* event, const SharedPtr<Object>& object, const ObjectList& args);
+    // Called by the application when one of its objects handles an event: the handlers installed for
+    // the object, then those for its class or a base class, then the global ones are called, each once.
+    void raiseEvent(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args);
+
+    // Handlers: callbacks named by a text (a script function), for one object, for every object of a
+    // type (a class or one derived from it), or for every object. Installing one again changes nothing.
+    // False, with the reason in the last error, for an unknown event type or type, an object that no
+    // longer exists, or (removal) a handler that is not installed.
+    bool installEventHandler(const QString& eventName, const QString& callback);
+    bool installEventHandler(const SharedPtr<Object>& object, const QString& eventName,
+                             const QString& callback);
+    bool installTypeEventHandler(const QString& typeName, const QString& eventName, const QString& callback);
+    bool uninstallEventHandler(const QString& eventName, const QString& callback);
+    bool uninstallEventHandler(const SharedPtr<Object>& object, const QString& eventName,
+                               const QString& callback);
+    bool uninstallTypeEventHandler(const QString& typeName, const QString& eventName,
+                                   const QString& callback);
+    // Every handler goes (the application that raised their events has ended).
+    void clearEventHandlers();
+    int eventHandlerCount() const { return handlers.size(); }
+    // How a handler is called; the script side installs it (the framework's interpreter calls the script
+    // function of that name with the object and the event's arguments).
+    using EventHandlerCall = std::function<void(const QString& callback, const SharedPtr<Object>& object,
+                                                const QString& eventName, const ObjectList& args)>;
+    void setEventHandlerCall(const EventHandlerCall& call) { handlerCall = call; }
+
+    // Recorder and event-compression settings by class name. A query about an object asks its class,
+    // then its base classes, nearest first; the first class with a setting decides, none means off.
+    void setMouseTracking(const QString& className, bool on) { mouseTracking.insert(className, on); }
+    void setRecordMouseDrag(const QString& className, bool on) { mouseDrag.insert(className, on); }
+    void setAllowKeyEventCompression(const QString& className, bool on)
+    {
+        keyCompression.insert(className, on);
+    }
+    void enableEventCompression(const QString& className, bool on) { eventCompression.insert(className, on); }
+    bool isMouseTracked(const Object* object) const { return classSetting(mouseTracking, object); }
+    bool recordsMouseDrag(const Object* object) const { return classSetting(mouseDrag, object); }
+    bool allowsKeyEventCompression(const Object* object) const
+    {
+        return classSetting(keyCompression, object);
+    }
+    bool compressesEvents(const Object* object) const { return classSetting(eventCompression, object); }
+    // What the recorder leaves out: objects by name ("ObjectName"), by type ("ObjectType") or events by
+    // their type's name ("EventType"). False, with the last error set, for any other kind.
+    bool setRecorderFilter(const QString& type, const QString& name);
+    bool isFilteredFromRecording(const QString& type, const QString& name) const;
+
     void setLastError(const QString& error) { lastErrorText = error; }
     QString lastError() const { return lastErrorText; }
 
@@ -86,4 +141,31 @@ private:
     QHash<QString, QStringList> delegates;
     QHash<QString, QString> uniqueProperties;
     QHash<QString, RemoteFunction> remoteFunctions;
+
+    struct Handler {
+        enum Scope { ForObject, ForType, Global };
+        Scope scope;
+        SharedPtr<Object> object; // ForObject: kept alive while the handler is installed
+        QString typeName;         // ForType
+        QString eventName;
+        QString callback;
+        bool operator==(const Handler& o) const
+        {
+            return scope == o.scope && object == o.object && typeName == o.typeName &&
+                   eventName == o.eventName && callback == o.callback;
+        }
+    };
+    bool install(const Handler& handler);
+    bool uninstall(const Handler& handler);
+    bool handlerApplies(const Handler& handler, const Object* object, const QString& eventName) const;
+    bool classSetting(const QHash<QString, bool>& settings, const Object* object) const;
+
+    QList<Handler> handlers;
+    EventHandlerCall handlerCall;
+    int raiseDepth = 0;
+    QHash<QString, bool> mouseTracking;
+    QHash<QString, bool> mouseDrag;
+    QHash<QString, bool> keyCompression;
+    QHash<QString, bool> eventCompression;
+    QSet<QPair<QString, QString>> recorderFilters;
 };

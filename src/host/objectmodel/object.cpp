@@ -349,6 +349,13 @@ bool Object::mouseEvent(const MouseInput&)
     return false;
 }
 
+bool Object::handleEvent(const QString& eventName, const ObjectList&)
+{
+    Inspector::self()->setLastError(
+        QStringLiteral("Objects of class '%1' take no %2 events").arg(className(), eventName));
+    return false;
+}
+
 SharedPtr<Object> Object::item(const QString& itemText) const
 {
     for (const SharedPtr<Object>& kid : kids)

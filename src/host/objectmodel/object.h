@@ -293,6 +293,9 @@ public:
     virtual bool globalBounds(int* x, int* y, int* width, int* height) const { return false; }
     // Lets the object react to mouse input; false, with the inspector's last error set, when it takes none.
     virtual bool mouseEvent(const MouseInput& input);
+    // Lets the object react to an event sent to it (Inspector::sendEvent), with the arguments of the event
+    // type's signature; false, with the inspector's last error set, when it takes no such event.
+    virtual bool handleEvent(const QString& eventName, const ObjectList& args);
     // An item of a container by its text, or by its index when the text is a number; null when none.
     virtual SharedPtr<Object> item(const QString& itemText) const;
 

@@ -46,6 +46,16 @@ int ObjectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int InspectObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int WaitForObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 
+// Events, event handlers and the recorder's switches.
+int SendEventObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int InstallEventHandlerObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int UninstallEventHandlerObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int SetMouseTrackingObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int SetRecordMouseDragObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int SetAllowKeyEventCompressionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int EnableEventCompressionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int SetRecorderFilterObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+
 // Test data, the object map and facts of the product and the test case.
 int TestDataObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int ObjectMapObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);

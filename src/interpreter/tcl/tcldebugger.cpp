@@ -16,7 +16,10 @@
 
 #include <cstring>
 
-TclDebugger::TclDebugger(TclInterpreter* interpreter) : Debugger(interpreter) {}
+TclDebugger::TclDebugger(TclInterpreter* interpreter)
+    : Debugger(interpreter), tclInterpreter(interpreter), watcher(new TclVariableWatcher(interpreter))
+{
+}
 
 TclDebugger::~TclDebugger() = default;
 
@@ -51,6 +54,16 @@ void TclDebugger::synchronize()
     auto tcl = static_cast<TclInterpreter*>(interpreter());
     if (tcl && tcl->tclInterp())
         dropReturnedFrames(positionOf(tcl->tclInterp()), false);
+}
+
+VariableBindings TclDebugger::variableBindings(const QString& scope)
+{
+    return watcher->variableBindings(scope);
+}
+
+void TclDebugger::resetVariableWatcher()
+{
+    watcher.reset(new TclVariableWatcher(tclInterpreter));
 }
 
 void TclDebugger::recordPush(const TclPosition& where)

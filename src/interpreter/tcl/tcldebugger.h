@@ -1,8 +1,12 @@
 // The debugger specialised for Tcl, the debug hook command that instrumented code calls, and the
-// `source` command that instruments every file it loads.
+// `source` command that instruments every file it loads. The debugger owns the variable watcher that
+// answers the framework's variable queries while the script is stopped.
 #pragma once
 
 #include "debugger.h"
+#include "tclvariablewatcher.h"
+
+#include <memory>
 
 #include <QVector>
 #include <tcl.h>
@@ -30,7 +34,13 @@ public:
     void recordPush(const TclPosition& where);
     void synchronize() override;
 
+    VariableBindings variableBindings(const QString& scope) override;
+    // A new watcher takes over; the entries the old one could open are forgotten.
+    void resetVariableWatcher() override;
+
 private:
+    TclInterpreter* tclInterpreter;
+    std::unique_ptr<TclVariableWatcher> watcher;
     QVector<TclPosition> framePositions; // one per frame, as far as this debugger pushed them
 };
 

@@ -187,6 +187,14 @@ TEST_F(ObjectMapTest, InsertionPoint)
     lines.clear();
     EXPECT_FALSE(p.insertionPos(&lines, &index));
     EXPECT_EQ(index, 0);
+
+    // Without a template a new map has no place for entries: nothing is added.
+    qputenv("TARVIN_PREFIX", "/nonexistent");
+    TclScriptedObjectMap bare(dir.filePath("new.tcl"));
+    EXPECT_TRUE(bare.lines().isEmpty());
+    EXPECT_TRUE(bare.symbolicName("type A", true).isEmpty());
+    EXPECT_FALSE(bare.addComment("x"));
+    EXPECT_TRUE(bare.existingSymbolicNames().isEmpty());
 }
 
 TEST_F(ObjectMapTest, AddedEntriesSurviveSaveAndReload)

@@ -221,6 +221,7 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     Output output(out, colour);
     TestRunner runner(factory, output, options);
+    runner.setObjectMapFactory(loadScriptedObjectMapFactory(library));
     if (check)
         return runner.check(scripts) ? 0 : 1;
 

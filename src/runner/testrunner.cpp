@@ -6,6 +6,8 @@
 #include "application.h"
 #include "interpreter.h"
 #include "object.h"
+#include "scriptedobjectmap.h"
+#include "testdataapi.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,6 +17,8 @@
 #include <QTextCodec>
 
 #include <dlfcn.h>
+
+#include <memory>
 
 namespace {
 
@@ -93,6 +97,15 @@ CreateInterpreterFunction loadInterpreterFactory(const QString& libraryPath, QSt
         return nullptr;
     }
     return factory; // the library stays loaded for the rest of the process
+}
+
+CreateScriptedObjectMapFunction loadScriptedObjectMapFactory(const QString& libraryPath)
+{
+    // The library is loaded already; this only finds it again.
+    void* handle = dlopen(QFile::encodeName(libraryPath).constData(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!handle)
+        return nullptr;
+    return reinterpret_cast<CreateScriptedObjectMapFunction>(dlsym(handle, "createScriptedObjectMap"));
 }
 
 QString Output::paint(const QString& text, Colour c) const
@@ -226,10 +239,46 @@ bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function
     return false;
 }
 
+// Reads an object map into the running interpreter (its namespace names) and the object map of
+// symbolic names.
+bool TestRunner::readObjectMap(const QString& path, QString* message)
+{
+    if (!createObjectMap) {
+        *message = QStringLiteral("%1: this Tcl back end reads no object maps").arg(path);
+        return false;
+    }
+    std::unique_ptr<ScriptedObjectMap> map(createObjectMap(path));
+    map->setRunner(this);
+    if (!map->load(message))
+        return false;
+    const QMap<QString, QString> names = map->toLegacyRepresentation();
+    for (auto it = names.constBegin(); it != names.constEnd(); ++it)
+        ObjectMap::self()->insert(it.key(), it.value());
+    return true;
+}
+
+// `objectMap load PATH`: a path, or a name found beside the test script, in its scripts/ directory or
+// in the suite's shared/scripts/. An error in the file fails the command with "In file F line N: ...".
+bool TestRunner::loadObjectMap(const QString& path)
+{
+    QString file = path;
+    if (QFileInfo(file).isRelative()) {
+        const QString besideScript = QFileInfo(current.script).absoluteDir().absoluteFilePath(path);
+        file = QFileInfo(besideScript).isFile() ? besideScript : findTestSuiteFile(path, QStringLiteral("scripts"));
+    }
+    if (file.isEmpty() || !QFileInfo(file).isFile())
+        return false;
+    QString message;
+    if (!readObjectMap(QFileInfo(file).absoluteFilePath(), &message) && Interpreter::self())
+        Interpreter::self()->setPendingError(message);
+    return true;
+}
+
 TestRunner::Outcome TestRunner::run(const TestCase& testCase)
 {
     current = testCase;
     result.clear();
+    ObjectMap::self()->clear();
     result.setAbortOnFailure(options.abortOnFailure);
     QElapsedTimer timer;
     timer.start();
@@ -244,7 +293,14 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
         interpreter->registerTestCommand(&result);
         interpreter->registerApplicationCommands();
         interpreter->setScriptArguments(testCase.script, QStringList());
-        if (!interpreter->evaluate(code, testCase.script, true, false)) {
+        // The suite's object map comes first: test scripts use its names ($names::...) anywhere.
+        const QString suiteObjectMap =
+            QFileInfo(testCase.script).absoluteDir().absoluteFilePath(QStringLiteral("../shared/scripts/names.tcl"));
+        QString mapError;
+        if (!testCase.suite.isEmpty() && QFileInfo(suiteObjectMap).isFile() &&
+            !readObjectMap(QDir::cleanPath(suiteObjectMap), &mapError)) {
+            result.add(TestResult::Error, mapError); // the message names the file and line
+        } else if (!interpreter->evaluate(code, testCase.script, true, false)) {
             reportScriptError(interpreter);
         } else {
             if (callIfDefined(interpreter, QStringLiteral("init"), false))

@@ -11,7 +11,9 @@
 #include <QTextStream>
 
 class Interpreter;
+class ScriptedObjectMap;
 using CreateInterpreterFunction = Interpreter* (*)(RunnerInterface*);
+using CreateScriptedObjectMapFunction = ScriptedObjectMap* (*)(const QString&);
 
 struct TestCase {
     QString name;   // tst_... or the script's base name
@@ -24,6 +26,8 @@ bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* erro
 
 // Loads the library and returns its interpreter factory; null with a message on failure.
 CreateInterpreterFunction loadInterpreterFactory(const QString& libraryPath, QString* error);
+// The library's object map factory; null when it has none (the library must be loaded already).
+CreateScriptedObjectMapFunction loadScriptedObjectMapFactory(const QString& libraryPath);
 
 class Output {
 public:
@@ -56,6 +60,8 @@ public:
     double lastSeconds() const { return seconds; }
     // Checks the syntax of each script; true when all are well formed.
     bool check(const QStringList& scripts);
+    // Without it, suites' object maps are not read and `objectMap load` refuses.
+    void setObjectMapFactory(CreateScriptedObjectMapFunction factory) { createObjectMap = factory; }
 
     QString testScriptPath() const override { return current.script; }
     QString testCaseName() const override { return current.name; }
@@ -64,14 +70,18 @@ public:
     int objectTimeout() const override { return options.objectTimeout; }
     void keepAlive() override;
     TestResult* testResult() const override { return const_cast<TestResult*>(&result); }
+    bool loadObjectMap(const QString& path) override;
 
     void resultAdded(const TestResult::Entry& entry) override;
 
 private:
     void reportScriptError(Interpreter* interpreter);
     bool callIfDefined(Interpreter* interpreter, const QString& function, bool required);
+    bool readObjectMap(const QString& path, QString* message);
+
 
     CreateInterpreterFunction createInterpreter;
+    CreateScriptedObjectMapFunction createObjectMap = nullptr;
     Output& output;
     RunnerOptions options;
     double seconds = 0;

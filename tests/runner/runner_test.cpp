@@ -403,3 +403,72 @@ TEST_F(RunnerTest, DeepStacksStayReadable)
     EXPECT_CONTAINS(r.out, "      ... 102 more frames ...\n");
     EXPECT_LT(r.out.count('\n'), 30);
 }
+
+TEST_F(RunnerTest, SuiteObjectMapNamesObjects)
+{
+    write("suite/shared/scripts/names.tcl",
+          "package require tarvin::objectmaphelper\n"
+          "namespace eval names {\n"
+          "    set Main_Window [::Tarvin::ObjectName name mainWindow type MainWindow]\n"
+          "    set Add_Button [::Tarvin::ObjectName container $Main_Window name addButton type PushButton]\n"
+          "    set Größe_1 [::Tarvin::ObjectName {type StatusBar}]\n"
+          "}\n");
+    write("suite/tst_map/test.tcl",
+          "proc main {} {\n"
+          "    startApplication addressbook\n"
+          "    test compare [property get [waitForObject $names::Add_Button] text] Add \"through the map\"\n"
+          "    test compare [objectMap realName $names::Add_Button] \\\n"
+          "        {container {name mainWindow type MainWindow} name addButton type PushButton} \"real name\"\n"
+          "    test compare [objectMap symbolicName {name mainWindow type MainWindow}] {$names::Main_Window} \"symbolic\"\n"
+          "    test compare [findObject ${names::Größe_1}] [waitForObject {type StatusBar}] \"non-ASCII name\"\n"
+          "    test compare [object exists $names::Add_Button] 1 \"exists\"\n"
+          "}\n");
+    // Test cases run in name order; each reads the map afresh, nothing added by an earlier one remains.
+    write("suite/tst_again/test.tcl",
+          "proc main {} {\n"
+          "    startApplication addressbook\n"
+          "    test compare [objectMap add [waitForObject {type Table}]] :entries_Table \"added\"\n"
+          "}\n");
+    write("suite/tst_zlast/test.tcl",
+          "proc main {} {\n"
+          "    test compare [objectMap symbolicNames] {{$names::Add_Button} {$names::Größe_1} {$names::Main_Window}}\n"
+          "}\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith("Summary: 3 passed, 0 failed\n")) << r.out.toStdString();
+}
+
+TEST_F(RunnerTest, ObjectMapErrorsNameFileAndLine)
+{
+    // The suite's map is broken at line 4: no test case of the suite runs.
+    const QString names = write("suite/shared/scripts/names.tcl", "package require tarvin::objectmaphelper\n"
+                                                                  "namespace eval names {\n"
+                                                                  "    set A [::Tarvin::ObjectName type A]\n"
+                                                                  "    set B [noSuchCommand]\n"
+                                                                  "}\n");
+    write("suite/tst_one/test.tcl", "proc main {} { puts {must not run} }\n");
+    RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "ERROR In file " + names + " line 4: invalid command name \"noSuchCommand\"\n");
+    EXPECT_FALSE(r.out.contains("must not run"));
+
+    // Without the namespace.
+    write("suite/shared/scripts/names.tcl", "set A 1\n");
+    r = run({"suite"});
+    EXPECT_CONTAINS(r.out, "ERROR No namespace named 'names' found in script file.\n");
+
+    // objectMap load: a missing file is refused, an error in the file fails the command with its place.
+    write("lone/tst_load/test.tcl", "proc main {} {\n"
+                                    "    test compare [catch {objectMap load nowhere.tcl} e] 1\n"
+                                    "    test compare $e {File 'nowhere.tcl' couldn't be found.}\n"
+                                    "    objectMap load extra.tcl\n"
+                                    "    test compare [objectMap realName $names::X] {type X}\n"
+                                    "    objectMap load broken.tcl\n"
+                                    "}\n");
+    write("lone/tst_load/extra.tcl", "namespace eval names { set X [::Tarvin::ObjectName type X] }\n");
+    const QString broken = write("lone/tst_load/broken.tcl", "namespace eval names {\n\n    set Y [::Tarvin::ObjectName a]b c]\n}\n");
+    r = run({"lone/tst_load"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.count("PASS "), 3) << r.out.toStdString();
+    EXPECT_CONTAINS(r.out, ": In file " + broken + " line 3: ");
+}

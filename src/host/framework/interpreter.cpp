@@ -77,6 +77,11 @@ void Interpreter::addToSearchPath(const QString& directory)
         paths.append(directory);
 }
 
+void Interpreter::addDefaultSearchPaths(const QFileInfo& directory)
+{
+    addToSearchPath(directory.absoluteFilePath());
+}
+
 void Interpreter::setScriptArguments(const QString& a0, const QStringList& a)
 {
     argv0 = a0;

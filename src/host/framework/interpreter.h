@@ -8,6 +8,7 @@
 #include "scriptargument.h"
 #include "sharedptr.h"
 
+#include <QFileInfo>
 #include <QList>
 #include <QMap>
 #include <QSet>
@@ -52,6 +53,8 @@ public:
     virtual void registerTestCommand(TestResult* result) = 0;
     virtual void registerApplicationCommands() = 0;
     virtual void addToSearchPath(const QString& directory);
+    // Adds the places scripts of a suite directory look in: the directory itself.
+    void addDefaultSearchPaths(const QFileInfo& directory);
     virtual int interpreterKind() const = 0;
     virtual void setPendingError(const QString& message) = 0;
     virtual void setScriptArguments(const QString& argv0, const QStringList& args);

@@ -40,6 +40,16 @@ public:
     bool skipped() const { return passed() && count(Skip) > 0; }
     void clear();
 
+    // A test result is started once, for a test case, before results go to it; tools that read an
+    // object map without running a test start one of their own.
+    void start(const QString& testCase, const QString& /*suite*/, const QString& /*file*/)
+    {
+        started = true;
+        startedTestCase = testCase;
+    }
+    bool isStarted() const { return started; }
+    QString startedAs() const { return startedTestCase; }
+
     void startSection(const QString& title, const QString& description, const QString& file, int line);
     // False when no section is open.
     bool endSection(const QString& file, int line);
@@ -56,5 +66,7 @@ private:
     QList<Entry> results;
     QStringList sections;
     bool abortOnFailure = false;
+    bool started = false;
+    QString startedTestCase;
     Listener* listener = nullptr;
 };

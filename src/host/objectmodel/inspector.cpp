@@ -3,6 +3,9 @@
 
 #include "realname.h"
 
+#include <QRegExp>
+#include <QRegularExpression>
+
 #include <functional>
 
 namespace {
@@ -113,6 +116,24 @@ bool Inspector::isValidRealName(const QString& realName)
     return RealName::parse(realName, &pairs) && !pairs.isEmpty();
 }
 
+namespace {
+
+// A value "-wildcard PATTERN" or "-regularexpression EXPRESSION" (a list of two, as object maps write
+// match modes) matches texts by the pattern, as a whole; any other value only its own text.
+bool valueMatches(const QString& text, const QString& value)
+{
+    QStringList parts;
+    if (value.startsWith(QLatin1Char('-')) && RealName::splitList(value, &parts) && parts.size() == 2) {
+        if (parts.at(0) == QLatin1String("-wildcard"))
+            return QRegExp(parts.at(1), Qt::CaseSensitive, QRegExp::Wildcard).exactMatch(text);
+        if (parts.at(0) == QLatin1String("-regularexpression"))
+            return QRegularExpression(QRegularExpression::anchoredPattern(parts.at(1))).match(text).hasMatch();
+    }
+    return text == value;
+}
+
+} // namespace
+
 bool Inspector::matches(const Object* object, const QString& realName) const
 {
     RealName::Pairs pairs;
@@ -126,7 +147,7 @@ bool Inspector::matches(const Object* object, const QString& realName) const
             if (object->className() != value && !(cls && object->isA(cls)))
                 return false;
         } else if (key == QLatin1String("name")) {
-            if (object->name() != value)
+            if (!valueMatches(object->name(), value))
                 return false;
         } else if (key == QLatin1String("container")) {
             bool found = false;
@@ -141,7 +162,7 @@ bool Inspector::matches(const Object* object, const QString& realName) const
             if (!property || !property->isReadable())
                 return false;
             SharedPtr<Object> v = property->get(const_cast<Object*>(object));
-            if (!v || v->text() != value)
+            if (!v || !valueMatches(v->text(), value))
                 return false;
         }
     }

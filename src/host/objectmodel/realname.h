@@ -6,7 +6,8 @@
 // An object matches when every pair matches: `type` names the object's class or one of its bases,
 // `name` the object's own name, `container` a real name that one of the object's ancestors matches,
 // `occurrence` picks the n-th match (1-based) in tree order, and any other key is a property whose text
-// must equal the value.
+// must equal the value. For `name` and properties, a value "-wildcard PATTERN" or "-regularexpression
+// EXPRESSION" (a list of two) matches the whole text by the pattern instead.
 #pragma once
 
 #include <QList>

@@ -2,6 +2,7 @@
 // feature, scenario and step becomes an entry of the test result with the feature file's name and line.
 #include "bddapi.h"
 
+#include "debugger.h"
 #include "gherkin.h"
 #include "interpreter.h"
 #include "runnerinterface.h"
@@ -164,7 +165,16 @@ int runFeatureFile(ScriptContext* context)
     Gherkin::Feature feature;
     Gherkin::RunFeatureError error;
     if (!Gherkin::parseFeatureFile(path, &feature, &error)) {
-        context->setError(error.toString(), ScriptContext::PlainError);
+        // The script's error then points into the feature file.
+        Debugger* debugger = Debugger::self();
+        DebuggerFrame frame;
+        if (debugger && error.lineNo() > 0) {
+            frame.sourceId = debugger->nextSourceId();
+            frame.line = error.lineNo();
+            frame.column = 0;
+            debugger->setCode(frame.sourceId, path);
+        }
+        context->setError(error.toString(), frame);
         return 1;
     }
     TestResult* result = resultFor(context);

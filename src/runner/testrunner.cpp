@@ -4,6 +4,7 @@
 
 #include "addressbook.h"
 #include "application.h"
+#include "debugger.h"
 #include "interpreter.h"
 #include "object.h"
 
@@ -278,6 +279,11 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
         if (!interpreter->evaluate(code, testCase.script, !feature, false)) {
             reportScriptError(interpreter);
         } else {
+            // The driver's lines are nobody's: where it left the debugger is not a caller of the steps.
+            if (feature && interpreter->debugger()) {
+                interpreter->debugger()->setCurrentLine(-1);
+                interpreter->debugger()->setCurrentSourceId(-1);
+            }
             if (callIfDefined(interpreter, QStringLiteral("init"), false))
                 callIfDefined(interpreter, QStringLiteral("main"), true);
             callIfDefined(interpreter, QStringLiteral("cleanup"), false);

@@ -50,6 +50,8 @@ proc ::Tarvin::BDD::patternToRegexp {pattern} {
     return "^$re\$"
 }
 
+# (Procedures here end with return: the debugger's frame of a procedure is popped there.)
+
 # Registers a definition; a second definition of the same keyword and pattern replaces the first.
 proc ::Tarvin::BDD::define {keyword where arguments} {
     variable definitions
@@ -84,15 +86,19 @@ proc ::Tarvin::BDD::define {keyword where arguments} {
 
 proc ::Step {args} {
     ::Tarvin::BDD::define Step [::Tarvin::BDD::callerPosition] $args
+    return
 }
 proc ::Given {args} {
     ::Tarvin::BDD::define Given [::Tarvin::BDD::callerPosition] $args
+    return
 }
 proc ::When {args} {
     ::Tarvin::BDD::define When [::Tarvin::BDD::callerPosition] $args
+    return
 }
 proc ::Then {args} {
     ::Tarvin::BDD::define Then [::Tarvin::BDD::callerPosition] $args
+    return
 }
 
 # Hooks: OnScenarioStart {context} {body}. Each hook gets the name of the context procedure, which

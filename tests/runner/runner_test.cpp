@@ -420,14 +420,21 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
                                                                 "    Then I get 7\n"
                                                                 "    And nothing else\n"
                                                                 "  Scenario: Unknown\n"
-                                                                "    Given a banana\n");
+                                                                "    Given a banana\n"
+                                                                "  Scenario: Clash\n"
+                                                                "    Given a clash\n"
+                                                                "  Scenario: Arity\n"
+                                                                "    Then I get 2 exactly\n");
     const QString steps = write("suite/tst_bdd/steps/numbers.tcl", "When \"I add |integer|\" {n} {\n"
                                                                    "    incr ::number $n\n"
                                                                    "}\n"
                                                                    "When \"I divide by |integer|\" {n} {\n"
                                                                    "    set ::number [expr {$::number / $n}]\n"
                                                                    "}\n"
-                                                                   "Then \"nothing else\" {} {}\n");
+                                                                   "Then \"nothing else\" {} {}\n"
+                                                                   "Given \"a clash\" {} {}\n"
+                                                                   "Step \"a cl|any|\" {x} {}\n"
+                                                                   "Then \"I get |integer| exactly\" {} {}\n");
     const QString common = write("suite/shared/steps/common.tcl", "Given \"the number |integer|\" {n} { set ::number $n }\n"
                                            "Then \"I get |integer|\" {n} {\n"
                                            "    test compare $::number $n \"result\"\n"
@@ -455,6 +462,13 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
     EXPECT_CONTAINS(r.out, "      FAIL " + feature + ":12: Step failed: Then I get 7\n");
     EXPECT_CONTAINS(r.out, "      LOG " + feature + ":13: Not run: And nothing else\n");
     EXPECT_CONTAINS(r.out, "      ERROR " + feature + ":15: Undefined step: Given a banana\n");
+    EXPECT_CONTAINS(r.out, "      ERROR " + feature + ":17: Ambiguous step: Given a clash\n"
+                           "          2 step definitions match:\n          " + steps + ":8: Given \"a clash\"\n"
+                           "          " + steps + ":9: Step \"a cl|any|\"\n");
+    // A definition that cannot take the step's values: no stack below it, the failure is not in a script.
+    EXPECT_CONTAINS(r.out, "      ERROR " + feature + ":19: Step failed: Then I get 2 exactly: the step definition at " +
+                               steps + ":10 (Then \"I get |integer| exactly\") takes the parameters {} but the "
+                                       "step gives 1 values (1 from the pattern)\n    End of section");
     EXPECT_CONTAINS(r.out, "FAILED tst_bdd (");
     EXPECT_FALSE(r.out.contains("Left out"));
     EXPECT_CONTAINS(r.out, "PASS " + tagged + ":6: Given the number 1\n");

@@ -105,6 +105,9 @@ private:
     static QString whereItFailed(const Gherkin::ScriptActions::Result& r)
     {
         QStringList lines;
+        // Without a position the failure did not happen inside script code, and the stack is an old one.
+        if (r.file.isEmpty())
+            return QString();
         const LineInfoList stack = Interpreter::self() ? Interpreter::self()->errorCallStack() : LineInfoList();
         for (const LineInfo& info : stack)
             lines << QStringLiteral("at %1:%2").arg(info.file()).arg(info.line());

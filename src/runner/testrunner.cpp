@@ -4,6 +4,7 @@
 
 #include "addressbook.h"
 #include "application.h"
+#include "debugger.h"
 #include "interpreter.h"
 #include "object.h"
 #include "scriptedobjectmap.h"
@@ -33,6 +34,20 @@ bool readScript(const QString& path, QString* code, QString* error)
     return true;
 }
 
+// A test case given as a feature file runs this script: the step definitions of the test case's steps/
+// and the suite's shared/steps/ are loaded, and main runs the feature.
+// (argv0 is the feature file.)
+const char featureDriver[] = "package require tarvin::bdd\n"
+                             "collectStepDefinitions\n"
+                             "proc main {} {\n"
+                             "    runFeatureFile [file tail $::argv0]\n"
+                             "}\n";
+
+bool isFeatureFile(const QString& path)
+{
+    return path.endsWith(QLatin1String(".feature"));
+}
+
 QString indent(const QString& text)
 {
     QStringList lines = text.split(QLatin1Char('\n'));
@@ -53,7 +68,8 @@ bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* erro
     if (info.isFile()) {
         TestCase testCase;
         testCase.script = info.absoluteFilePath();
-        const bool inCaseDir = info.fileName() == QLatin1String("test.tcl");
+        const bool inCaseDir =
+            info.fileName() == QLatin1String("test.tcl") || info.fileName() == QLatin1String("test.feature");
         testCase.name = inCaseDir ? info.absoluteDir().dirName() : info.completeBaseName();
         if (inCaseDir) {
             QDir suiteDir = info.absoluteDir();
@@ -66,11 +82,13 @@ bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* erro
     const QDir dir(info.absoluteFilePath());
     if (dir.exists(QStringLiteral("test.tcl")))
         return collectTestCases(dir.filePath(QStringLiteral("test.tcl")), cases, error);
+    if (dir.exists(QStringLiteral("test.feature")))
+        return collectTestCases(dir.filePath(QStringLiteral("test.feature")), cases, error);
     const QStringList caseDirs =
         dir.entryList(QStringList() << QStringLiteral("tst_*"), QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     if (caseDirs.isEmpty()) {
-        *error = QStringLiteral("%1: not a test script, a test case directory (with test.tcl) or a suite "
-                                "directory (with tst_* test case directories)")
+        *error = QStringLiteral("%1: not a test script, a feature file, a test case directory (with test.tcl "
+                                "or test.feature) or a suite directory (with tst_* test case directories)")
                      .arg(path);
         return false;
     }
@@ -79,6 +97,9 @@ bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* erro
         testCase.name = caseDir;
         testCase.suite = dir.dirName();
         testCase.script = dir.absoluteFilePath(caseDir + QStringLiteral("/test.tcl"));
+        const QString feature = dir.absoluteFilePath(caseDir + QStringLiteral("/test.feature"));
+        if (!QFileInfo::exists(testCase.script) && QFileInfo::exists(feature))
+            testCase.script = feature;
         cases->append(testCase); // a case without test.tcl fails when it runs, naming the file
     }
     return true;
@@ -185,7 +206,11 @@ void TestRunner::reportScriptError(Interpreter* interpreter)
 {
     const QString file = interpreter->errorFile(current.script);
     const int line = interpreter->errorLine();
-    const QString message = interpreter->errorMessage();
+    QString message = interpreter->errorMessage();
+    // A message that names the same place already (a feature file's parse error) keeps it once.
+    const QString prefix = QStringLiteral("%1:%2: ").arg(file).arg(line);
+    if (message.startsWith(prefix))
+        message = message.mid(prefix.size());
     QString trace;
     const LineInfoList stack = interpreter->errorCallStack();
     if (!stack.isEmpty()) {
@@ -286,13 +311,21 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
                     << QDir::current().relativeFilePath(testCase.script) << ')' << Qt::endl;
 
     QString code, error;
-    if (!readScript(testCase.script, &code, &error)) {
+    const bool feature = isFeatureFile(testCase.script);
+    if (feature && !QFileInfo(testCase.script).isReadable()) {
+        result.add(TestResult::Error, QStringLiteral("cannot read feature file %1").arg(testCase.script), QString(),
+                   testCase.script);
+    } else if (!feature && !readScript(testCase.script, &code, &error)) {
         result.add(TestResult::Error, error, QString(), testCase.script);
     } else {
+        if (feature)
+            code = QString::fromLatin1(featureDriver);
         Interpreter* interpreter = createInterpreter(this);
         interpreter->registerTestCommand(&result);
         interpreter->registerApplicationCommands();
         interpreter->setScriptArguments(testCase.script, QStringList());
+        // The built-in driver of a feature file is not the user's; its lines are not worth a debugger.
+        const bool instrument = !feature;
         // The suite's object map comes first: test scripts use its names ($names::...) anywhere.
         const QString suiteObjectMap =
             QFileInfo(testCase.script).absoluteDir().absoluteFilePath(QStringLiteral("../shared/scripts/names.tcl"));
@@ -300,9 +333,14 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
         if (!testCase.suite.isEmpty() && QFileInfo(suiteObjectMap).isFile() &&
             !readObjectMap(QDir::cleanPath(suiteObjectMap), &mapError)) {
             result.add(TestResult::Error, mapError); // the message names the file and line
-        } else if (!interpreter->evaluate(code, testCase.script, true, false)) {
+        } else if (!interpreter->evaluate(code, testCase.script, instrument, false)) {
             reportScriptError(interpreter);
         } else {
+            // The driver's lines are nobody's: where it left the debugger is not a caller of the steps.
+            if (feature && interpreter->debugger()) {
+                interpreter->debugger()->setCurrentLine(-1);
+                interpreter->debugger()->setCurrentSourceId(-1);
+            }
             if (callIfDefined(interpreter, QStringLiteral("init"), false))
                 callIfDefined(interpreter, QStringLiteral("main"), true);
             callIfDefined(interpreter, QStringLiteral("cleanup"), false);

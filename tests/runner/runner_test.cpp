@@ -100,8 +100,8 @@ TEST_F(RunnerTest, ErrorsNameFileAndLine)
     r = run({"tst_proc", "tst_nofile"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_EQ(r.err, QString("tarvinrunner: tst_nofile: not a test script, a test case directory (with test.tcl) or a "
-                             "suite directory (with tst_* test case directories)\n"
+    EXPECT_EQ(r.err, QString("tarvinrunner: tst_nofile: not a test script, a feature file, a test case directory "
+                             "(with test.tcl or test.feature) or a suite directory (with tst_* test case directories)\n"
                              "Try 'tarvinrunner --help' for more information.\n"));
 }
 
@@ -471,4 +471,98 @@ TEST_F(RunnerTest, ObjectMapErrorsNameFileAndLine)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.count("PASS "), 3) << r.out.toStdString();
     EXPECT_CONTAINS(r.out, ": In file " + broken + " line 3: ");
+}
+
+TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
+{
+    const QString feature = write("suite/tst_bdd/test.feature", "Feature: Sums\n"
+                                                                "  Scenario: Right\n"
+                                                                "    Given the number 2\n"
+                                                                "    When I add 3\n"
+                                                                "    Then I get 5\n"
+                                                                "  Scenario: Broken\n"
+                                                                "    Given the number 2\n"
+                                                                "    When I divide by 0\n"
+                                                                "    Then I get 5\n"
+                                                                "  Scenario: Wrong\n"
+                                                                "    Given the number 2\n"
+                                                                "    Then I get 7\n"
+                                                                "    And nothing else\n"
+                                                                "  Scenario: Unknown\n"
+                                                                "    Given a banana\n"
+                                                                "  Scenario: Clash\n"
+                                                                "    Given a clash\n"
+                                                                "  Scenario: Arity\n"
+                                                                "    Then I get 2 exactly\n");
+    const QString steps = write("suite/tst_bdd/steps/numbers.tcl", "When \"I add |integer|\" {n} {\n"
+                                                                   "    incr ::number $n\n"
+                                                                   "}\n"
+                                                                   "When \"I divide by |integer|\" {n} {\n"
+                                                                   "    set ::number [expr {$::number / $n}]\n"
+                                                                   "}\n"
+                                                                   "Then \"nothing else\" {} {}\n"
+                                                                   "Given \"a clash\" {} {}\n"
+                                                                   "Step \"a cl|any|\" {x} {}\n"
+                                                                   "Then \"I get |integer| exactly\" {} {}\n");
+    const QString common = write("suite/shared/steps/common.tcl", "Given \"the number |integer|\" {n} { set ::number $n }\n"
+                                           "Then \"I get |integer|\" {n} {\n"
+                                           "    test compare $::number $n \"result\"\n"
+                                           "}\n");
+    // A test.tcl of its own runs the feature with tags.
+    const QString tagged = write("suite/tst_tagged/test.feature", "Feature: Tags\n"
+                                                                  "  @no\n  Scenario: Left out\n    Given a banana\n"
+                                                                  "  Scenario: Run\n    Given the number 1\n");
+    write("suite/tst_tagged/test.tcl", "package require tarvin::bdd\n"
+                                       "collectStepDefinitions\n"
+                                       "proc main {} {\n"
+                                       "    test verify [runFeatureFile test.feature ~@no] \"all scenarios passed\"\n"
+                                       "}\n");
+
+    const RunOutcome r = run({"--junit", "report.xml", "suite"});
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "Test case tst_bdd (suite/tst_bdd/test.feature)\n  Section: Feature: Sums\n"
+                           "    Section: Scenario: Right\n      PASS " + feature + ":3: Given the number 2\n");
+    // A failing step names the feature line and, below, the line of the step definition.
+    EXPECT_CONTAINS(r.out, "      ERROR " + feature + ":8: Step failed: When I divide by 0: divide by zero\n"
+                           "          at " + steps + ":5\n      LOG");
+    EXPECT_CONTAINS(r.out, "      LOG " + feature + ":9: Not run: Then I get 5\n");
+    // A failed verification fails its step, and the rest of the scenario is not run.
+    EXPECT_CONTAINS(r.out, "      FAIL " + common + ":3: result\n");
+    EXPECT_CONTAINS(r.out, "      FAIL " + feature + ":12: Step failed: Then I get 7\n");
+    EXPECT_CONTAINS(r.out, "      LOG " + feature + ":13: Not run: And nothing else\n");
+    EXPECT_CONTAINS(r.out, "      ERROR " + feature + ":15: Undefined step: Given a banana\n");
+    EXPECT_CONTAINS(r.out, "      ERROR " + feature + ":17: Ambiguous step: Given a clash\n"
+                           "          2 step definitions match:\n          " + steps + ":8: Given \"a clash\"\n"
+                           "          " + steps + ":9: Step \"a cl|any|\"\n");
+    // A definition that cannot take the step's values: no stack below it, the failure is not in a script.
+    EXPECT_CONTAINS(r.out, "      ERROR " + feature + ":19: Step failed: Then I get 2 exactly: the step definition at " +
+                               steps + ":10 (Then \"I get |integer| exactly\") takes the parameters {} but the "
+                                       "step gives 1 values (1 from the pattern)\n    End of section");
+    EXPECT_CONTAINS(r.out, "FAILED tst_bdd (");
+    EXPECT_FALSE(r.out.contains("Left out"));
+    EXPECT_CONTAINS(r.out, "PASS " + tagged + ":6: Given the number 1\n");
+    EXPECT_CONTAINS(r.out, "PASSED tst_tagged (");
+
+    QFile report(dir.filePath("report.xml"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QString xml = QString::fromUtf8(report.readAll());
+    EXPECT_CONTAINS(xml, "<error message=\"" + feature + ":8: Step failed: When I divide by 0: divide by zero\"");
+    EXPECT_CONTAINS(xml, "<error message=\"" + feature + ":15: Undefined step: Given a banana\"");
+
+    // With --abort-on-fail the first failed scenario ends the feature; the verification is reported once.
+    const RunOutcome abort = run({"--abort-on-fail", "suite/tst_bdd/test.feature"});
+    EXPECT_EQ(abort.exitCode, 1);
+    EXPECT_CONTAINS(abort.out, "Section: Scenario: Broken");
+    EXPECT_FALSE(abort.out.contains("Scenario: Wrong"));
+}
+
+TEST_F(RunnerTest, MalformedFeatureFilesNameTheirLine)
+{
+    const QString feature = write("tst_bad/test.feature", "Feature: Bad\n  Scenario: s\n    Given x\n  Then what\n  oops\n");
+    const RunOutcome r = run({"tst_bad"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "ERROR " + feature +
+                               ":5: expected a step (Given, When, Then, And, But), a table, a doc string or a new "
+                               "Scenario, found 'oops'\n");
+    EXPECT_CONTAINS(r.out, "FAILED tst_bad (");
 }

@@ -88,12 +88,12 @@ void Interpreter::setScriptArguments(const QString& a0, const QStringList& a)
     args = a;
 }
 
-QStringList Interpreter::matchingStepDefinitions(const QString&, const QString&)
+QList<QPair<QByteArray, int>> Interpreter::matchingStepDefinitions(const Gherkin::Step&)
 {
-    return QStringList();
+    return QList<QPair<QByteArray, int>>();
 }
 
-QStringList Interpreter::registeredStepPatterns(const QString&)
+QStringList Interpreter::registeredStepPatterns(int)
 {
     return QStringList();
 }

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,9 @@
 #include <functional>
 
 class Debugger;
+namespace Gherkin {
+struct Step;
+}
 class NativeScriptNamespace;
 class NativeScriptType;
 
@@ -58,9 +62,10 @@ public:
     virtual int interpreterKind() const = 0;
     virtual void setPendingError(const QString& message) = 0;
     virtual void setScriptArguments(const QString& argv0, const QStringList& args);
-    // BDD: the step definitions matching a step text, and the patterns registered for a step kind.
-    virtual QStringList matchingStepDefinitions(const QString& stepKind, const QString& stepText);
-    virtual QStringList registeredStepPatterns(const QString& stepKind);
+    // BDD: where the step definitions matching a step are (file and line each), and the patterns
+    // registered for a step type (Gherkin::Step::Type).
+    virtual QList<QPair<QByteArray, int>> matchingStepDefinitions(const Gherkin::Step& step);
+    virtual QStringList registeredStepPatterns(int stepType);
     virtual void registerCallable(const QString& name, const Callable& callable);
     virtual void unregisterCallable(const QString& name);
     virtual void clearError();

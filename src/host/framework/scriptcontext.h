@@ -18,9 +18,11 @@
 class ApplicationContext;
 class NativeScriptObject;
 class Object;
-class ScriptActions;
 class ScriptArgument;
 class TestResult;
+namespace Gherkin {
+class ScriptActions;
+}
 
 // A framework API function. The int form answers 1 for failure; the bool form false for failure; the
 // object form a null object for failure.
@@ -75,7 +77,7 @@ public:
     virtual bool compareArguments(SharedPtr<ScriptArgument> a, SharedPtr<ScriptArgument> b) = 0;
     virtual bool evaluateExpression(const QString& expression, QString* result, const QString& file) const = 0;
     virtual bool sourceCode(const QString& file, const QString& code) = 0;
-    virtual ScriptActions* createGherkinScriptActions(SharedPtr<ScriptArgument> argument) = 0;
+    virtual Gherkin::ScriptActions* createGherkinScriptActions(SharedPtr<ScriptArgument> argument) = 0;
 
     void setArguments(const QList<SharedPtr<ScriptArgument>>& arguments) { args = arguments; }
     const QList<SharedPtr<ScriptArgument>>& arguments() const { return args; }

@@ -66,6 +66,9 @@ int TarvinObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int TestObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 int TestInteractionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 
+// BDD: runs a feature file through the framework's feature runner (tclbdd.cpp).
+int RunFeatureFileObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+
 // Stands in for a command whose implementation this build does not have yet: a clear error.
 int NotAvailableObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 

@@ -29,6 +29,8 @@ public:
     void setPendingError(const QString& message) override;
     void setScriptArguments(const QString& argv0, const QStringList& args) override;
     void setErrorLine(int line) override;
+    QList<QPair<QByteArray, int>> matchingStepDefinitions(const Gherkin::Step& step) override;
+    QStringList registeredStepPatterns(int stepType) override;
 
     Tcl_Interp* tclInterp() const { return interp; }
     QString scriptText() const { return script; }

@@ -5,6 +5,7 @@
 #include "debugger.h"
 #include "nativeapi.h"
 #include "inspector.h"
+#include "tclbdd.h"
 #include "tclhandles.h"
 #include "tclconversion.h"
 #include "tclinterpreter.h"
@@ -435,10 +436,11 @@ bool TclScriptContext::sourceCode(const QString&, const QString&)
     return false;
 }
 
-ScriptActions* TclScriptContext::createGherkinScriptActions(SharedPtr<ScriptArgument>)
+Gherkin::ScriptActions* TclScriptContext::createGherkinScriptActions(SharedPtr<ScriptArgument> argument)
 {
-    qWarning("TclScriptContext::createGherkinScriptActions() not implemented, yet");
-    return nullptr;
+    // The argument, when given, names the command that turns a step into the call of its definition.
+    const QByteArray command = argument ? argument->toString().toUtf8() : QByteArray();
+    return new TclGherkinDriverScriptActions(tclInterp, command);
 }
 
 void setTclArguments(ScriptContext* context, int count, Tcl_Obj* const objv[])

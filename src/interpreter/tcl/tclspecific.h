@@ -75,7 +75,7 @@ public:
     bool compareArguments(SharedPtr<ScriptArgument> a, SharedPtr<ScriptArgument> b) override;
     bool evaluateExpression(const QString& expression, QString* result, const QString& file) const override;
     bool sourceCode(const QString& file, const QString& code) override;
-    ScriptActions* createGherkinScriptActions(SharedPtr<ScriptArgument> argument) override;
+    Gherkin::ScriptActions* createGherkinScriptActions(SharedPtr<ScriptArgument> argument) override;
 
     Tcl_Interp* interp() const { return tclInterp; }
     Tcl_Obj* resultValue() const { return result; }

@@ -1,0 +1,347 @@
+// Reading feature files: one pass over the lines, a small state machine that knows which block (feature,
+// background, scenario, examples) it is in and what may follow a step (a doc string or a table).
+#include "gherkin.h"
+
+#include <QFile>
+
+namespace Gherkin {
+
+namespace {
+
+struct Keyword {
+    const char* text;
+    int type; // step type, or -1 for And/But/* (the previous step's type)
+};
+
+const Keyword stepKeywords[] = {{"Given ", Step::Given}, {"When ", Step::When}, {"Then ", Step::Then},
+                                {"And ", -1},            {"But ", -1},          {"* ", -1}};
+
+class Parser {
+public:
+    Parser(const QString& file, Feature* feature, RunFeatureError* error) : file(file), feature(feature), error(error) {}
+    bool parse(const QByteArray& text);
+
+private:
+    enum Block { BeforeFeature, InFeature, InBackground, InScenario, InExamples };
+
+    bool fail(int line, const QString& message)
+    {
+        *error = RunFeatureError(file, line, message);
+        return false;
+    }
+    bool header(const QByteArray& trimmed, const char* keyword, QByteArray* title) const;
+    bool parseLine(int index);
+    bool parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword);
+    bool parseDocString(int* index, int column, const QByteArray& fence);
+    bool parseRow(int lineNo, int column, const QByteArray& line, TableRow* row);
+    void takeTags(QList<QByteArray>* tags);
+    QList<int> outlines; // indexes of the scenarios written as outlines
+    QList<Step>* currentSteps();
+
+    QString file;
+    Feature* feature;
+    RunFeatureError* error;
+    QList<QByteArray> lines;
+    Block block = BeforeFeature;
+    QList<QByteArray> pendingTags;
+    int pendingTagsLine = 0;
+    bool inDescription = false;
+    Table* lastTable = nullptr; // the table that a row line continues
+    int lastTableLine = 0;
+};
+
+QByteArray trimmedLine(const QByteArray& line, int* column)
+{
+    int i = 0;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+        ++i;
+    *column = i + 1;
+    return line.mid(i).trimmed();
+}
+
+bool Parser::header(const QByteArray& trimmed, const char* keyword, QByteArray* title) const
+{
+    if (!trimmed.startsWith(keyword))
+        return false;
+    *title = trimmed.mid(int(qstrlen(keyword))).trimmed();
+    return true;
+}
+
+QList<Step>* Parser::currentSteps()
+{
+    if (block == InBackground)
+        return &feature->background.steps;
+    if (block == InScenario && !feature->scenarios.isEmpty())
+        return &feature->scenarios.last().steps;
+    return nullptr;
+}
+
+void Parser::takeTags(QList<QByteArray>* tags)
+{
+    *tags = pendingTags;
+    pendingTags.clear();
+}
+
+bool Parser::parse(const QByteArray& text)
+{
+    QByteArray data = text;
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
+    lines = data.split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    feature->file = file;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray& line = lines.at(i);
+        int column;
+        const QByteArray trimmed = trimmedLine(line, &column);
+        if (trimmed.startsWith("\"\"\"") || trimmed.startsWith("```")) {
+            if (!parseDocString(&i, column, trimmed.left(3)))
+                return false;
+            continue;
+        }
+        if (!parseLine(i))
+            return false;
+    }
+    if (!pendingTags.isEmpty())
+        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Scenario or Examples"));
+    if (block == BeforeFeature)
+        return fail(0, QStringLiteral("no 'Feature:' in the file"));
+    for (int i : outlines)
+        if (feature->scenarios.at(i).examples.isEmpty())
+            return fail(int(feature->scenarios.at(i).location.line),
+                        QStringLiteral("the Scenario Outline '%1' has no Examples")
+                            .arg(QString::fromUtf8(feature->scenarios.at(i).title)));
+    for (const Scenario& scenario : feature->scenarios)
+        for (const Examples& examples : scenario.examples)
+            if (examples.table.isEmpty())
+                return fail(int(examples.location.line), QStringLiteral("'Examples:' needs a table with a header row"));
+    return true;
+}
+
+bool Parser::parseLine(int index)
+{
+    const int lineNo = index + 1;
+    int column;
+    const QByteArray trimmed = trimmedLine(lines.at(index), &column);
+    if (trimmed.isEmpty() || trimmed.startsWith('#'))
+        return true;
+    const SourceLocation here{quint64(lineNo), quint64(column)};
+
+    if (trimmed.startsWith('|')) {
+        inDescription = false;
+        if (!lastTable)
+            return fail(lineNo, QStringLiteral("a table row must follow a step or 'Examples:'"));
+        TableRow row;
+        if (!parseRow(lineNo, column, lines.at(index), &row))
+            return false;
+        if (!lastTable->isEmpty() && lastTable->first().size() != row.size())
+            return fail(lineNo, QStringLiteral("this row has %1 cells, the table's first row (line %2) has %3")
+                                    .arg(row.size())
+                                    .arg(lastTableLine)
+                                    .arg(lastTable->first().size()));
+        if (lastTable->isEmpty())
+            lastTableLine = lineNo;
+        lastTable->append(row);
+        return true;
+    }
+    if (trimmed.startsWith('@')) {
+        for (const QByteArray& tag : trimmed.simplified().split(' ')) {
+            if (tag.startsWith('#'))
+                break;
+            if (!tag.startsWith('@') || tag.size() < 2)
+                return fail(lineNo, QStringLiteral("'%1' is not a tag (tags begin with @)").arg(QString::fromUtf8(tag)));
+            pendingTags.append(tag);
+        }
+        pendingTagsLine = lineNo;
+        inDescription = false;
+        return true;
+    }
+
+    QByteArray title;
+    lastTable = nullptr;
+    if (header(trimmed, "Feature:", &title)) {
+        if (block != BeforeFeature)
+            return fail(lineNo, QStringLiteral("a second 'Feature:'; a file holds one feature"));
+        block = InFeature;
+        feature->location = here;
+        feature->title = title;
+        takeTags(&feature->tags);
+        inDescription = true;
+        return true;
+    }
+    if (block == BeforeFeature)
+        return fail(lineNo, QStringLiteral("expected 'Feature:', found '%1'").arg(QString::fromUtf8(trimmed)));
+    if (header(trimmed, "Background:", &title)) {
+        if (!pendingTags.isEmpty())
+            return fail(lineNo, QStringLiteral("a Background cannot have tags"));
+        if (feature->hasBackground)
+            return fail(lineNo, QStringLiteral("a second 'Background:'; a feature has one at most"));
+        if (!feature->scenarios.isEmpty())
+            return fail(lineNo, QStringLiteral("'Background:' must come before the first scenario"));
+        feature->hasBackground = true;
+        feature->background.location = here;
+        feature->background.title = title;
+        block = InBackground;
+        inDescription = true;
+        return true;
+    }
+    const bool outline = header(trimmed, "Scenario Outline:", &title) || header(trimmed, "Scenario Template:", &title);
+    if (outline || header(trimmed, "Scenario:", &title) || header(trimmed, "Example:", &title)) {
+        if (outline)
+            outlines.append(feature->scenarios.size());
+        Scenario scenario;
+        scenario.location = here;
+        scenario.title = title;
+        takeTags(&scenario.tags);
+        feature->scenarios.append(scenario);
+        block = InScenario;
+        inDescription = true;
+        return true;
+    }
+    if (header(trimmed, "Examples:", &title) || header(trimmed, "Scenarios:", &title)) {
+        if (block != InScenario && block != InExamples)
+            return fail(lineNo, QStringLiteral("'Examples:' must follow a Scenario Outline"));
+        Examples examples;
+        examples.location = here;
+        examples.title = title;
+        takeTags(&examples.tags);
+        Scenario& scenario = feature->scenarios.last();
+        scenario.examples.append(examples);
+        block = InExamples;
+        lastTable = &scenario.examples.last().table;
+        inDescription = true;
+        return true;
+    }
+    if (!pendingTags.isEmpty())
+        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Scenario or Examples"));
+    for (const Keyword& keyword : stepKeywords) {
+        if (trimmed.startsWith(keyword.text) || trimmed == QByteArray(keyword.text).trimmed()) {
+            inDescription = false;
+            return parseStep(lineNo, column, trimmed, keyword);
+        }
+    }
+    if (inDescription) {
+        if (block == InFeature)
+            feature->description += (feature->description.isEmpty() ? "" : "\n") + trimmed;
+        return true;
+    }
+    return fail(lineNo, QStringLiteral("expected a step (Given, When, Then, And, But), a table, a doc string or a "
+                                       "new Scenario, found '%1'")
+                            .arg(QString::fromUtf8(trimmed)));
+}
+
+bool Parser::parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword)
+{
+    QList<Step>* steps = currentSteps();
+    if (!steps) {
+        if (block == InExamples)
+            return fail(lineNo, QStringLiteral("a step cannot follow 'Examples:'; start a new Scenario first"));
+        return fail(lineNo, QStringLiteral("a step must belong to a Scenario or the Background"));
+    }
+    Step step;
+    step.type = keyword.type >= 0 ? keyword.type : (steps->isEmpty() ? int(Step::NoKeyword) : steps->last().type);
+    step.text = trimmed;
+    step.textOffset = qMin(quint64(qstrlen(keyword.text)), quint64(trimmed.size()));
+    step.extent.begin = SourceLocation{quint64(lineNo), quint64(column)};
+    step.extent.end = SourceLocation{quint64(lineNo), quint64(column + trimmed.size())};
+    if (step.stepText().trimmed().isEmpty())
+        return fail(lineNo, QStringLiteral("the step '%1' has no text").arg(QString::fromUtf8(trimmed)));
+    steps->append(step);
+    lastTable = &steps->last().table;
+    lastTableLine = 0;
+    return true;
+}
+
+bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
+{
+    const int openLine = *index + 1;
+    QList<Step>* steps = currentSteps();
+    if (!steps || steps->isEmpty() || lastTable != &steps->last().table || !steps->last().table.isEmpty() ||
+        !steps->last().multiLineText.isEmpty())
+        return fail(openLine, QStringLiteral("a doc string must follow a step"));
+    Step& step = steps->last();
+    const int indentation = column - 1;
+    for (int i = *index + 1; i < lines.size(); ++i) {
+        int c;
+        const QByteArray trimmed = trimmedLine(lines.at(i), &c);
+        if (trimmed == fence) {
+            *index = i;
+            step.extent.end = SourceLocation{quint64(i + 1), quint64(c + fence.size())};
+            lastTable = nullptr; // nothing more attaches to this step
+            return true;
+        }
+        QByteArray text = lines.at(i);
+        // The fence's indentation is removed from every line that has it.
+        int strip = 0;
+        while (strip < indentation && strip < text.size() && (text[strip] == ' ' || text[strip] == '\t'))
+            ++strip;
+        text = text.mid(strip);
+        text.replace("\\\"\\\"\\\"", "\"\"\"");
+        step.multiLineText.append(text);
+    }
+    return fail(openLine, QStringLiteral("the doc string opened here is not closed with %1").arg(QString::fromUtf8(fence)));
+}
+
+bool Parser::parseRow(int lineNo, int column, const QByteArray& line, TableRow* row)
+{
+    const QByteArray trimmed = line.trimmed();
+    if (trimmed.size() < 2 || !trimmed.endsWith('|') || trimmed.endsWith("\\|"))
+        return fail(lineNo, QStringLiteral("a table row must end with '|'"));
+    // Cells between unescaped bars; \| is a bar, \\ a backslash and \n a line feed inside a cell.
+    int start = column - 1 + 1;
+    QByteArray cell;
+    int cellStart = start;
+    for (int i = start; i < line.size(); ++i) {
+        const char ch = line[i];
+        if (ch == '\\' && i + 1 < line.size()) {
+            const char next = line[i + 1];
+            cell += next == 'n' ? '\n' : (next == '|' || next == '\\') ? next : ch;
+            if (next == 'n' || next == '|' || next == '\\')
+                ++i;
+            continue;
+        }
+        if (ch == '|') {
+            int lead = 0;
+            while (lead < cell.size() && (cell[lead] == ' ' || cell[lead] == '\t'))
+                ++lead;
+            row->append(TableCell{SourceLocation{quint64(lineNo), quint64(cellStart + lead + 1)}, cell.trimmed()});
+            cell.clear();
+            cellStart = i + 1;
+            continue;
+        }
+        cell += ch;
+    }
+    return true;
+}
+
+} // namespace
+
+QString RunFeatureError::toString() const
+{
+    return line > 0 ? QStringLiteral("%1:%2: %3").arg(fileName).arg(line).arg(text)
+                    : QStringLiteral("%1: %2").arg(fileName, text);
+}
+
+bool parseFeature(const QByteArray& text, const QString& fileName, Feature* feature, RunFeatureError* error)
+{
+    *feature = Feature();
+    Parser parser(fileName, feature, error);
+    if (!parser.parse(text))
+        return false;
+    return true;
+}
+
+bool parseFeatureFile(const QString& path, Feature* feature, RunFeatureError* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *feature = Feature();
+        *error = RunFeatureError(path, 0, QStringLiteral("cannot read the feature file: %1").arg(file.errorString()));
+        return false;
+    }
+    return parseFeature(file.readAll(), path, feature, error);
+}
+
+} // namespace Gherkin

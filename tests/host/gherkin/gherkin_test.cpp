@@ -1,0 +1,316 @@
+// The Gherkin library: the parser on a feature that uses every construct, malformed files with the line
+// they are reported at, and the feature runner's order of hooks and steps, its skipping after a failure,
+// outlines, tag filters and failfast.
+#include "gherkin.h"
+
+#include <gtest/gtest.h>
+
+#include <QMap>
+#include <QStringList>
+
+using namespace Gherkin;
+
+namespace {
+
+Feature parse(const char* text)
+{
+    Feature feature;
+    RunFeatureError error;
+    EXPECT_TRUE(parseFeature(text, "f.feature", &feature, &error)) << error.toString().toStdString();
+    return feature;
+}
+
+} // namespace
+
+TEST(GherkinParser, ReadsEveryConstruct)
+{
+    const Feature f = parse("\xEF\xBB\xBF# language: en\r\n"
+                            "@web @slow\n"
+                            "Feature: Shopping\n"
+                            "  Customers buy things.\n"
+                            "  Twice.\n"
+                            "\n"
+                            "  Background: Logged in\n"
+                            "    Given a user\n"
+                            "    And a cart\n"
+                            "\n"
+                            "  @smoke\n"
+                            "  Scenario: Buying\n"
+                            "    When I buy:\n"
+                            "      | item  | price |\n"
+                            "      | a\\|b | 1\\\\2  |\n"
+                            "    Then I see\n"
+                            "      \"\"\"\n"
+                            "      first\n"
+                            "        indented\n"
+                            "      \"\"\"\n"
+                            "    But * nothing else\n"
+                            "    * a star\n"
+                            "\n"
+                            "  Scenario Outline: Many\n"
+                            "    Given <n> items\n"
+                            "    Examples: small\n"
+                            "      | n |\n"
+                            "      | 1 |\n"
+                            "    @big\n"
+                            "    Examples:\n"
+                            "      | n |\n");
+    EXPECT_EQ(f.title, "Shopping");
+    EXPECT_EQ(f.location.line, 3u);
+    EXPECT_EQ(f.tags, (QList<QByteArray>{"@web", "@slow"}));
+    EXPECT_EQ(f.description, "Customers buy things.\nTwice.");
+    ASSERT_TRUE(f.hasBackground);
+    ASSERT_EQ(f.background.steps.size(), 2);
+    EXPECT_EQ(f.background.steps[1].type, Step::Given) << "And takes the type of the step before";
+    ASSERT_EQ(f.scenarios.size(), 2);
+
+    const Scenario& buying = f.scenarios[0];
+    EXPECT_EQ(buying.tags, QList<QByteArray>{"@smoke"});
+    EXPECT_FALSE(buying.isScenarioOutline());
+    ASSERT_EQ(buying.steps.size(), 4);
+    const Step& buy = buying.steps[0];
+    EXPECT_EQ(buy.type, Step::When);
+    EXPECT_EQ(buy.text, "When I buy:");
+    EXPECT_EQ(buy.stepText(), "I buy:");
+    EXPECT_EQ(buy.extent.begin.line, 13u);
+    EXPECT_EQ(buy.extent.begin.column, 5u);
+    ASSERT_EQ(buy.table.size(), 2);
+    EXPECT_EQ(buy.table[1][0].text, "a|b");
+    EXPECT_EQ(buy.table[1][1].text, "1\\2");
+    EXPECT_EQ(buy.table[1][1].location.line, 15u);
+    EXPECT_EQ(buy.table[1][1].location.column, 16u);
+    EXPECT_EQ(buying.steps[1].multiLineText, (QList<QByteArray>{"first", "  indented"}));
+    EXPECT_EQ(buying.steps[1].extent.end.line, 20u);
+    EXPECT_EQ(buying.steps[2].type, Step::Then);
+    EXPECT_EQ(buying.steps[2].stepText(), "* nothing else");
+    EXPECT_EQ(buying.steps[3].type, Step::Then);
+    EXPECT_EQ(buying.steps[3].stepText(), "a star");
+
+    const Scenario& many = f.scenarios[1];
+    EXPECT_TRUE(many.isScenarioOutline());
+    ASSERT_EQ(many.examples.size(), 2);
+    EXPECT_EQ(many.examples[0].title, "small");
+    EXPECT_EQ(many.examples[1].tags, QList<QByteArray>{"@big"});
+    EXPECT_EQ(many.examples[1].table.size(), 1) << "a header without rows";
+
+    // A first step of And has no keyword to take.
+    EXPECT_EQ(parse("Feature: x\nScenario: y\n  And z\n").scenarios[0].steps[0].type, Step::NoKeyword);
+}
+
+TEST(GherkinParser, MalformedFilesNameTheLine)
+{
+    struct Case {
+        const char* text;
+        int line;
+        const char* message;
+    } cases[] = {
+        {"", 0, "no 'Feature:' in the file"},
+        {"# only a comment\n", 0, "no 'Feature:'"},
+        {"Scenario: x\n", 1, "expected 'Feature:', found 'Scenario: x'"},
+        {"Feature: a\nFeature: b\n", 2, "a second 'Feature:'"},
+        {"Feature: a\n  Given x\n", 2, "a step must belong to a Scenario or the Background"},
+        {"Feature: a\nScenario: s\n  Given x\n  wibble\n", 4, "expected a step"},
+        {"Feature: a\nScenario: s\n  Given x\n  | a | b |\n  | c |\n", 5,
+         "this row has 1 cells, the table's first row (line 4) has 2"},
+        {"Feature: a\nScenario: s\n  Given x\n  | a | b\n", 4, "a table row must end with '|'"},
+        {"Feature: a\nScenario: s\n  | a |\n", 3, "a table row must follow a step or 'Examples:'"},
+        {"Feature: a\nScenario: s\n  Given x\n  \"\"\"\n  text\n", 4, "not closed with \"\"\""},
+        {"Feature: a\nScenario: s\n  \"\"\"\n  \"\"\"\n", 3, "a doc string must follow a step"},
+        {"Feature: a\nScenario: s\n  Given x\n  | a |\n  \"\"\"\n  \"\"\"\n", 5, "a doc string must follow a step"},
+        {"Feature: a\nScenario Outline: s\n  Given <x>\n", 2, "the Scenario Outline 's' has no Examples"},
+        {"Feature: a\nScenario Outline: s\n  Given <x>\nExamples:\n", 4, "needs a table with a header row"},
+        {"Feature: a\nScenario: s\nExamples:\n  | x |\n  Given y\n", 5, "a step cannot follow 'Examples:'"},
+        {"Feature: a\nExamples:\n", 2, "'Examples:' must follow a Scenario Outline"},
+        {"Feature: a\nScenario: s\n@tag\n", 3, "tags must be followed by"},
+        {"Feature: a\n@tag\nBackground:\n", 3, "a Background cannot have tags"},
+        {"Feature: a\nScenario: s\nBackground:\n", 3, "'Background:' must come before the first scenario"},
+        {"Feature: a\nBackground:\nBackground:\n", 3, "a second 'Background:'"},
+        {"Feature: a\n@ok notatag\n", 2, "'notatag' is not a tag"},
+        {"Feature: a\nScenario: s\n  Given   \n", 3, "the step 'Given' has no text"},
+    };
+    for (const Case& c : cases) {
+        Feature feature;
+        RunFeatureError error;
+        EXPECT_FALSE(parseFeature(c.text, "bad.feature", &feature, &error)) << c.text;
+        EXPECT_EQ(error.lineNo(), c.line) << c.text;
+        EXPECT_TRUE(error.message().contains(QString::fromUtf8(c.message)))
+            << c.text << "\n gave: " << error.message().toStdString();
+        EXPECT_TRUE(error.toString().startsWith(c.line ? QStringLiteral("bad.feature:%1: ").arg(c.line)
+                                                       : QStringLiteral("bad.feature: ")));
+    }
+    Feature feature;
+    RunFeatureError error;
+    EXPECT_FALSE(parseFeatureFile("/nonexistent/x.feature", &feature, &error));
+    EXPECT_TRUE(error.toString().startsWith("/nonexistent/x.feature: cannot read the feature file"));
+}
+
+namespace {
+
+// Records every call; steps whose text is in `outcomes` get that status (and message).
+struct RecordingActions : ScriptActions {
+    QStringList calls;
+    QMap<QByteArray, Result> outcomes;
+    QMap<QString, Result> hookOutcomes; // "kind phase" -> result
+
+    Result runStep(const Step& step) override
+    {
+        QString call = QString::fromUtf8(step.text);
+        for (const QByteArray& line : step.multiLineText)
+            call += " /" + QString::fromUtf8(line);
+        for (const TableRow& row : step.table)
+            for (const TableCell& cell : row)
+                call += " |" + QString::fromUtf8(cell.text);
+        calls << call;
+        return outcomes.value(step.stepText());
+    }
+    Result runHooks(int kind, int phase, const QByteArray& title) override
+    {
+        const QString key = QStringLiteral("%1 %2").arg(kind).arg(phase);
+        calls << QStringLiteral("hook %1 %2").arg(key, QString::fromUtf8(title));
+        return hookOutcomes.value(key);
+    }
+};
+
+struct RecordingReport : ReportGenerator {
+    QStringList events;
+    void scenarioStarted(const Feature&, const Scenario&, const QByteArray& title) override
+    {
+        events << "scenario " + QString::fromUtf8(title);
+    }
+    void scenarioFinished(const Feature&, const Scenario&, const QByteArray&, bool passed) override
+    {
+        events << (passed ? "passed" : "failed");
+    }
+    StepOutcome stepFinished(const Feature&, const Step& step, StepOutcome outcome,
+                             const ScriptActions::Result&) override
+    {
+        events << QStringLiteral("%1 %2").arg(int(outcome)).arg(QString::fromUtf8(step.stepText()));
+        return outcome;
+    }
+    void hookFailed(const Feature&, int kind, int phase, const SourceLocation& where,
+                    const ScriptActions::Result&) override
+    {
+        events << QStringLiteral("hook failed %1 %2 at %3").arg(kind).arg(phase).arg(where.line);
+    }
+};
+
+ScriptActions::Result status(int s, const char* message = "")
+{
+    ScriptActions::Result r;
+    r.status = s;
+    r.message = message;
+    return r;
+}
+
+} // namespace
+
+TEST(GherkinRunner, HooksAndStepsRunInOrderAndAFailureEndsTheScenario)
+{
+    const Feature f = parse("Feature: F\n"
+                            "Background:\n"
+                            "  Given b\n"
+                            "Scenario: one\n"
+                            "  When bad\n"
+                            "  Then never\n"
+                            "Scenario: two\n"
+                            "  When fine\n"
+                            "    \"\"\"\n"
+                            "    doc\n"
+                            "    \"\"\"\n");
+    RecordingActions actions;
+    actions.outcomes["bad"] = status(ScriptActions::StepFailed, "boom");
+    RecordingReport report;
+    const RunSummary summary = runFeature(f, &actions, &report);
+    EXPECT_EQ(actions.calls, (QStringList{"hook 0 0 F",
+                                          "hook 1 0 one", "hook 2 0 b", "Given b", "hook 2 1 b",
+                                          "hook 2 0 bad", "When bad", "hook 2 1 bad", "hook 1 1 one",
+                                          "hook 1 0 two", "hook 2 0 b", "Given b", "hook 2 1 b",
+                                          "hook 2 0 fine", "When fine /doc", "hook 2 1 fine", "hook 1 1 two",
+                                          "hook 0 1 F"}));
+    EXPECT_EQ(report.events, (QStringList{"scenario one", "0 b", "1 bad", "5 never", "failed",
+                                          "scenario two", "0 b", "0 fine", "passed"}));
+    EXPECT_EQ(summary.passed, 1);
+    EXPECT_EQ(summary.failed, 1);
+
+    // With failfast the run ends after the first failed scenario, the feature's end hooks still run.
+    report.setFailfast(true);
+    actions.calls.clear();
+    EXPECT_EQ(runFeature(f, &actions, &report).passed, 0);
+    EXPECT_FALSE(actions.calls.contains("hook 1 0 two"));
+    EXPECT_EQ(actions.calls.last(), "hook 0 1 F");
+}
+
+TEST(GherkinRunner, StatusesDecideWhetherAScenarioFails)
+{
+    const Feature f = parse("Feature: F\nScenario: s\n  Given a\n  Then b\n");
+    struct Case {
+        ScriptActions::Result result;
+        bool passes;
+    } cases[] = {
+        {status(ScriptActions::StepUndefined), false},
+        {status(ScriptActions::StepAmbiguous, "2 match"), false},
+        {status(ScriptActions::StepNotCallable, "arity"), false},
+        {status(ScriptActions::StepInternal, "Tcl_GetCommandInfo failed"), false},
+        {status(ScriptActions::StepAborted, "VerificationFailure: x"), false},
+        {status(ScriptActions::StepAborted, "Skipped: later"), true},
+        {status(ScriptActions::StepAborted, ""), true}, // AbortScenario
+    };
+    for (const Case& c : cases) {
+        RecordingActions actions;
+        actions.outcomes["a"] = c.result;
+        RecordingReport report;
+        const RunSummary summary = runFeature(f, &actions, &report);
+        EXPECT_EQ(summary.passed, c.passes ? 1 : 0) << c.result.status << " " << c.result.message.constData();
+        EXPECT_FALSE(actions.calls.contains("Then b")) << "the rest of the scenario is not run";
+    }
+
+    // A failing step-start hook: the step does not run, the rest is skipped, the end hooks still run.
+    RecordingActions actions;
+    actions.hookOutcomes["2 0"] = status(ScriptActions::HookFailed, "hook error");
+    RecordingReport report;
+    EXPECT_EQ(runFeature(f, &actions, &report).failed, 1);
+    EXPECT_FALSE(actions.calls.contains("Given a"));
+    EXPECT_TRUE(actions.calls.contains("hook 1 1 s"));
+    EXPECT_TRUE(report.events.contains("hook failed 2 0 at 3"));
+    EXPECT_TRUE(report.events.contains("5 b"));
+
+    // A failing feature-start hook runs no scenario.
+    RecordingActions featureHook;
+    featureHook.hookOutcomes["0 0"] = status(ScriptActions::HookFailed, "no app");
+    EXPECT_EQ(runFeature(f, &featureHook, &report).failed, 1);
+    EXPECT_FALSE(featureHook.calls.contains("Given a"));
+}
+
+TEST(GherkinRunner, OutlinesRunOncePerRowAndTagsFilter)
+{
+    const Feature f = parse("@all\nFeature: F\n"
+                            "@slow\n"
+                            "Scenario: plain\n  Given p\n"
+                            "Scenario Outline: add <a>\n"
+                            "  When I add <a> and <b>\n"
+                            "    | <a> | x<b>y |\n"
+                            "  Then see <missing>\n"
+                            "Examples:\n  | a | b |\n  | 1 | 2 |\n"
+                            "@big\nExamples:\n  | a | b |\n  | 3 | 4 |\n");
+    RecordingActions actions;
+    RecordingReport report;
+    const RunSummary all = runFeature(f, &actions, &report);
+    EXPECT_EQ(all.passed, 3);
+    EXPECT_TRUE(actions.calls.contains("When I add 1 and 2 |1 |x2y"));
+    EXPECT_TRUE(actions.calls.contains("Then see <missing>")) << "unknown names stay as written";
+    EXPECT_TRUE(report.events.contains("scenario add 3 [a=3, b=4]"));
+    EXPECT_TRUE(actions.calls.contains("hook 1 0 add 1 [a=1, b=2]"));
+
+    Filter onlyBig;
+    onlyBig.include("@big");
+    actions.calls.clear();
+    const RunSummary big = runFeature(f, &actions, &report, onlyBig);
+    EXPECT_EQ(big.passed, 1);
+    EXPECT_EQ(big.filteredOut, 2);
+    EXPECT_TRUE(actions.calls.contains("When I add 3 and 4 |3 |x4y"));
+
+    Filter notSlow;
+    notSlow.exclude("@slow");
+    notSlow.include("@all"); // feature tags count for every scenario
+    EXPECT_EQ(runFeature(f, &actions, &report, notSlow).passed, 2);
+}

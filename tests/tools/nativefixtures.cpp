@@ -5,7 +5,8 @@
 #include "scriptargument.h"
 #include "scriptcontext.h"
 
-namespace {
+namespace
+{
 
 int live = 0;
 QString defaultName = QStringLiteral("shape");
@@ -81,7 +82,8 @@ NativeScriptType shapeType()
                                                 self<Shape>(c)->name = c->argument(0)->toString();
                                                 return true;
                                             }};
-    t.properties[QStringLiteral("kind")] = {[](ScriptContext* c) { return text(c, self<Shape>(c)->kind()); }, {}};
+    t.properties[QStringLiteral("kind")] = {[](ScriptContext* c) { return text(c, self<Shape>(c)->kind()); },
+                                            {}};
     t.properties[QStringLiteral("secret")] = {{}, [](ScriptContext* c) {
                                                   self<Shape>(c)->secret = c->argument(0)->toString();
                                                   return true;
@@ -100,11 +102,13 @@ NativeScriptType shapeType()
                                          },
                                          {},
                                          {}};
-    t.methods[QStringLiteral("peek")] = {[](ScriptContext* c) { return text(c, self<Shape>(c)->secret); }, {}, {}};
+    t.methods[QStringLiteral("peek")] = {
+        [](ScriptContext* c) { return text(c, self<Shape>(c)->secret); }, {}, {}};
     t.methods[QStringLiteral("fail")] = {[](ScriptContext*) { return false; }, {}, {}};
-    t.methods[QStringLiteral("failWith")] = {[](ScriptContext* c) { return fail(c, c->argument(0)->toString()); },
-                                             {QStringLiteral("message")},
-                                             {}};
+    t.methods[QStringLiteral("failWith")] = {
+        [](ScriptContext* c) { return fail(c, c->argument(0)->toString()); },
+        {QStringLiteral("message")},
+        {}};
     return t;
 }
 
@@ -118,41 +122,43 @@ NativeScriptType rectangleType()
             fail(c, QStringLiteral("Rectangle needs a width and a height"));
             return nullptr;
         }
-        if (!integer(c, 0, QStringLiteral("Rectangle width"), &w) || !integer(c, 1, QStringLiteral("Rectangle height"), &h))
+        if (!integer(c, 0, QStringLiteral("Rectangle width"), &w) ||
+            !integer(c, 1, QStringLiteral("Rectangle height"), &h))
             return nullptr;
         return SharedPtr<NativeScriptObject>(new Rectangle(w, h));
     };
     auto intProperty = [](int Rectangle::*member, const QString& what) {
-        return NativeProperty{[member](ScriptContext* c) {
-                                  c->setResult(c->createIntArgument(self<Rectangle>(c)->*member));
-                                  return true;
-                              },
-                              [member, what](ScriptContext* c) {
-                                  return integer(c, 0, what, &(self<Rectangle>(c)->*member));
-                              }};
+        return NativeProperty{
+            [member](ScriptContext* c) {
+                c->setResult(c->createIntArgument(self<Rectangle>(c)->*member));
+                return true;
+            },
+            [member, what](ScriptContext* c) { return integer(c, 0, what, &(self<Rectangle>(c)->*member)); }};
     };
     t.properties[QStringLiteral("width")] = intProperty(&Rectangle::width, QStringLiteral("Rectangle width"));
-    t.properties[QStringLiteral("height")] = intProperty(&Rectangle::height, QStringLiteral("Rectangle height"));
+    t.properties[QStringLiteral("height")] =
+        intProperty(&Rectangle::height, QStringLiteral("Rectangle height"));
     t.properties[QStringLiteral("area")] = {[](ScriptContext* c) {
                                                 Rectangle* r = self<Rectangle>(c);
                                                 c->setResult(c->createIntArgument(r->width * r->height));
                                                 return true;
                                             },
                                             {}};
-    t.methods[QStringLiteral("scale")] = {[](ScriptContext* c) {
-                                              int x = 0, y = 0;
-                                              if (!integer(c, 0, QStringLiteral("scale"), &x))
-                                                  return false;
-                                              y = x;
-                                              if (c->argumentCount() > 1 && !integer(c, 1, QStringLiteral("scale"), &y))
-                                                  return false;
-                                              Rectangle* r = self<Rectangle>(c);
-                                              r->width *= x;
-                                              r->height *= y;
-                                              return text(c, QStringLiteral("%1x%2").arg(r->width).arg(r->height));
-                                          },
-                                          {QStringLiteral("factor")},
-                                          {QStringLiteral("factorY")}};
+    t.methods[QStringLiteral("scale")] = {
+        [](ScriptContext* c) {
+            int x = 0, y = 0;
+            if (!integer(c, 0, QStringLiteral("scale"), &x))
+                return false;
+            y = x;
+            if (c->argumentCount() > 1 && !integer(c, 1, QStringLiteral("scale"), &y))
+                return false;
+            Rectangle* r = self<Rectangle>(c);
+            r->width *= x;
+            r->height *= y;
+            return text(c, QStringLiteral("%1x%2").arg(r->width).arg(r->height));
+        },
+        {QStringLiteral("factor")},
+        {QStringLiteral("factorY")}};
     t.methods[QStringLiteral("collect")] = {[](ScriptContext* c) {
                                                 QList<SharedPtr<ScriptArgument>> list;
                                                 for (const QString& w : words(c))
@@ -162,20 +168,20 @@ NativeScriptType rectangleType()
                                             },
                                             {QStringLiteral("first")},
                                             {QStringLiteral("second"), QStringLiteral("...")}};
-    t.staticMethods[QStringLiteral("unit")] = {[](ScriptContext* c) {
-                                                   c->setResult(c->createNativeObjectArgument(
-                                                       SharedPtr<NativeScriptObject>(new Rectangle(1, 1))));
-                                                   return true;
-                                               },
-                                               {},
-                                               {}};
-    t.staticMethods[QStringLiteral("orphan")] = {[](ScriptContext* c) {
-                                                     c->setResult(c->createNativeObjectArgument(
-                                                         SharedPtr<NativeScriptObject>(new Orphan)));
-                                                     return true;
-                                                 },
-                                                 {},
-                                                 {}};
+    t.staticMethods[QStringLiteral("unit")] = {
+        [](ScriptContext* c) {
+            c->setResult(c->createNativeObjectArgument(SharedPtr<NativeScriptObject>(new Rectangle(1, 1))));
+            return true;
+        },
+        {},
+        {}};
+    t.staticMethods[QStringLiteral("orphan")] = {
+        [](ScriptContext* c) {
+            c->setResult(c->createNativeObjectArgument(SharedPtr<NativeScriptObject>(new Orphan)));
+            return true;
+        },
+        {},
+        {}};
     t.staticMethods[QStringLiteral("sum")] = {[](ScriptContext* c) {
                                                   int total = 0;
                                                   for (int i = 0; i < c->argumentCount(); ++i)
@@ -186,19 +192,19 @@ NativeScriptType rectangleType()
                                               {QStringLiteral("a")},
                                               {QStringLiteral("...")}};
     // Shadowed by the type command's own option: never reachable.
-    t.staticMethods[QStringLiteral("list")] = {[](ScriptContext* c) { return text(c, QStringLiteral("static")); },
-                                               {},
-                                               {}};
+    t.staticMethods[QStringLiteral("list")] = {
+        [](ScriptContext* c) { return text(c, QStringLiteral("static")); }, {}, {}};
     t.staticProperties[QStringLiteral("alive")] = {[](ScriptContext* c) {
                                                        c->setResult(c->createIntArgument(live));
                                                        return true;
                                                    },
                                                    {}};
-    t.staticProperties[QStringLiteral("defaultName")] = {[](ScriptContext* c) { return text(c, defaultName); },
-                                                         [](ScriptContext* c) {
-                                                             defaultName = c->argument(0)->toString();
-                                                             return true;
-                                                         }};
+    t.staticProperties[QStringLiteral("defaultName")] = {
+        [](ScriptContext* c) { return text(c, defaultName); },
+        [](ScriptContext* c) {
+            defaultName = c->argument(0)->toString();
+            return true;
+        }};
     t.staticProperties[QStringLiteral("sink")] = {{}, [](ScriptContext*) { return true; }};
     return t;
 }
@@ -227,16 +233,18 @@ NativeScriptType squareType()
 NativeScriptNamespace calcNamespace()
 {
     NativeScriptNamespace ns;
-    ns.functions[QStringLiteral("sum")] = {[](ScriptContext* c) { return text(c, words(c).join(QLatin1Char('+'))); },
-                                           {QStringLiteral("a"), QStringLiteral("b")},
-                                           {QStringLiteral("c"), QStringLiteral("...")}};
+    ns.functions[QStringLiteral("sum")] = {
+        [](ScriptContext* c) { return text(c, words(c).join(QLatin1Char('+'))); },
+        {QStringLiteral("a"), QStringLiteral("b")},
+        {QStringLiteral("c"), QStringLiteral("...")}};
     ns.functions[QStringLiteral("div")] = {[](ScriptContext* c) {
                                                int a = 0, b = 0;
                                                if (!integer(c, 0, QStringLiteral("Calc div"), &a) ||
                                                    !integer(c, 1, QStringLiteral("Calc div"), &b))
                                                    return false;
                                                if (b == 0)
-                                                   return fail(c, QStringLiteral("Calc div: division by zero"));
+                                                   return fail(c,
+                                                               QStringLiteral("Calc div: division by zero"));
                                                c->setResult(c->createIntArgument(a / b));
                                                return true;
                                            },
@@ -251,7 +259,8 @@ NativeScriptNamespace calcNamespace()
 void NativeFixtures::registerAll(Interpreter* interpreter)
 {
     interpreter->registerNativeFunction(
-        QStringLiteral("joinWords"), [](ScriptContext* c) { return text(c, words(c).join(QLatin1Char('-'))); },
+        QStringLiteral("joinWords"),
+        [](ScriptContext* c) { return text(c, words(c).join(QLatin1Char('-'))); },
         {QStringLiteral("a"), QStringLiteral("b")}, {QStringLiteral("c"), QStringLiteral("...")}, QString());
     interpreter->registerNativeNamespace(QStringLiteral("Calc"), calcNamespace());
     interpreter->registerNativeType(QStringLiteral("Shape"), &shapeId, shapeType());

@@ -5,7 +5,8 @@
 
 class Interpreter;
 
-namespace NativeFixtures {
+namespace NativeFixtures
+{
 void registerAll(Interpreter* interpreter);
 // Shapes alive now (all three types).
 int liveShapes();

@@ -10,7 +10,8 @@
 #include <QStringList>
 
 // An instance of a native script type, shared between the script values that hold it.
-class NativeScriptObject : public Shared {
+class NativeScriptObject : public Shared
+{
 public:
     // The id of the object's native type, as given to registerNativeType.
     virtual const void* typeId() const = 0;
@@ -30,7 +31,8 @@ struct NativeProperty {
     NativeFunction setter; // may be empty: the property cannot be written
 };
 
-class NativeScriptType {
+class NativeScriptType
+{
 public:
     using Method = NativeMethod;
     using StaticMethod = NativeMethod;
@@ -46,12 +48,14 @@ public:
     const void* super = nullptr;   // type id of the base type; it is registered first
 };
 
-class NativeScriptNamespace {
+class NativeScriptNamespace
+{
 public:
     QMap<QString, NativeMethod> functions;
 };
 
-namespace NativeApi {
+namespace NativeApi
+{
 // Registers the framework's native API with the interpreter: the OS namespace and the StopWatch and
 // Deadline types.
 void registerAll(Interpreter* interpreter);

@@ -17,7 +17,8 @@
 #include <sys/utsname.h>
 #endif
 
-namespace {
+namespace
+{
 
 NativeMethod method(const NativeFunction& function, const QStringList& mandatory,
                     const QStringList& optional = QStringList())
@@ -60,8 +61,9 @@ bool validVariableName(ScriptContext* context, const QString& name, const char* 
 {
     if (!name.isEmpty() && !name.contains(QLatin1Char('=')))
         return true;
-    context->setError(QStringLiteral("OS %1: invalid environment variable name '%2'").arg(QLatin1String(function), name),
-                      ScriptContext::PlainError);
+    context->setError(
+        QStringLiteral("OS %1: invalid environment variable name '%2'").arg(QLatin1String(function), name),
+        ScriptContext::PlainError);
     return false;
 }
 
@@ -120,7 +122,8 @@ NativeScriptNamespace NativeApi::osNamespace()
     const QStringList name{QStringLiteral("name")};
     ns.functions.insert(QStringLiteral("name"), method(osName, {}));
     ns.functions.insert(QStringLiteral("getenv"), method(osGetenv, name, {QStringLiteral("default")}));
-    ns.functions.insert(QStringLiteral("setenv"), method(osSetenv, {QStringLiteral("name"), QStringLiteral("value")}));
+    ns.functions.insert(QStringLiteral("setenv"),
+                        method(osSetenv, {QStringLiteral("name"), QStringLiteral("value")}));
     ns.functions.insert(QStringLiteral("unsetenv"), method(osUnsetenv, name));
     ns.functions.insert(QStringLiteral("sleep"), method(osSleep, {QStringLiteral("seconds")}));
     return ns;

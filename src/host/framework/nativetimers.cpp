@@ -69,7 +69,8 @@ qint64 Deadline::remaining() const
     return qMax<qint64>(0, limit - elapsed());
 }
 
-namespace {
+namespace
+{
 
 // The object a method or property runs on. The interpreter runs StopWatch members only on objects of
 // StopWatch or a type derived from it, but a foreign back end might not: then this fails cleanly.
@@ -77,7 +78,8 @@ template <class T> T* self(ScriptContext* context)
 {
     T* object = dynamic_cast<T*>(context->thisObject());
     if (!object)
-        context->setError(QStringLiteral("The method needs an object of its own type"), ScriptContext::PlainError);
+        context->setError(QStringLiteral("The method needs an object of its own type"),
+                          ScriptContext::PlainError);
     return object;
 }
 
@@ -115,7 +117,8 @@ NativeScriptType stopWatchType()
     NativeScriptType type;
     type.constructor = [](ScriptContext* context) -> SharedPtr<NativeScriptObject> {
         if (context->argumentCount() > 1) {
-            context->setError(QStringLiteral("StopWatch takes one argument at most: a label"), ScriptContext::PlainError);
+            context->setError(QStringLiteral("StopWatch takes one argument at most: a label"),
+                              ScriptContext::PlainError);
             return SharedPtr<NativeScriptObject>();
         }
         return SharedPtr<NativeScriptObject>(
@@ -152,15 +155,18 @@ NativeScriptType stopWatchType()
                                                   {},
                                                   {}});
 
-    type.properties.insert(QStringLiteral("elapsed"), readOnly(member<StopWatch>([](ScriptContext* c, StopWatch* w) {
+    type.properties.insert(QStringLiteral("elapsed"),
+                           readOnly(member<StopWatch>([](ScriptContext* c, StopWatch* w) {
                                c->setResult(c->createWideIntArgument(w->elapsed()));
                                return true;
                            })));
-    type.properties.insert(QStringLiteral("seconds"), readOnly(member<StopWatch>([](ScriptContext* c, StopWatch* w) {
+    type.properties.insert(QStringLiteral("seconds"),
+                           readOnly(member<StopWatch>([](ScriptContext* c, StopWatch* w) {
                                c->setResult(c->createDoubleArgument(w->elapsed() / 1000.0));
                                return true;
                            })));
-    type.properties.insert(QStringLiteral("running"), readOnly(member<StopWatch>([](ScriptContext* c, StopWatch* w) {
+    type.properties.insert(QStringLiteral("running"),
+                           readOnly(member<StopWatch>([](ScriptContext* c, StopWatch* w) {
                                c->setResult(c->createBoolArgument(w->isRunning()));
                                return true;
                            })));
@@ -174,17 +180,19 @@ NativeScriptType stopWatchType()
                                               return true;
                                           })});
 
-    type.staticMethods.insert(QStringLiteral("format"), {[](ScriptContext* c) {
-                                                             qint64 ms = 0;
-                                                             if (!readMilliseconds(c, 0, QStringLiteral("StopWatch format"), &ms))
-                                                                 return false;
-                                                             c->setResult(c->createStringArgument(StopWatch::format(ms)));
-                                                             return true;
-                                                         },
-                                                         {QStringLiteral("milliseconds")},
-                                                         {}});
+    type.staticMethods.insert(QStringLiteral("format"),
+                              {[](ScriptContext* c) {
+                                   qint64 ms = 0;
+                                   if (!readMilliseconds(c, 0, QStringLiteral("StopWatch format"), &ms))
+                                       return false;
+                                   c->setResult(c->createStringArgument(StopWatch::format(ms)));
+                                   return true;
+                               },
+                               {QStringLiteral("milliseconds")},
+                               {}});
     type.staticProperties.insert(QStringLiteral("now"), readOnly([](ScriptContext* c) {
-                                     c->setResult(c->createWideIntArgument(QDateTime::currentMSecsSinceEpoch()));
+                                     c->setResult(
+                                         c->createWideIntArgument(QDateTime::currentMSecsSinceEpoch()));
                                      return true;
                                  }));
     return type;
@@ -196,45 +204,51 @@ NativeScriptType deadlineType()
     type.super = StopWatch::staticTypeId();
     type.constructor = [](ScriptContext* context) -> SharedPtr<NativeScriptObject> {
         if (context->argumentCount() < 1 || context->argumentCount() > 2) {
-            context->setError(QStringLiteral("Deadline takes a timeout in milliseconds and an optional label"),
-                              ScriptContext::PlainError);
+            context->setError(
+                QStringLiteral("Deadline takes a timeout in milliseconds and an optional label"),
+                ScriptContext::PlainError);
             return SharedPtr<NativeScriptObject>();
         }
         qint64 timeout = 0;
         if (!readMilliseconds(context, 0, QStringLiteral("Deadline"), &timeout))
             return SharedPtr<NativeScriptObject>();
-        return SharedPtr<NativeScriptObject>(
-            new Deadline(timeout, context->argumentCount() > 1 ? context->argument(1)->toString() : QString()));
+        return SharedPtr<NativeScriptObject>(new Deadline(
+            timeout, context->argumentCount() > 1 ? context->argument(1)->toString() : QString()));
     };
 
-    type.methods.insert(QStringLiteral("extend"), {member<Deadline>([](ScriptContext* c, Deadline* d) {
-                                                       qint64 more = 0;
-                                                       if (!readMilliseconds(c, 0, QStringLiteral("Deadline extend"), &more))
-                                                           return false;
-                                                       d->setTimeout(qMin(d->timeout(), std::numeric_limits<qint64>::max() - more) + more);
-                                                       c->setResult(c->createWideIntArgument(d->remaining()));
-                                                       return true;
-                                                   }),
-                                                   {QStringLiteral("milliseconds")},
-                                                   {}});
+    type.methods.insert(QStringLiteral("extend"),
+                        {member<Deadline>([](ScriptContext* c, Deadline* d) {
+                             qint64 more = 0;
+                             if (!readMilliseconds(c, 0, QStringLiteral("Deadline extend"), &more))
+                                 return false;
+                             d->setTimeout(qMin(d->timeout(), std::numeric_limits<qint64>::max() - more) +
+                                           more);
+                             c->setResult(c->createWideIntArgument(d->remaining()));
+                             return true;
+                         }),
+                         {QStringLiteral("milliseconds")},
+                         {}});
 
-    type.properties.insert(QStringLiteral("timeout"),
-                           NativeProperty{member<Deadline>([](ScriptContext* c, Deadline* d) {
-                                              c->setResult(c->createWideIntArgument(d->timeout()));
-                                              return true;
-                                          }),
-                                          member<Deadline>([](ScriptContext* c, Deadline* d) {
-                                              qint64 timeout = 0;
-                                              if (!readMilliseconds(c, 0, QStringLiteral("Deadline timeout"), &timeout))
-                                                  return false;
-                                              d->setTimeout(timeout);
-                                              return true;
-                                          })});
-    type.properties.insert(QStringLiteral("remaining"), readOnly(member<Deadline>([](ScriptContext* c, Deadline* d) {
+    type.properties.insert(
+        QStringLiteral("timeout"),
+        NativeProperty{member<Deadline>([](ScriptContext* c, Deadline* d) {
+                           c->setResult(c->createWideIntArgument(d->timeout()));
+                           return true;
+                       }),
+                       member<Deadline>([](ScriptContext* c, Deadline* d) {
+                           qint64 timeout = 0;
+                           if (!readMilliseconds(c, 0, QStringLiteral("Deadline timeout"), &timeout))
+                               return false;
+                           d->setTimeout(timeout);
+                           return true;
+                       })});
+    type.properties.insert(QStringLiteral("remaining"),
+                           readOnly(member<Deadline>([](ScriptContext* c, Deadline* d) {
                                c->setResult(c->createWideIntArgument(d->remaining()));
                                return true;
                            })));
-    type.properties.insert(QStringLiteral("expired"), readOnly(member<Deadline>([](ScriptContext* c, Deadline* d) {
+    type.properties.insert(QStringLiteral("expired"),
+                           readOnly(member<Deadline>([](ScriptContext* c, Deadline* d) {
                                c->setResult(c->createBoolArgument(d->isExpired()));
                                return true;
                            })));

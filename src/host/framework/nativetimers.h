@@ -7,7 +7,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
-class StopWatch : public NativeScriptObject {
+class StopWatch : public NativeScriptObject
+{
 public:
     explicit StopWatch(const QString& label = QString());
 
@@ -34,7 +35,8 @@ private:
     QString text;
 };
 
-class Deadline : public StopWatch {
+class Deadline : public StopWatch
+{
 public:
     Deadline(qint64 timeout, const QString& label = QString());
 

@@ -11,7 +11,8 @@
 
 const char* const nativeTypesMapKey = "tarvinNativeTypesMap";
 
-namespace {
+namespace
+{
 
 const QString variadic = QStringLiteral("...");
 
@@ -58,12 +59,14 @@ bool checkArguments(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], int ski
     const int n = objc - skip;
     const int mandatory = method.mandatoryArgs.size();
     const bool hasVariadic = method.optionalArgs.contains(variadic);
-    const int optional = method.optionalArgs.size() - (namespaceStyle ? method.optionalArgs.count(variadic) : 0);
+    const int optional =
+        method.optionalArgs.size() - (namespaceStyle ? method.optionalArgs.count(variadic) : 0);
     if (n >= mandatory && (n <= mandatory + optional || (hasVariadic && !namespaceStyle)))
         return true;
     QStringList pieces = method.mandatoryArgs;
     for (const QString& name : method.optionalArgs)
-        pieces << (name == variadic && !namespaceStyle ? QStringLiteral("?arg ...?") : QStringLiteral("?%1?").arg(name));
+        pieces << (name == variadic && !namespaceStyle ? QStringLiteral("?arg ...?")
+                                                       : QStringLiteral("?%1?").arg(name));
     const QByteArray usage = pieces.join(QLatin1Char(' ')).toUtf8();
     Tcl_WrongNumArgs(interp, skip, objv, usage.isEmpty() ? nullptr : usage.constData());
     return false;
@@ -127,8 +130,9 @@ int NativeNamespaceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, T
     }
     auto it = ns->functions.constFind(textOf(objv[1]));
     if (it == ns->functions.constEnd())
-        return setErrorResult(interp, formatted("Unknown option. Possible options are: %1",
-                                                QStringList(ns->functions.keys()).join(QStringLiteral(", "))));
+        return setErrorResult(interp,
+                              formatted("Unknown option. Possible options are: %1",
+                                        QStringList(ns->functions.keys()).join(QStringLiteral(", "))));
     if (!checkArguments(interp, objc, objv, 2, *it, true))
         return TCL_ERROR;
     return runFunction(interp, it->function, objc - 2, objv + 2);
@@ -185,13 +189,15 @@ int NativeTypeObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Ob
         if (objc == 2)
             return typeList(interp, record, true, true);
         if (objc == 3 && (which == QLatin1String("properties") || which == QLatin1String("methods")))
-            return typeList(interp, record, which == QLatin1String("properties"), which == QLatin1String("methods"));
+            return typeList(interp, record, which == QLatin1String("properties"),
+                            which == QLatin1String("methods"));
         Tcl_WrongNumArgs(interp, 2, objv, "list ?properties|methods?");
         return TCL_ERROR;
     }
     if (option == QLatin1String("new")) {
         if (!type.constructor)
-            return setErrorResult(interp, formatted("Type '%1' does not provide a public constructor", record->name));
+            return setErrorResult(interp,
+                                  formatted("Type '%1' does not provide a public constructor", record->name));
         return runNative(interp, objc - 2, objv + 2,
                          [&](TclScriptContext& context) { return context.execute(type.constructor); });
     }
@@ -261,7 +267,8 @@ bool registerTclNativeFunction(Tcl_Interp* interp, const QString& name, const Na
     return true;
 }
 
-bool registerTclNativeType(Tcl_Interp* interp, const QString& name, const void* typeId, const NativeScriptType& type)
+bool registerTclNativeType(Tcl_Interp* interp, const QString& name, const void* typeId,
+                           const NativeScriptType& type)
 {
     NativeTypesMap* types = nativeTypesMap(interp);
     if (name.isEmpty() || !types)
@@ -278,7 +285,8 @@ bool registerTclNativeType(Tcl_Interp* interp, const QString& name, const void* 
 
     NativeTypeRecord* base = type.super ? types->value(type.super) : nullptr;
     if (type.super && !base)
-        qWarning("registerNativeType(%s): the base type is not registered; register it first", qPrintable(name));
+        qWarning("registerNativeType(%s): the base type is not registered; register it first",
+                 qPrintable(name));
     // A base that leads back to this type would make every lookup along the chain endless.
     if (isOrDerivesFrom(base, record)) {
         qWarning("registerNativeType(%s): the base type derives from this type; the base is ignored",
@@ -287,7 +295,8 @@ bool registerTclNativeType(Tcl_Interp* interp, const QString& name, const void* 
     }
     record->superRecord = base;
     // Type commands have no delete callback: the record belongs to the registry.
-    record->command = Tcl_CreateObjCommand(interp, command.toUtf8().constData(), NativeTypeObjCmd, record, nullptr);
+    record->command =
+        Tcl_CreateObjCommand(interp, command.toUtf8().constData(), NativeTypeObjCmd, record, nullptr);
     return true;
 }
 
@@ -295,8 +304,8 @@ bool registerTclNativeNamespace(Tcl_Interp* interp, const QString& name, const N
 {
     if (name.isEmpty())
         return false;
-    Tcl_CreateObjCommand(interp, name.toUtf8().constData(), NativeNamespaceObjCmd, new NativeScriptNamespace(ns),
-                         deleteNativeNamespace);
+    Tcl_CreateObjCommand(interp, name.toUtf8().constData(), NativeNamespaceObjCmd,
+                         new NativeScriptNamespace(ns), deleteNativeNamespace);
     return true;
 }
 
@@ -351,10 +360,16 @@ int nativeObjectProperty(Tcl_Interp* interp, NativePropertyOption option, const 
     int expected = -1;
     switch (option) {
     case NativePropertyOption::Get:
-    case NativePropertyOption::Exists: expected = 1; break;
-    case NativePropertyOption::Set: expected = 2; break;
+    case NativePropertyOption::Exists:
+        expected = 1;
+        break;
+    case NativePropertyOption::Set:
+        expected = 2;
+        break;
     case NativePropertyOption::List:
-    case NativePropertyOption::TypeName: expected = 0; break;
+    case NativePropertyOption::TypeName:
+        expected = 0;
+        break;
     case NativePropertyOption::IsValue:
     case NativePropertyOption::IsPointer:
     case NativePropertyOption::IsReference:

@@ -40,7 +40,17 @@ bool registerTclNativeNamespace(Tcl_Interp* interp, const QString& name, const N
 int invokeNativeObject(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 
 // The options of the property command, in its order.
-enum class NativePropertyOption { Get, Set, Exists, List, TypeName, IsPointer, IsValue, IsReference, IsArray };
+enum class NativePropertyOption {
+    Get,
+    Set,
+    Exists,
+    List,
+    TypeName,
+    IsPointer,
+    IsValue,
+    IsReference,
+    IsArray
+};
 
 // property with a native object as objv[2]: objv are the property command's words, usage the option's
 // usage text for a wrong word count.

@@ -12,7 +12,8 @@
 
 using namespace bridgetest;
 
-namespace {
+namespace
+{
 
 const char baseId = 0, derivedId = 0;
 
@@ -23,7 +24,8 @@ struct Counted : NativeScriptObject {
     const void* typeId() const override { return &baseId; }
 };
 
-class NativeTypesTest : public BridgeTest {
+class NativeTypesTest : public BridgeTest
+{
 protected:
     int run(const char* script) { return Tcl_EvalEx(interp, script, -1, 0); }
 };
@@ -66,7 +68,8 @@ TEST_F(NativeTypesTest, ValuesHoldOneReferenceEachAndTheLastOneDeletesTheObject)
 TEST_F(NativeTypesTest, ObjectsMadeByScriptsAreFreedWithTheirLastValue)
 {
     NativeApi::registerTimerTypes(interpreter.get());
-    ASSERT_EQ(run("set w [stopWatch new a]; set l [list $w $w]; set v [lindex $l 0]"), TCL_OK) << result().toStdString();
+    ASSERT_EQ(run("set w [stopWatch new a]; set l [list $w $w]; set v [lindex $l 0]"), TCL_OK)
+        << result().toStdString();
     Tcl_Obj* held = Tcl_GetVar2Ex(interp, "w", nullptr, 0);
     SharedPtr<NativeScriptObject> watch = nativeObjectFromValue(held);
     ASSERT_TRUE(watch);
@@ -107,7 +110,8 @@ TEST_F(NativeTypesTest, RegistryAndCommandDataAreReleasedWithTheInterpreter)
     ns.functions[QStringLiteral("f")] = {holds, {}, {}};
     ASSERT_TRUE(interpreter->registerNativeType(QStringLiteral("Held"), &baseId, type));
     ASSERT_TRUE(interpreter->registerNativeNamespace(QStringLiteral("Held"), ns));
-    ASSERT_TRUE(interpreter->registerNativeFunction(QStringLiteral("heldFunction"), holds, {}, {}, QString()));
+    ASSERT_TRUE(
+        interpreter->registerNativeFunction(QStringLiteral("heldFunction"), holds, {}, {}, QString()));
     type = NativeScriptType();
     ns = NativeScriptNamespace();
     // Ours and the local function's, then the type record's, the namespace command's and the function
@@ -115,7 +119,8 @@ TEST_F(NativeTypesTest, RegistryAndCommandDataAreReleasedWithTheInterpreter)
     EXPECT_EQ(sentinel.use_count(), 5);
 
     // Replacing a function's command frees its record.
-    ASSERT_TRUE(interpreter->registerNativeFunction(QStringLiteral("heldFunction"), NativeFunction(), {}, {}, QString()));
+    ASSERT_TRUE(interpreter->registerNativeFunction(QStringLiteral("heldFunction"), NativeFunction(), {}, {},
+                                                    QString()));
     EXPECT_EQ(sentinel.use_count(), 4);
 
     interpreter.reset();

@@ -86,7 +86,9 @@ template <class Run> int runNative(Tcl_Interp* interp, int count, Tcl_Obj* const
     return finishContextCall(context, interp, rc);
 }
 
-int runFunction(Tcl_Interp* interp, const NativeFunction& function, int count, Tcl_Obj* const words[],
+// The function is taken by value: a call that re-registers or deletes the command it came from must not
+// pull the function from under its own feet.
+int runFunction(Tcl_Interp* interp, const NativeFunction function, int count, Tcl_Obj* const words[],
                 const SharedPtr<NativeScriptObject>& object = SharedPtr<NativeScriptObject>())
 {
     return runNative(interp, count, words, [&](TclScriptContext& context) {
@@ -198,8 +200,9 @@ int NativeTypeObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Ob
         if (!type.constructor)
             return setErrorResult(interp,
                                   formatted("Type '%1' does not provide a public constructor", record->name));
+        const NativeConstructor constructor = type.constructor; // see runFunction
         return runNative(interp, objc - 2, objv + 2,
-                         [&](TclScriptContext& context) { return context.execute(type.constructor); });
+                         [&](TclScriptContext& context) { return context.execute(constructor); });
     }
     if (option == QLatin1String("isinstance")) {
         if (objc != 3) {

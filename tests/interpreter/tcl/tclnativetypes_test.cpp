@@ -178,3 +178,20 @@ TEST_F(NativeTypesTest, AConstructorThatGivesNoObjectFails)
     EXPECT_EQ(run("empty new"), TCL_ERROR);
     EXPECT_EQ(result(), QStringLiteral("The constructor failed without giving a reason"));
 }
+
+TEST_F(NativeTypesTest, AFunctionMayReplaceItsOwnCommandWhileItRuns)
+{
+    auto text = std::make_shared<QString>(QStringLiteral("still here"));
+    NativeFunction replaceMe = [this, text](ScriptContext* context) {
+        interpreter->registerNativeFunction(QStringLiteral("replaceMe"), NativeFunction(), {}, {}, QString());
+        // The record that held this function is gone now; its captures must still be readable.
+        context->setResult(context->createStringArgument(*text));
+        return true;
+    };
+    ASSERT_TRUE(interpreter->registerNativeFunction(QStringLiteral("replaceMe"), replaceMe, {}, {}, QString()));
+    replaceMe = NativeFunction();
+    ASSERT_EQ(run("replaceMe"), TCL_OK) << result().toStdString();
+    EXPECT_EQ(result(), QStringLiteral("still here"));
+    EXPECT_EQ(run("replaceMe"), TCL_ERROR);
+    EXPECT_EQ(result(), QStringLiteral("The operation failed without giving a reason"));
+}

@@ -566,3 +566,25 @@ TEST_F(RunnerTest, MalformedFeatureFilesNameTheirLine)
                                "Scenario, found 'oops'\n");
     EXPECT_CONTAINS(r.out, "FAILED tst_bad (");
 }
+
+TEST_F(RunnerTest, EveryScriptGetsTheNativeApi)
+{
+    const QString script = write("tst_native/test.tcl",
+                                 "proc main {} {\n"
+                                 "    OS setenv TARVIN_RUNNER_NATIVE yes\n"
+                                 "    puts \"env [OS getenv TARVIN_RUNNER_NATIVE] [expr {[OS name] eq $::tcl_platform(os)}]\"\n"
+                                 "    set d [deadline new 60000 poll]\n"
+                                 "    puts \"deadline [stopWatch isinstance $d] [property get $d label] [property get $d expired] [stopWatch format 61001]\"\n"
+                                 "    invoke $d frob\n"
+                                 "}\n");
+    RunOutcome r = run({"tst_native"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "env yes 1\n");
+    EXPECT_CONTAINS(r.out, "deadline 1 poll 0 0:01:01.001\n");
+    EXPECT_CONTAINS(r.out, script + ":6: Unknown method 'frob'\n");
+
+    // The example suite's timing case drives the demo with them.
+    r = run({TARVIN_SOURCE_DIR "/examples/suite/tst_timing"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "PASSED tst_timing");
+}

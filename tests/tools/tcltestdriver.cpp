@@ -3,6 +3,7 @@
 #include "addressbook.h"
 #include "application.h"
 #include "applications.h"
+#include "nativefixtures.h"
 #include "tclinterpreter.h"
 #include "testresult.h"
 
@@ -61,6 +62,8 @@ int main(int argc, char* argv[])
     auto interpreter = new TclInterpreter(&runner);
     interpreter->registerTestCommand(&result);
     interpreter->registerApplicationCommands();
+    // Beside the framework's own native API, the pieces the native type tests drive.
+    NativeFixtures::registerAll(interpreter);
     interpreter->setScriptArguments(runner.script, app.arguments().mid(2));
 
     int status = 0;

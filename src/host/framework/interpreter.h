@@ -23,6 +23,7 @@ namespace Gherkin {
 struct Step;
 }
 class NativeScriptNamespace;
+class NativeScriptObject;
 class NativeScriptType;
 
 class RunnerInterface;
@@ -32,6 +33,8 @@ class TestResult;
 using ScriptArgumentList = QList<SharedPtr<ScriptArgument>>;
 // A native function the framework publishes to scripts; answers through the context.
 using NativeFunction = std::function<bool(ScriptContext*)>;
+// A native type's factory: the new object, or null on failure (with the reason in the context's error).
+using NativeConstructor = std::function<SharedPtr<NativeScriptObject>(ScriptContext*)>;
 // A script function the framework can call back, registered under a name.
 using Callable = std::function<SharedPtr<ScriptArgument>(const ScriptArgumentList&)>;
 

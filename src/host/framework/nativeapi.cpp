@@ -1,5 +1,8 @@
-// The framework's native script API. It publishes nothing yet; languages already offer the
-// registration operations, so adding a function here makes it available to every script.
+// The framework's native script API as every interpreter gets it.
 #include "nativeapi.h"
 
-void NativeApi::registerAll(Interpreter*) {}
+void NativeApi::registerAll(Interpreter* interpreter)
+{
+    interpreter->registerNativeNamespace(QStringLiteral("OS"), osNamespace());
+    registerTimerTypes(interpreter);
+}

@@ -1,6 +1,7 @@
 // The framework side of script contexts: the current context, errors and running API functions.
 #include "scriptcontext.h"
 
+#include "nativeapi.h"
 #include "scriptargument.h"
 
 #include "object.h"
@@ -106,5 +107,40 @@ int ScriptContext::execute(ObjectApiFunction function)
         return 1;
     if (object)
         setResult(createObjectArgument(object));
+    return 0;
+}
+
+int ScriptContext::execute(const NativeFunction& function)
+{
+    clearError();
+    const bool ok = function && function(this);
+    if (!ok && !hasError())
+        setError(QStringLiteral("The operation failed without giving a reason"), PlainError);
+    return hasError() ? 1 : 0;
+}
+
+int ScriptContext::execute(const NativeFunction& function, const SharedPtr<NativeScriptObject>& object)
+{
+    // The caller's reference keeps the object alive for the call, even if the method drops the
+    // script's last value that held it.
+    SharedPtr<NativeScriptObject> keep = object;
+    NativeScriptObject* outer = self;
+    self = keep.get();
+    const int rc = execute(function);
+    self = outer;
+    return rc;
+}
+
+int ScriptContext::execute(const NativeConstructor& constructor)
+{
+    clearError();
+    SharedPtr<NativeScriptObject> object = constructor ? constructor(this) : SharedPtr<NativeScriptObject>();
+    if (hasError())
+        return 1;
+    if (!object) {
+        setError(QStringLiteral("The constructor failed without giving a reason"), PlainError);
+        return 1;
+    }
+    setResult(createNativeObjectArgument(object));
     return 0;
 }

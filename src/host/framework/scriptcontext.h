@@ -88,6 +88,14 @@ public:
     int execute(ApiFunction function);
     int execute(BoolApiFunction function);
     int execute(ObjectApiFunction function);
+    // A native function of the framework's native API (false for failure).
+    int execute(const NativeFunction& function);
+    // A method of a native script object: the object is thisObject() while the function runs.
+    int execute(const NativeFunction& function, const SharedPtr<NativeScriptObject>& object);
+    // A native type's constructor; the new object becomes the context's result.
+    int execute(const NativeConstructor& constructor);
+    // The native object whose method is running; null outside a method call.
+    NativeScriptObject* thisObject() const { return self; }
 
     QString error() const { return errorText; }
     ErrorType errorType() const { return errType; }
@@ -104,4 +112,5 @@ private:
     ErrorType errType = PlainError;
     DebuggerFrame errFrame;
     TestResult* test = nullptr;
+    NativeScriptObject* self = nullptr;
 };

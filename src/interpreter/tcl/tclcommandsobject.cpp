@@ -8,12 +8,11 @@
 #include "tclconversion.h"
 #include "tclhandles.h"
 #include "tclinterpreter.h"
+#include "tclnativetypes.h"
 
 #include <cstdio>
 
 namespace {
-
-
 
 RunnerInterface* currentRunner()
 {
@@ -66,9 +65,14 @@ int attributeFlag(const QString& query, const ObjectAttribute& a, bool* known)
     return 0;
 }
 
-int nativeObjectsNotAvailable(Tcl_Interp* interp)
+NativePropertyOption nativeOption(const QString& option)
 {
-    return setErrorResult(interp, QStringLiteral("Native script objects are not supported in this build"));
+    static const char* const names[] = {"get",      "set",     "exists",      "list",   "typeName",
+                                        "isPointer", "isValue", "isReference", "isArray"};
+    for (int i = 0; i < int(sizeof names / sizeof *names); ++i)
+        if (option == QLatin1String(names[i]))
+            return NativePropertyOption(i);
+    return NativePropertyOption::Get;
 }
 
 } // namespace
@@ -126,7 +130,7 @@ int PropertyObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
         return TCL_ERROR;
     }
     if (objv[2]->typePtr == &scriptNativeObjectType)
-        return nativeObjectsNotAvailable(interp);
+        return nativeObjectProperty(interp, nativeOption(option), usage, objc, objv);
 
     SharedPtr<Object> object = objectFromValue(objv[2]);
     if (object && object->isInvalid())
@@ -248,7 +252,7 @@ int InvokeObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]
         return TCL_ERROR;
     }
     if (objv[1]->typePtr == &scriptNativeObjectType)
-        return nativeObjectsNotAvailable(interp);
+        return invokeNativeObject(interp, objc, objv);
     const Target target = resolveTarget(objc, objv, 1);
     if (target.global && !target.cls)
         return setErrorResult(interp, QStringLiteral("Attempt to call global function in invalid application context"));

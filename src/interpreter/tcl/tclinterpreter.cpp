@@ -181,6 +181,24 @@ void TclInterpreter::registerCommands()
     ScriptContext::setCurrent(globalContext);
 }
 
+// The framework's native API becomes Tcl commands (tclnativetypes.cpp); the description is not used.
+bool TclInterpreter::registerNativeFunction(const QString& name, const NativeFunction& function,
+                                            const QStringList& mandatoryArgs, const QStringList& optionalArgs,
+                                            const QString&)
+{
+    return registerTclNativeFunction(interp, name, function, mandatoryArgs, optionalArgs);
+}
+
+bool TclInterpreter::registerNativeType(const QString& name, const void* typeId, const NativeScriptType& type)
+{
+    return registerTclNativeType(interp, name, typeId, type);
+}
+
+bool TclInterpreter::registerNativeNamespace(const QString& name, const NativeScriptNamespace& ns)
+{
+    return registerTclNativeNamespace(interp, name, ns);
+}
+
 void TclInterpreter::registerTestCommand(TestResult* result)
 {
     Tcl_CreateObjCommand(interp, "test", TestObjCmd, nullptr, nullptr);

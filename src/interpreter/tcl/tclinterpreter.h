@@ -23,6 +23,10 @@ public:
     bool checkSyntax(const QString& code) override;
     int errorLine() const override;
     QString errorFile(const QString& defaultFile) const override;
+    bool registerNativeFunction(const QString& name, const NativeFunction& function, const QStringList& mandatoryArgs,
+                                const QStringList& optionalArgs, const QString& description) override;
+    bool registerNativeType(const QString& name, const void* typeId, const NativeScriptType& type) override;
+    bool registerNativeNamespace(const QString& name, const NativeScriptNamespace& ns) override;
     void registerTestCommand(TestResult* result) override;
     void registerApplicationCommands() override;
     int interpreterKind() const override;

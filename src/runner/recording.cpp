@@ -79,7 +79,8 @@ void Recording::applicationStarted(const QString& application)
     ++stepCount;
 }
 
-void Recording::eventHandled(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args)
+void Recording::eventHandled(const SharedPtr<Object>& object, const QString& eventName,
+                             const ObjectList& args)
 {
     if (!recorder || !object)
         return;

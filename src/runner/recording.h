@@ -13,13 +13,15 @@
 
 class EventRecorder;
 class RunnerInterface;
-using CreateEventRecorderFunction = EventRecorder* (*)(bool noSnooze, bool useWaitFor, bool useScriptedObjectMap,
+using CreateEventRecorderFunction = EventRecorder* (*)(bool noSnooze, bool useWaitFor,
+                                                       bool useScriptedObjectMap,
                                                        const QString& objectMapPath);
 
 // The library's recorder factory; null when it has none (the library must be loaded already).
 CreateEventRecorderFunction loadEventRecorderFactory(const QString& libraryPath);
 
-class Recording {
+class Recording
+{
 public:
     Recording(CreateEventRecorderFunction factory, const QString& outputPath);
     ~Recording();

@@ -7,7 +7,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-namespace {
+namespace
+{
 
 const QString runnerPath = QStringLiteral(TARVIN_BINARY_DIR "/bin/tarvinrunner");
 
@@ -17,7 +18,8 @@ struct RunOutcome {
     QString err;
 };
 
-class RecorderTest : public ::testing::Test {
+class RecorderTest : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
@@ -54,7 +56,7 @@ protected:
 };
 
 #define EXPECT_CONTAINS(haystack, needle)                                                                    \
-    EXPECT_TRUE((haystack).contains(needle)) << "missing: " << QString(needle).toStdString() << "\nin:\n"      \
+    EXPECT_TRUE((haystack).contains(needle)) << "missing: " << QString(needle).toStdString() << "\nin:\n"    \
                                              << (haystack).toStdString()
 
 QByteArray exampleObjectMap()
@@ -92,14 +94,15 @@ TEST_F(RecorderTest, RecordedInASuiteReplaysWithTheSuitesObjectMap)
     EXPECT_CONTAINS(r.out, "Recorded 17 steps into suite/tst_recorded/test.tcl\n");
 
     const QString script = read("suite/tst_recorded/test.tcl");
-    EXPECT_TRUE(script.startsWith("source [findFile \"scripts\" \"names.tcl\"]\n"
-                                  "proc main {} {\n"
-                                  "    startApplication addressbook\n"
-                                  "    waitForObject $names::Add_PushButton\n"
-                                  "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonPress 50 15 1 0 \n"
-                                  "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonRelease 50 15 1 0 \n"
-                                  "    waitForObject $names::firstName_LineEdit\n"
-                                  "    sendEvent QKeyEvent $names::firstName_LineEdit KeyPress 65 0 A \n"))
+    EXPECT_TRUE(
+        script.startsWith("source [findFile \"scripts\" \"names.tcl\"]\n"
+                          "proc main {} {\n"
+                          "    startApplication addressbook\n"
+                          "    waitForObject $names::Add_PushButton\n"
+                          "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonPress 50 15 1 0 \n"
+                          "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonRelease 50 15 1 0 \n"
+                          "    waitForObject $names::firstName_LineEdit\n"
+                          "    sendEvent QKeyEvent $names::firstName_LineEdit KeyPress 65 0 A \n"))
         << script.toStdString();
     EXPECT_CONTAINS(script, "    sendEvent QKeyEvent $names::firstName_LineEdit KeyPress 36 0 {$} \n");
     EXPECT_CONTAINS(script, "    sendEvent QKeyEvent $names::OK_PushButton KeyPress 16777220 0 {} \n");
@@ -109,7 +112,8 @@ TEST_F(RecorderTest, RecordedInASuiteReplaysWithTheSuitesObjectMap)
 
     // The table cell had no entry: the object map got one, and the script names the cell by it.
     const QString names = read("suite/shared/scripts/names.tcl");
-    EXPECT_TRUE(names.startsWith(QString::fromUtf8(exampleObjectMap()).section("    set Cancel_PushButton", 0, 0)));
+    EXPECT_TRUE(
+        names.startsWith(QString::fromUtf8(exampleObjectMap()).section("    set Cancel_PushButton", 0, 0)));
     EXPECT_CONTAINS(names, "    set Ada_x_TableItem [::Tarvin::ObjectName container $entries_Table text ");
     EXPECT_CONTAINS(script, "    waitForObject $names::Ada_x_TableItem\n");
 
@@ -138,25 +142,31 @@ TEST_F(RecorderTest, RecordedInASuiteReplaysWithTheSuitesObjectMap)
 
 TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
 {
-    write("drive.tcl", "proc main {} {\n"
-                       "    setRecorderFilter ObjectType StatusBar\n"
-                       "    setRecorderFilter EventType QMouseEvent\n"
-                       "    startApplication addressbook\n"
-                       "    sendEvent QCloseEvent [waitForObject {type StatusBar}]\n"
-                       "    set add [waitForObject {type PushButton name addButton}]\n"
-                       "    mousePress $add\n"
-                       "    mouseRelease $add\n"
-                       "    sendEvent QKeyEvent [waitForObject {type PushButton name cancelButton}] KeyPress 32 0 { }\n"
-                       "    test compare [property get [findObject {type Dialog}] visible] 0\n"
-                       "}\n");
+    write("drive.tcl",
+          "proc main {} {\n"
+          "    setRecorderFilter ObjectType StatusBar\n"
+          "    setRecorderFilter EventType QMouseEvent\n"
+          "    startApplication addressbook\n"
+          "    sendEvent QCloseEvent [waitForObject {type StatusBar}]\n"
+          "    set add [waitForObject {type PushButton name addButton}]\n"
+          "    mousePress $add\n"
+          "    mouseRelease $add\n"
+          "    sendEvent QKeyEvent [waitForObject {type PushButton name cancelButton}] KeyPress 32 0 { }\n"
+          "    test compare [property get [findObject {type Dialog}] visible] 0\n"
+          "}\n");
     RunOutcome r = run({"--record", "out.tcl", "drive.tcl"});
     ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
-    const QString cancel = "\"type PushButton name cancelButton container \\{type Dialog name entryDialog\\}\"";
+    const QString cancel =
+        "\"type PushButton name cancelButton container \\{type Dialog name entryDialog\\}\"";
     EXPECT_EQ(read("out.tcl"), "proc main {} {\n"
                                "    startApplication addressbook\n"
-                               "    waitForObject " + cancel + "\n"
-                               "    sendEvent QKeyEvent " + cancel + " KeyPress 32 0 { } \n"
-                               "}\n");
+                               "    waitForObject " +
+                                   cancel +
+                                   "\n"
+                                   "    sendEvent QKeyEvent " +
+                                   cancel +
+                                   " KeyPress 32 0 { } \n"
+                                   "}\n");
     // The filtered mouse click does not replay: the dialog never opens, and the cancel button never
     // gets ready.
     r = run({"--timeout", "300", "out.tcl"});

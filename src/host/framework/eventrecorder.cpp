@@ -8,7 +8,8 @@
 
 const QString EventRecorder::symbolicNameMarker = QStringLiteral(":[__tarvin__symbolic__name__]");
 
-namespace {
+namespace
+{
 
 bool isOneOf(const QString& name, std::initializer_list<const char*> names)
 {

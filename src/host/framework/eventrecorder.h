@@ -15,7 +15,8 @@
 class ScriptedObjectMap;
 
 // One argument of a recorded step.
-class EventDataArg {
+class EventDataArg
+{
 public:
     enum Kind { PlainValue = 0, ObjectFromProperties = 1, EnumerationValue = 2 };
     // The value sub-kind of an object reference: the value text is an object's name.
@@ -40,7 +41,8 @@ public:
 
 // One recorded step: an event sent to an object, a method called on an object, a comment or a call of
 // a test function.
-class EventData {
+class EventData
+{
 public:
     enum StepKind { Event = 0, MethodCall = 1, Comment = 2, FunctionCall = 3 };
 
@@ -77,7 +79,8 @@ private:
     QStringList variables;
 };
 
-class EventRecorder {
+class EventRecorder
+{
 public:
     // Marks an object name as a real name that should be written as a symbolic name.
     static const QString symbolicNameMarker;
@@ -103,7 +106,7 @@ public:
 
     // How a script names the object of a real name (a marker in front is dropped). With a scripted
     // object map: the map's symbolic name, a new entry made when there is none (a script word such as
-    // $names::OK_PushButton); when the map has no place for new entries, the real name as a braced
+    // $names::OK_PushButton); when the map has no place for new entries, the real name as a Tcl
     // word. Without one: the real name itself, which finds the object again as it is.
     QString createSymbolicName(const QString& name);
 

@@ -6,7 +6,8 @@
 #include "inspector.h"
 #include "tclscriptedobjectmap.h"
 
-namespace {
+namespace
+{
 
 const int longDelay = 20000; // longer delays stretch the wait timeout by half
 
@@ -152,9 +153,10 @@ void TclEventRecorder::recordEvent(const EventData& event)
     case EventData::Event:
         if (!useWaitFor())
             text += recordSync(object, delay);
-        text += QStringLiteral("    sendEvent ") + event.eventName() + QLatin1Char(' ') +
-                (useWaitFor() ? QLatin1Char('[') + waitForObjectText(object, delay) + QLatin1Char(']') : object) +
-                QLatin1Char(' ') + args + QLatin1Char('\n');
+        text +=
+            QStringLiteral("    sendEvent ") + event.eventName() + QLatin1Char(' ') +
+            (useWaitFor() ? QLatin1Char('[') + waitForObjectText(object, delay) + QLatin1Char(']') : object) +
+            QLatin1Char(' ') + args + QLatin1Char('\n');
         break;
     case EventData::MethodCall: {
         const bool waitFor = useWaitFor();
@@ -169,7 +171,8 @@ void TclEventRecorder::recordEvent(const EventData& event)
             if (method == QLatin1String("waitForContextExists") && delay > longDelay)
                 args = QString::number(qint64(delay * 1.5));
             if (!event.itemText().isNull())
-                text += QStringLiteral(" [") + waitForObjectItemText(object, event.itemText(), delay) + QLatin1Char(']');
+                text += QStringLiteral(" [") + waitForObjectItemText(object, event.itemText(), delay) +
+                        QLatin1Char(']');
             else if (useWaitFor() && !isItemMethod(event.methodName()))
                 text += QStringLiteral(" [") + waitForObjectText(object, delay) + QLatin1Char(']');
             else
@@ -226,9 +229,9 @@ QString TclEventRecorder::waitForObjectStatement(const QString& object, int dela
 
 QString TclEventRecorder::waitForObjectItemStatement(const QString& object, int first, int second, int delay)
 {
-    return QStringLiteral("    waitForObjectItem ") + object + QStringLiteral(" \"") + QString::number(first) +
-           QStringLiteral("\" \"") + QString::number(second) + QLatin1Char('"') + timeoutSuffix(delay) +
-           QLatin1Char('\n');
+    return QStringLiteral("    waitForObjectItem ") + object + QStringLiteral(" \"") +
+           QString::number(first) + QStringLiteral("\" \"") + QString::number(second) + QLatin1Char('"') +
+           timeoutSuffix(delay) + QLatin1Char('\n');
 }
 
 QString TclEventRecorder::waitForObjectItemStatement(const QString& object, const QString& item, int delay)

@@ -5,7 +5,8 @@
 
 #include "eventrecorder.h"
 
-class TclEventRecorder : public EventRecorder {
+class TclEventRecorder : public EventRecorder
+{
 public:
     // Takes ownership of the map (may be null).
     TclEventRecorder(bool noSnooze, bool useWaitFor, ScriptedObjectMap* map);

@@ -21,7 +21,8 @@ inline void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
-namespace {
+namespace
+{
 
 EventDataArg plain(const QString& text)
 {
@@ -65,18 +66,21 @@ QString tclValue(const QString& quotedWord)
     return value;
 }
 
-const QString addButton = QStringLiteral("type PushButton name addButton container {type MainWindow name mainWindow}");
+const QString addButton =
+    QStringLiteral("type PushButton name addButton container {type MainWindow name mainWindow}");
 
 } // namespace
 
 TEST(TclEventRecorder, EscapingAndRealNamesWithoutObjectMap)
 {
-    for (const QString& text : {QStringLiteral("plain"), QStringLiteral("{a} [b] \"c\" $d \\e"),
-                                QStringLiteral("two\nlines\r"), QStringLiteral("}{"), QStringLiteral("Größe")})
+    for (const QString& text :
+         {QStringLiteral("plain"), QStringLiteral("{a} [b] \"c\" $d \\e"), QStringLiteral("two\nlines\r"),
+          QStringLiteral("}{"), QStringLiteral("Größe")})
         EXPECT_EQ(tclValue('"' + TclEventRecorder::escape(text) + '"'), text) << text.toStdString();
     EXPECT_EQ(TclEventRecorder::escape("a[b]\"c\"{$}\\\r\n"), "a\\[b\\]\\\"c\\\"\\{\\$\\}\\\\\\r\\n");
     // A command substitution in the text stays one.
-    EXPECT_EQ(TclEventRecorder::escape("x [toString [invoke $o text]] \"y\""), "x [toString [invoke \\$o text]] \"y\"");
+    EXPECT_EQ(TclEventRecorder::escape("x [toString [invoke $o text]] \"y\""),
+              "x [toString [invoke \\$o text]] \"y\"");
 
     TclEventRecorder r(false, false, nullptr);
     EventData press = step(EventData::Event, addButton);
@@ -89,12 +93,18 @@ TEST(TclEventRecorder, EscapingAndRealNamesWithoutObjectMap)
     EventData close = step(EventData::Event, "{type Dialog name $x}", QString(), 20001);
     close.setEventName("QCloseEvent");
     r.recordEvent(close);
-    const QString quoted = "\"type PushButton name addButton container \\{type MainWindow name mainWindow\\}\"";
-    EXPECT_EQ(body(r), "    waitForObject " + quoted + "\n"
-                       "    sendEvent QMouseEvent " + quoted + " MouseButtonPress 5 5 1 \n"
-                       "    sendEvent QMouseEvent " + quoted + " MouseButtonPress 5 5 1 \n"
-                       "    waitForObject \"\\{type Dialog name \\$x\\}\" 30001\n"
-                       "    sendEvent QCloseEvent \"\\{type Dialog name \\$x\\}\" \n");
+    const QString quoted =
+        "\"type PushButton name addButton container \\{type MainWindow name mainWindow\\}\"";
+    EXPECT_EQ(body(r), "    waitForObject " + quoted +
+                           "\n"
+                           "    sendEvent QMouseEvent " +
+                           quoted +
+                           " MouseButtonPress 5 5 1 \n"
+                           "    sendEvent QMouseEvent " +
+                           quoted +
+                           " MouseButtonPress 5 5 1 \n"
+                           "    waitForObject \"\\{type Dialog name \\$x\\}\" 30001\n"
+                           "    sendEvent QCloseEvent \"\\{type Dialog name \\$x\\}\" \n");
     EXPECT_EQ(tclValue(quoted), addButton);
     EXPECT_EQ(r.scriptHeader(), "");
 
@@ -109,7 +119,8 @@ TEST(TclEventRecorder, WaitAndSnoozeStatements)
     TclEventRecorder r(false, false, nullptr);
     EXPECT_EQ(r.waitForObjectStatement("$names::OK", 20000), "    waitForObject $names::OK\n");
     EXPECT_EQ(r.waitForObjectStatement("$names::OK", 25000), "    waitForObject $names::OK 37500\n");
-    EXPECT_EQ(r.waitForObjectItemStatement("$t", 2, 3, 20001), "    waitForObjectItem $t \"2\" \"3\" 30001\n");
+    EXPECT_EQ(r.waitForObjectItemStatement("$t", 2, 3, 20001),
+              "    waitForObjectItem $t \"2\" \"3\" 30001\n");
     EXPECT_EQ(r.waitForObjectItemStatement("$t", "a[1]", 0), "    waitForObjectItem $t \"a\\[1\\]\"\n");
     EXPECT_EQ(r.snoozeStatement(99), "");
     EXPECT_EQ(r.snoozeStatement(100), "    snooze 0.1\n");
@@ -162,15 +173,16 @@ TEST(TclEventRecorder, MethodCalls)
     r.recordEvent(context);
     EventData noObject = step(EventData::MethodCall, QString(), "quit");
     r.recordEvent(noObject);
-    EXPECT_EQ(body(r), "    invoke click [waitForObject \"\\{type PushButton\\}\"] \n"
-                       "    invoke clickItem [waitForObjectItem \"\\{type Table\\}\" \"Ada \\[1\\]\" 30001] \n"
-                       "    invoke clickItem [waitForObjectItem \"\\{type Table\\}\" "
-                       "\"[toString [invoke \\$t cellText 0 0]]\" 30001] \n"
-                       "    invoke clickItem \"\\{type Table\\}\" \n"
-                       "    waitForObject \"\\{type Table\\}\"\n"
-                       "mouseMove \"\\{type Table\\}\" 10 20 \n"
-                       "    invoke waitForContextExists \"\\{type Table\\}\" 45000\n"
-                       "    invoke quit \n");
+    EXPECT_EQ(body(r),
+              "    invoke click [waitForObject \"\\{type PushButton\\}\"] \n"
+              "    invoke clickItem [waitForObjectItem \"\\{type Table\\}\" \"Ada \\[1\\]\" 30001] \n"
+              "    invoke clickItem [waitForObjectItem \"\\{type Table\\}\" "
+              "\"[toString [invoke \\$t cellText 0 0]]\" 30001] \n"
+              "    invoke clickItem \"\\{type Table\\}\" \n"
+              "    waitForObject \"\\{type Table\\}\"\n"
+              "mouseMove \"\\{type Table\\}\" 10 20 \n"
+              "    invoke waitForContextExists \"\\{type Table\\}\" 45000\n"
+              "    invoke quit \n");
     EXPECT_TRUE(r.useWaitFor()) << "the flag comes back after a step that cleared it";
 }
 
@@ -254,12 +266,13 @@ TEST(TclEventRecorder, NamesFromTheScriptedObjectMap)
     const QString mapPath = dir.filePath("names.tcl");
     QFile file(mapPath);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("package require tarvin::objectmaphelper\n"
-               "namespace eval names {\n"
-               "    set Address_Book_MainWindow [::Tarvin::ObjectName name mainWindow type MainWindow]\n"
-               "    set Add_PushButton [::Tarvin::ObjectName container $Address_Book_MainWindow name addButton "
-               "type PushButton]\n"
-               "}\n");
+    file.write(
+        "package require tarvin::objectmaphelper\n"
+        "namespace eval names {\n"
+        "    set Address_Book_MainWindow [::Tarvin::ObjectName name mainWindow type MainWindow]\n"
+        "    set Add_PushButton [::Tarvin::ObjectName container $Address_Book_MainWindow name addButton "
+        "type PushButton]\n"
+        "}\n");
     file.close();
 
     std::unique_ptr<EventRecorder> recorder(createEventRecorder(true, false, true, mapPath));
@@ -291,10 +304,12 @@ TEST(TclEventRecorder, NamesFromTheScriptedObjectMap)
     QFile saved(mapPath);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(saved.readAll());
-    EXPECT_TRUE(text.contains("    set firstName_LineEdit [::Tarvin::ObjectName name firstName type LineEdit]\n"))
+    EXPECT_TRUE(
+        text.contains("    set firstName_LineEdit [::Tarvin::ObjectName name firstName type LineEdit]\n"))
         << text.toStdString();
     std::unique_ptr<ScriptedObjectMap> reread(createScriptedObjectMap(mapPath));
-    EXPECT_EQ(reread->getRealName(QStringLiteral("$names::firstName_LineEdit")), "name firstName type LineEdit");
+    EXPECT_EQ(reread->getRealName(QStringLiteral("$names::firstName_LineEdit")),
+              "name firstName type LineEdit");
 
     // Without the map flag the recorder has none, and the first two flags land where they belong.
     std::unique_ptr<EventRecorder> plainRecorder(createEventRecorder(false, true, false, mapPath));

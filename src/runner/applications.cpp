@@ -530,5 +530,5 @@ bool ApplicationRunner::mouseInput(const SharedPtr<Object>& object, int given, i
         input.x = mouseX - ox;
         input.y = mouseY - oy;
     }
-    return target->mouseEvent(input);
+    return inspector->deliverMouseInput(target, input); // input: what it raises may be recorded
 }

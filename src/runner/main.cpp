@@ -1,5 +1,6 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
 #include "junit.h"
+#include "recording.h"
 #include "testdatadump.h"
 #include "testrunner.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +39,13 @@ const char usage[] =
     "                     names, then one line per record, fields separated by a tab, with \\\\, \\t, \\r and\n"
     "                     \\n standing for a backslash, tab, carriage return and line feed inside a field.\n"
     "  --sheet NAME       With --show-data: the workbook sheet to print (default: the first).\n"
+    "  --record FILE      Record the test case (exactly one) into FILE, a Tcl test script: every event the\n"
+    "                     application handles in answer to input (sendEvent, mousePress/mouseRelease...)\n"
+    "                     becomes a sendEvent statement after a waitForObject on its object, inside a main\n"
+    "                     that starts the first application. In a suite with shared/scripts/names.tcl the\n"
+    "                     objects are named by that object map, and entries for new objects are added to it;\n"
+    "                     the script then loads it with findFile, so put it in a test case of that suite.\n"
+    "                     Elsewhere objects are named by their real names.\n"
     "  --check            Check the syntax of the scripts without running them; prints FILE:LINE: message\n"
     "                     for each error. A directory PATH checks every .tcl file below it.\n"
     "  --library FILE     The Tcl back end to load (default: ../lib/libtarvintcl.so beside this program).\n"
@@ -126,6 +135,7 @@ int main(int argc, char* argv[])
     QStringList paths;
     QString library;
     QString junitPath;
+    QString recordPath;
     QString showData, sheet;
     bool sheetGiven = false;
     RunnerOptions options;
@@ -163,6 +173,10 @@ int main(int argc, char* argv[])
                 options.objectTimeout = args.at(i).toInt(&ok);
             if (!ok || options.objectTimeout < 0)
                 return usageError(QStringLiteral("--timeout needs a number of milliseconds"));
+        } else if (arg == QLatin1String("--record")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("--record needs a file name"));
+            recordPath = args.at(i);
         } else if (arg == QLatin1String("--library")) {
             if (++i == args.size())
                 return usageError(QStringLiteral("--library needs a file name"));
@@ -211,6 +225,16 @@ int main(int argc, char* argv[])
         }
     }
 
+    if (!recordPath.isEmpty()) {
+        if (check)
+            return usageError(QStringLiteral("--record runs a test case; it does not go with --check"));
+        if (cases.size() != 1)
+            return usageError(QStringLiteral("--record records one test case; the paths given hold %1").arg(cases.size()));
+        if (!QFileInfo(recordPath).absoluteDir().exists())
+            return usageError(QStringLiteral("--record %1: the directory %2 does not exist")
+                                  .arg(recordPath, QFileInfo(recordPath).absolutePath()));
+    }
+
     QString error;
     CreateInterpreterFunction factory = loadInterpreterFactory(library, &error);
     if (!factory) {
@@ -222,6 +246,16 @@ int main(int argc, char* argv[])
     Output output(out, colour);
     TestRunner runner(factory, output, options);
     runner.setObjectMapFactory(loadScriptedObjectMapFactory(library));
+    std::unique_ptr<Recording> recording;
+    if (!recordPath.isEmpty()) {
+        CreateEventRecorderFunction recorderFactory = loadEventRecorderFactory(library);
+        if (!recorderFactory) {
+            fprintf(stderr, "tarvinrunner: %s has no createEventRecorder function\n", qPrintable(library));
+            return 2;
+        }
+        recording.reset(new Recording(recorderFactory, QFileInfo(recordPath).absoluteFilePath()));
+        runner.setRecording(recording.get());
+    }
     if (check)
         return runner.check(scripts) ? 0 : 1;
 

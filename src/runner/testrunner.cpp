@@ -7,6 +7,7 @@
 #include "debugger.h"
 #include "interpreter.h"
 #include "object.h"
+#include "recording.h"
 #include "scriptedobjectmap.h"
 #include "testdataapi.h"
 
@@ -329,10 +330,13 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
         // The suite's object map comes first: test scripts use its names ($names::...) anywhere.
         const QString suiteObjectMap =
             QFileInfo(testCase.script).absoluteDir().absoluteFilePath(QStringLiteral("../shared/scripts/names.tcl"));
+        const bool suiteHasMap = !testCase.suite.isEmpty() && QFileInfo(suiteObjectMap).isFile();
         QString mapError;
-        if (!testCase.suite.isEmpty() && QFileInfo(suiteObjectMap).isFile() &&
-            !readObjectMap(QDir::cleanPath(suiteObjectMap), &mapError)) {
+        if (suiteHasMap && !readObjectMap(QDir::cleanPath(suiteObjectMap), &mapError)) {
             result.add(TestResult::Error, mapError); // the message names the file and line
+        } else if (recording &&
+                   !recording->begin(suiteHasMap ? QDir::cleanPath(suiteObjectMap) : QString(), this, &mapError)) {
+            result.add(TestResult::Error, mapError);
         } else if (!interpreter->evaluate(code, testCase.script, instrument, false)) {
             reportScriptError(interpreter);
         } else {
@@ -344,6 +348,16 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
             if (callIfDefined(interpreter, QStringLiteral("init"), false))
                 callIfDefined(interpreter, QStringLiteral("main"), true);
             callIfDefined(interpreter, QStringLiteral("cleanup"), false);
+        }
+        if (recording && recording->isRecording()) {
+            QString recordError;
+            if (recording->finish(&recordError))
+                output.stream() << QStringLiteral("Recorded %1 steps into %2")
+                                       .arg(recording->steps())
+                                       .arg(QDir::current().relativeFilePath(recording->outputPath()))
+                                << Qt::endl;
+            else
+                result.add(TestResult::Error, recordError, QString(), recording->outputPath());
         }
         delete interpreter;
         endTestCase(); // nothing the test case started outlives it
@@ -370,6 +384,15 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
                     << (counts.isEmpty() ? QString() : QStringLiteral("; ") + counts.join(QStringLiteral(", ")))
                     << ')' << Qt::endl;
     return outcome;
+}
+
+SharedPtr<ApplicationContext> TestRunner::startApplication(const QString& application, const QString& host, int port,
+                                                        int timeout, QString* error)
+{
+    SharedPtr<ApplicationContext> context = ApplicationRunner::startApplication(application, host, port, timeout, error);
+    if (recording && context && context->id() >= 0)
+        recording->applicationStarted(application);
+    return context;
 }
 
 bool TestRunner::check(const QStringList& scripts)

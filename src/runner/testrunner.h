@@ -11,6 +11,7 @@
 #include <QTextStream>
 
 class Interpreter;
+class Recording;
 class ScriptedObjectMap;
 using CreateInterpreterFunction = Interpreter* (*)(RunnerInterface*);
 using CreateScriptedObjectMapFunction = ScriptedObjectMap* (*)(const QString&);
@@ -62,6 +63,11 @@ public:
     bool check(const QStringList& scripts);
     // Without it, suites' object maps are not read and `objectMap load` refuses.
     void setObjectMapFactory(CreateScriptedObjectMapFunction factory) { createObjectMap = factory; }
+    // With a recording, the test cases that run are recorded into it (--record).
+    void setRecording(Recording* recording) { this->recording = recording; }
+
+    SharedPtr<ApplicationContext> startApplication(const QString& application, const QString& host, int port,
+                                                   int timeout, QString* error) override;
 
     QString testScriptPath() const override { return current.script; }
     QString testCaseName() const override { return current.name; }
@@ -82,6 +88,7 @@ private:
 
     CreateInterpreterFunction createInterpreter;
     CreateScriptedObjectMapFunction createObjectMap = nullptr;
+    Recording* recording = nullptr;
     Output& output;
     RunnerOptions options;
     double seconds = 0;

@@ -87,6 +87,18 @@ public:
                                const QString& callback);
     bool uninstallTypeEventHandler(const QString& typeName, const QString& eventName,
                                    const QString& callback);
+    // Mouse input to an object, as the input to an application (see the event observer below).
+    bool deliverMouseInput(const SharedPtr<Object>& object, const MouseInput& input);
+
+    // Recording: the observer hears of every event the application handles in answer to input, that
+    // is the first event raised while an event sent with sendEvent or mouse input is delivered. Events
+    // the application raises on its own, or as a consequence of the input (a dialog closing after a
+    // click on OK), are not input; nor are events filtered from recording (setRecorderFilter: the event
+    // type, the object's type, or its name or real name). An empty observer ends the observation.
+    using EventObserver = std::function<void(const SharedPtr<Object>& object, const QString& eventName,
+                                             const ObjectList& args)>;
+    void setEventObserver(const EventObserver& observer) { eventObserver = observer; }
+
     // Every handler goes (the application that raised their events has ended).
     void clearEventHandlers();
     int eventHandlerCount() const { return handlers.size(); }
@@ -162,6 +174,9 @@ private:
 
     QList<Handler> handlers;
     EventHandlerCall handlerCall;
+    EventObserver eventObserver;
+    bool inputPending = false; // input is being delivered and has raised no event yet
+    bool filteredFromRecording(const Object* object, const QString& eventName) const;
     int raiseDepth = 0;
     QHash<QString, bool> mouseTracking;
     QHash<QString, bool> mouseDrag;

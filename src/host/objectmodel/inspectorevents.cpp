@@ -64,7 +64,33 @@ bool Inspector::sendEvent(const Event* event, const SharedPtr<Object>& object, c
     ObjectList complete = args;
     for (int i = args.size(); i < signature.size(); ++i)
         complete << defaultArgument(this, signature.at(i));
-    return object->handleEvent(event->name(), complete);
+    const bool outer = !inputPending;
+    inputPending = true;
+    const bool handled = object->handleEvent(event->name(), complete);
+    if (outer)
+        inputPending = false;
+    return handled;
+}
+
+bool Inspector::deliverMouseInput(const SharedPtr<Object>& object, const MouseInput& input)
+{
+    const bool outer = !inputPending;
+    inputPending = true;
+    const bool handled = object->mouseEvent(input);
+    if (outer)
+        inputPending = false;
+    return handled;
+}
+
+bool Inspector::filteredFromRecording(const Object* object, const QString& eventName) const
+{
+    if (isFilteredFromRecording(QStringLiteral("EventType"), eventName))
+        return true;
+    if (!object)
+        return false;
+    return isFilteredFromRecording(QStringLiteral("ObjectType"), object->className()) ||
+           (!object->name().isEmpty() && isFilteredFromRecording(QStringLiteral("ObjectName"), object->name())) ||
+           isFilteredFromRecording(QStringLiteral("ObjectName"), object->realName());
 }
 
 bool Inspector::handlerApplies(const Handler& handler, const Object* object, const QString& eventName) const
@@ -86,6 +112,13 @@ bool Inspector::handlerApplies(const Handler& handler, const Object* object, con
 
 void Inspector::raiseEvent(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args)
 {
+    if (inputPending) {
+        inputPending = false; // what the input raises after this is its consequence
+        if (eventObserver && !filteredFromRecording(object.get(), eventName)) {
+            const EventObserver observe = eventObserver; // the observer may replace itself
+            observe(object, eventName, args);
+        }
+    }
     if (!handlerCall || handlers.isEmpty())
         return;
     if (raiseDepth >= maxRaiseDepth) {

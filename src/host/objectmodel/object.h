@@ -396,13 +396,3 @@ private:
     QString t;
     int m;
 };
-
-// A recorded event, as the recorder hands it to a script language.
-struct EventData {
-    QString eventName;
-    QString objectId;
-    QString methodName;
-    QStringList arguments;
-    QString itemText;
-    QString returnVariable;
-};

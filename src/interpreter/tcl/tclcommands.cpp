@@ -82,6 +82,7 @@ const TclCommandEntry tclApplicationCommandTable[] = {
     {"mouseMove", MouseMoveObjCmd, false},
     {"readGesture", ReadGestureObjCmd, false},
     {"testInteraction", TestInteractionObjCmd, false},
+    {"findFile", FindFileObjCmd, false},
 };
 const int tclApplicationCommandTableSize = sizeof tclApplicationCommandTable / sizeof tclApplicationCommandTable[0];
 

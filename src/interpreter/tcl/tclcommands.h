@@ -58,6 +58,7 @@ int SetRecorderFilterObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 
 // Test data, the object map and facts of the product and the test case.
 int TestDataObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int FindFileObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int ObjectMapObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int TarvinInfoObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int TarvinObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);

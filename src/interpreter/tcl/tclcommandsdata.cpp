@@ -318,3 +318,27 @@ int TarvinObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]
     Tcl_SetObjResult(interp, result);
     return finishCommand(TCL_OK);
 }
+
+/*
+ * findFile kind name
+ *
+ * Finds a file of the test suite: `name` in the test case's directory `kind` (scripts, testdata...),
+ * then in the suite's shared/<kind>; an absolute name as it is. Recorded scripts load the suite's
+ * object map with it: source [findFile "scripts" "names.tcl"].
+ *
+ * Results: the file's path, or "File 'name' couldn't be found.".
+ */
+int FindFileObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    if (objc != 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "kind name");
+        return TCL_ERROR;
+    }
+    const QString name = textOf(objv[2]);
+    const QString path = findTestSuiteFile(name, textOf(objv[1]));
+    if (path.isEmpty())
+        return setErrorResult(interp, QStringLiteral("File '") + name + QStringLiteral("' couldn't be found."));
+    const QByteArray utf8 = path.toUtf8();
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(utf8.constData(), utf8.size()));
+    return finishCommand(TCL_OK);
+}

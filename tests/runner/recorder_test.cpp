@@ -1,0 +1,188 @@
+// tarvinrunner --record end to end: a test case drives the demo application while the runner records
+// it, and the recorded script replays with the runner.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace
+{
+
+const QString runnerPath = QStringLiteral(TARVIN_BINARY_DIR "/bin/tarvinrunner");
+
+struct RunOutcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class RecorderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    QString write(const QString& relativePath, const QByteArray& text)
+    {
+        const QString path = dir.filePath(relativePath);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return path;
+    }
+
+    QString read(const QString& relativePath)
+    {
+        QFile file(dir.filePath(relativePath));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    RunOutcome run(const QStringList& args)
+    {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(runnerPath, args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        RunOutcome r;
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QTemporaryDir dir;
+};
+
+#define EXPECT_CONTAINS(haystack, needle)                                                                    \
+    EXPECT_TRUE((haystack).contains(needle)) << "missing: " << QString(needle).toStdString() << "\nin:\n"    \
+                                             << (haystack).toStdString()
+
+QByteArray exampleObjectMap()
+{
+    QFile file(QStringLiteral(TARVIN_SOURCE_DIR "/examples/suite/shared/scripts/names.tcl"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST_F(RecorderTest, RecordedInASuiteReplaysWithTheSuitesObjectMap)
+{
+    write("suite/shared/scripts/names.tcl", exampleObjectMap());
+    // Typing goes key by key; the text holds characters Tcl would substitute.
+    write("suite/tst_drive/test.tcl",
+          "proc main {} {\n"
+          "    startApplication addressbook\n"
+          "    mousePress [waitForObject $names::Add_PushButton]\n"
+          "    mouseRelease [waitForObject $names::Add_PushButton]\n"
+          "    set first [waitForObject $names::firstName_LineEdit]\n"
+          "    foreach c [split {Ada {$[x]} \"} {}] {\n"
+          "        sendEvent QKeyEvent $first KeyPress [scan $c %c] 0 $c\n"
+          "    }\n"
+          "    sendEvent QKeyEvent [waitForObject $names::OK_PushButton] KeyPress 16777220 0 {}\n"
+          "    set cell [waitForObjectItem $names::entries_Table 0]\n"
+          "    sendEvent QMouseEvent $cell MouseButtonPress 3 3 1\n"
+          "    sendEvent QMouseEvent $cell MouseButtonRelease 3 3 1\n"
+          "}\n");
+    RunOutcome r = run({"--record", "suite/tst_recorded/test.tcl", "suite/tst_drive"});
+    ASSERT_EQ(r.exitCode, 2) << "the test case directory must exist";
+    EXPECT_CONTAINS(r.err, "the directory");
+    QDir(dir.path()).mkpath("suite/tst_recorded");
+    r = run({"--record", "suite/tst_recorded/test.tcl", "suite/tst_drive"});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "Recorded 17 steps into suite/tst_recorded/test.tcl\n");
+
+    const QString script = read("suite/tst_recorded/test.tcl");
+    EXPECT_TRUE(
+        script.startsWith("source [findFile \"scripts\" \"names.tcl\"]\n"
+                          "proc main {} {\n"
+                          "    startApplication addressbook\n"
+                          "    waitForObject $names::Add_PushButton\n"
+                          "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonPress 50 15 1 0 \n"
+                          "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonRelease 50 15 1 0 \n"
+                          "    waitForObject $names::firstName_LineEdit\n"
+                          "    sendEvent QKeyEvent $names::firstName_LineEdit KeyPress 65 0 A \n"))
+        << script.toStdString();
+    EXPECT_CONTAINS(script, "    sendEvent QKeyEvent $names::firstName_LineEdit KeyPress 36 0 {$} \n");
+    EXPECT_CONTAINS(script, "    sendEvent QKeyEvent $names::OK_PushButton KeyPress 16777220 0 {} \n");
+    // The dialog closing after OK is the application's doing, not input.
+    EXPECT_FALSE(script.contains("QCloseEvent")) << script.toStdString();
+    EXPECT_TRUE(script.endsWith("MouseButtonRelease 3 3 1 0 \n}\n")) << script.toStdString();
+
+    // The table cell had no entry: the object map got one, and the script names the cell by it.
+    const QString names = read("suite/shared/scripts/names.tcl");
+    EXPECT_TRUE(
+        names.startsWith(QString::fromUtf8(exampleObjectMap()).section("    set Cancel_PushButton", 0, 0)));
+    EXPECT_CONTAINS(names, "    set Ada_x_TableItem [::Tarvin::ObjectName container $entries_Table text ");
+    EXPECT_CONTAINS(script, "    waitForObject $names::Ada_x_TableItem\n");
+
+    // Replayed, the recording leaves the application as the original run did.
+    QFile recorded(dir.filePath("suite/tst_recorded/test.tcl"));
+    ASSERT_TRUE(recorded.open(QIODevice::Append));
+    recorded.write("proc cleanup {} {\n"
+                   "    set table [waitForObject $names::entries_Table]\n"
+                   "    test compare [property get $table rowCount] 1\n"
+                   "    test compare [invoke $table cellText 0 0] {Ada {$[x]} \"}\n"
+                   "    test compare [property get $table currentRow] 0\n"
+                   "    test compare [property get [findObject $names::entryDialog_Dialog] visible] 0\n"
+                   "}\n");
+    recorded.close();
+    r = run({"suite/tst_recorded"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "PASSED tst_recorded");
+    EXPECT_FALSE(r.out.contains("FAIL ")) << r.out.toStdString();
+
+    // Outside the suite the object map is not found, and the error says which file.
+    write("lone.tcl", script.toUtf8());
+    r = run({"lone.tcl"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "File 'names.tcl' couldn't be found.");
+}
+
+TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
+{
+    write("drive.tcl",
+          "proc main {} {\n"
+          "    setRecorderFilter ObjectType StatusBar\n"
+          "    setRecorderFilter EventType QMouseEvent\n"
+          "    startApplication addressbook\n"
+          "    sendEvent QCloseEvent [waitForObject {type StatusBar}]\n"
+          "    set add [waitForObject {type PushButton name addButton}]\n"
+          "    mousePress $add\n"
+          "    mouseRelease $add\n"
+          "    sendEvent QKeyEvent [waitForObject {type PushButton name cancelButton}] KeyPress 32 0 { }\n"
+          "    test compare [property get [findObject {type Dialog}] visible] 0\n"
+          "}\n");
+    RunOutcome r = run({"--record", "out.tcl", "drive.tcl"});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const QString cancel =
+        "\"type PushButton name cancelButton container \\{type Dialog name entryDialog\\}\"";
+    EXPECT_EQ(read("out.tcl"), "proc main {} {\n"
+                               "    startApplication addressbook\n"
+                               "    waitForObject " +
+                                   cancel +
+                                   "\n"
+                                   "    sendEvent QKeyEvent " +
+                                   cancel +
+                                   " KeyPress 32 0 { } \n"
+                                   "}\n");
+    // The filtered mouse click does not replay: the dialog never opens, and the cancel button never
+    // gets ready.
+    r = run({"--timeout", "300", "out.tcl"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "not ready");
+
+    // What --record needs.
+    r = run({"drive.tcl", "--record"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "--record needs a file name");
+    r = run({"--record", "x.tcl", "drive.tcl", "out.tcl"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "--record records one test case; the paths given hold 2");
+    r = run({"--record", "x.tcl", "--check", "drive.tcl"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_FALSE(QFile::exists(dir.filePath("x.tcl")));
+    r = run({"--help"});
+    EXPECT_CONTAINS(r.out, "  --record FILE ");
+}

@@ -1,63 +1,11 @@
 // tarvinrunner --record end to end: a test case drives the demo application while the runner records
 // it, and the recorded script replays with the runner.
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
+#include "runnerfixture.h"
 
 namespace
 {
 
-const QString runnerPath = QStringLiteral(TARVIN_BINARY_DIR "/bin/tarvinrunner");
-
-struct RunOutcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class RecorderTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-
-    QString write(const QString& relativePath, const QByteArray& text)
-    {
-        const QString path = dir.filePath(relativePath);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        return path;
-    }
-
-    QString read(const QString& relativePath)
-    {
-        QFile file(dir.filePath(relativePath));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
-    RunOutcome run(const QStringList& args)
-    {
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        p.start(runnerPath, args);
-        EXPECT_TRUE(p.waitForFinished(60000));
-        RunOutcome r;
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
-
-    QTemporaryDir dir;
-};
-
-#define EXPECT_CONTAINS(haystack, needle)                                                                    \
-    EXPECT_TRUE((haystack).contains(needle)) << "missing: " << QString(needle).toStdString() << "\nin:\n"    \
-                                             << (haystack).toStdString()
+using RecorderTest = RunnerFixture;
 
 QByteArray exampleObjectMap()
 {

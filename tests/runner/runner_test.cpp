@@ -1,57 +1,11 @@
 // tarvinrunner end to end: real scripts, real processes, exit codes and what the user reads.
-#include <gtest/gtest.h>
+#include "runnerfixture.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 namespace {
 
-const QString runnerPath = QStringLiteral(TARVIN_BINARY_DIR "/bin/tarvinrunner");
-
-struct RunOutcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class RunnerTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-
-    QString write(const QString& relativePath, const QByteArray& text)
-    {
-        const QString path = dir.filePath(relativePath);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        return path;
-    }
-
-    RunOutcome run(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
-    {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir.path());
-        p.start(runnerPath, args);
-        EXPECT_TRUE(p.waitForFinished(60000));
-        RunOutcome r;
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
-
-    QTemporaryDir dir;
-};
-
-#define EXPECT_CONTAINS(haystack, needle)                                                                    \
-    EXPECT_TRUE((haystack).contains(needle)) << "missing: " << QString(needle).toStdString() << "\nin:\n"      \
-                                             << (haystack).toStdString()
+using RunnerTest = RunnerFixture;
 
 } // namespace
 

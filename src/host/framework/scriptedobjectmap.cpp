@@ -204,14 +204,7 @@ ScriptedObjectMap::ScriptedSymbolicName ScriptedObjectMap::symbolicName(const QS
     if (base.isEmpty()) {
         RealName::Pairs pairs;
         RealName::parse(realName, &pairs);
-        QString label, type;
-        for (const auto& pair : pairs) {
-            if (pair.first == QLatin1String("type"))
-                type = pair.second;
-            else if (label.isEmpty() && (pair.first == QLatin1String("name") || pair.first == QLatin1String("text")))
-                label = pair.second;
-        }
-        base = pairs.isEmpty() ? realName : label.isEmpty() ? type : label + QLatin1Char('_') + type;
+        base = pairs.isEmpty() ? realName : RealName::readableName(pairs);
     }
     base = toScriptIdentifier(base);
     QString name = base;

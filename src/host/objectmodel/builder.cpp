@@ -72,22 +72,7 @@ GetterFunction storedGetter(const QString& property, const Argument& type)
             return SharedPtr<Object>();
         if (SharedPtr<Object> v = self->value(property))
             return v;
-        Inspector* inspector = Inspector::self();
-        const Class* cls = type.argumentClass();
-        switch (cls ? cls->primitiveKind() : NoPrimitive) {
-        case StringKind:
-            return inspector->createPrimitive(QString());
-        case BoolKind:
-            return inspector->createBool(false);
-        case DoubleKind:
-            return inspector->createDouble(0.0);
-        case Int64Kind:
-            return inspector->createInt64(0);
-        case NoPrimitive:
-            return cls ? cls->createNull() : SharedPtr<Object>();
-        default:
-            return inspector->createInt(0);
-        }
+        return Inspector::self()->createDefault(type.argumentClass());
     };
 }
 

@@ -78,6 +78,27 @@ SharedPtr<Object> Inspector::createBool(bool value) const
     return SharedPtr<Object>(new PrimitiveObject(primitiveClass(BoolKind), value));
 }
 
+SharedPtr<Object> Inspector::createDefault(const Class* cls) const
+{
+    switch (cls ? cls->primitiveKind() : NoPrimitive) {
+    case StringKind:
+        return createPrimitive(QString());
+    case BoolKind:
+        return createBool(false);
+    case DoubleKind:
+        return createDouble(0.0);
+    case Int64Kind:
+        return createInt64(0);
+    case LongKind:
+        return createLong(0);
+    case IntKind:
+    case OtherIntKind:
+        return createInt(0);
+    default:
+        return cls ? cls->createNull() : SharedPtr<Object>();
+    }
+}
+
 SharedPtr<Object> Inspector::createPrimitive(const QString& text) const
 {
     return SharedPtr<Object>(new PrimitiveObject(primitiveClass(StringKind), text, ObjectAttribute::Pointer()));

@@ -41,6 +41,9 @@ public:
     SharedPtr<Object> createPrimitive(const QString& text) const;
     SharedPtr<Object> createString(const QString& text) const { return createPrimitive(text); }
     SharedPtr<Object> createStringList(const QStringList& list) const;
+    // The value of a class when nothing else is known: zero, false or the empty text for primitives, the
+    // class's null object for other classes, null without a class.
+    SharedPtr<Object> createDefault(const Class* cls) const;
     // A value that stands for "no return value".
     SharedPtr<Object> createVoid() const { return createPrimitive(QString()); }
 

@@ -5,29 +5,6 @@
 namespace
 {
 
-// The value an event argument takes when a sender leaves it out.
-SharedPtr<Object> defaultArgument(const Inspector* inspector, const Argument& argument)
-{
-    const Class* cls = argument.argumentClass();
-    switch (cls ? cls->primitiveKind() : NoPrimitive) {
-    case StringKind:
-        return inspector->createPrimitive(QString());
-    case BoolKind:
-        return inspector->createBool(false);
-    case DoubleKind:
-        return inspector->createDouble(0.0);
-    case Int64Kind:
-        return inspector->createInt64(0);
-    case LongKind:
-        return inspector->createLong(0);
-    case IntKind:
-    case OtherIntKind:
-        return inspector->createInt(0);
-    default:
-        return cls ? cls->createNull() : SharedPtr<Object>();
-    }
-}
-
 QString describe(const QString& typeName, const Object* object)
 {
     if (object)
@@ -63,7 +40,7 @@ bool Inspector::sendEvent(const Event* event, const SharedPtr<Object>& object, c
     }
     ObjectList complete = args;
     for (int i = args.size(); i < signature.size(); ++i)
-        complete << defaultArgument(this, signature.at(i));
+        complete << createDefault(signature.at(i).argumentClass());
     const bool outer = !inputPending;
     inputPending = true;
     const bool handled = object->handleEvent(event->name(), complete);

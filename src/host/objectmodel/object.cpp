@@ -586,14 +586,7 @@ QString ObjectMap::symbolicName(const QString& realName, bool add)
     // ":" followed by the name or text and the type, the way a user reads the object.
     RealName::Pairs pairs;
     RealName::parse(realName, &pairs);
-    QString label, type;
-    for (const auto& pair : pairs) {
-        if (pair.first == QLatin1String("type"))
-            type = pair.second;
-        else if (label.isEmpty() && (pair.first == QLatin1String("name") || pair.first == QLatin1String("text")))
-            label = pair.second;
-    }
-    QString base = QLatin1Char(':') + (label.isEmpty() ? type : label + QLatin1Char('_') + type);
+    QString base = QLatin1Char(':') + RealName::readableName(pairs);
     QString name = base;
     for (int n = 2; entries.contains(name); ++n)
         name = base + QLatin1Char('_') + QString::number(n);

@@ -224,4 +224,16 @@ QString format(const Pairs& pairs)
     return joinList(elements);
 }
 
+QString readableName(const Pairs& pairs)
+{
+    QString label, type;
+    for (const auto& pair : pairs) {
+        if (pair.first == QLatin1String("type"))
+            type = pair.second;
+        else if (label.isEmpty() && (pair.first == QLatin1String("name") || pair.first == QLatin1String("text")))
+            label = pair.second;
+    }
+    return label.isEmpty() ? type : label + QLatin1Char('_') + type;
+}
+
 } // namespace RealName

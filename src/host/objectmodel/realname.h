@@ -28,5 +28,8 @@ QString joinList(const QStringList& elements);
 // The pairs of a real name; false when the text is not a list of pairs.
 bool parse(const QString& realName, Pairs* pairs);
 QString format(const Pairs& pairs);
+// The object as a user reads it: its name (or else its text) and its type joined by "_", or the type
+// alone; the base of the symbolic names made for it.
+QString readableName(const Pairs& pairs);
 
 } // namespace RealName

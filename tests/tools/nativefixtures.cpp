@@ -107,8 +107,6 @@ NativeScriptType shapeType()
     // The object itself, as a new script value.
     t.methods["self"] =
         method([](ScriptContext* c) { return answer(c, c->createNativeObjectArgument(self<Shape>(c))); });
-    t.methods["failWith"] =
-        method([](ScriptContext* c) { return fail(c, c->argument(0)->toString()); }, {"message"});
     return t;
 }
 
@@ -147,8 +145,6 @@ NativeScriptType rectangleType()
             return text(c, QStringLiteral("%1x%2").arg(r->width).arg(r->height));
         },
         {"factor"}, {"factorY"});
-    t.methods["collect"] =
-        method([](ScriptContext* c) { return text(c, words(c).join(' ')); }, {"first"}, {"second", "..."});
     t.staticMethods["orphan"] = method([](ScriptContext* c) {
         return answer(c, c->createNativeObjectArgument(SharedPtr<NativeScriptObject>(new Orphan)));
     });
@@ -189,6 +185,12 @@ NativeScriptType squareType()
                                .arg(c->argument(0)->toString()));
         },
         {"note"});
+    // Hides Rectangle's area, reading the width only.
+    t.properties["area"] = {[](ScriptContext* c) {
+                                return answer(
+                                    c, c->createIntArgument(self<Square>(c)->width * self<Square>(c)->width));
+                            },
+                            {}};
     return t;
 }
 

@@ -39,10 +39,15 @@ struct Orphan : NativeScriptObject {
     const void* typeId() const override { return &orphanId; }
 };
 
+bool answer(ScriptContext* c, const SharedPtr<ScriptArgument>& value)
+{
+    c->setResult(value);
+    return true;
+}
+
 bool text(ScriptContext* c, const QString& value)
 {
-    c->setResult(c->createStringArgument(value));
-    return true;
+    return answer(c, c->createStringArgument(value));
 }
 
 bool fail(ScriptContext* c, const QString& message)
@@ -51,12 +56,19 @@ bool fail(ScriptContext* c, const QString& message)
     return false;
 }
 
-QStringList words(ScriptContext* c, int from = 0)
+QStringList words(ScriptContext* c)
 {
     QStringList list;
-    for (int i = from; i < c->argumentCount(); ++i)
+    for (int i = 0; i < c->argumentCount(); ++i)
         list << c->argument(i)->toString();
     return list;
+}
+
+// A setter's work: the first argument's text goes to the place.
+bool store(ScriptContext* c, QString* place)
+{
+    *place = c->argument(0)->toString();
+    return true;
 }
 
 template <class T> T* self(ScriptContext* c)
@@ -74,42 +86,35 @@ bool integer(ScriptContext* c, int index, const QString& what, int* out)
     return true;
 }
 
+NativeMethod method(const NativeFunction& f, const QStringList& mandatory = {},
+                    const QStringList& optional = {})
+{
+    return NativeMethod{f, mandatory, optional};
+}
+
 NativeScriptType shapeType()
 {
     NativeScriptType t;
-    t.properties[QStringLiteral("name")] = {[](ScriptContext* c) { return text(c, self<Shape>(c)->name); },
-                                            [](ScriptContext* c) {
-                                                self<Shape>(c)->name = c->argument(0)->toString();
-                                                return true;
-                                            }};
-    t.properties[QStringLiteral("kind")] = {[](ScriptContext* c) { return text(c, self<Shape>(c)->kind()); },
-                                            {}};
-    t.properties[QStringLiteral("secret")] = {{}, [](ScriptContext* c) {
-                                                  self<Shape>(c)->secret = c->argument(0)->toString();
-                                                  return true;
-                                              }};
-    t.methods[QStringLiteral("describe")] = {[](ScriptContext* c) {
-                                                 QStringList parts = words(c);
-                                                 parts << self<Shape>(c)->kind() << self<Shape>(c)->name;
-                                                 return text(c, parts.join(QLatin1Char(' ')));
-                                             },
-                                             {},
-                                             {QStringLiteral("prefix")}};
+    t.properties["name"] = {[](ScriptContext* c) { return text(c, self<Shape>(c)->name); },
+                            [](ScriptContext* c) { return store(c, &self<Shape>(c)->name); }};
+    t.properties["kind"] = {[](ScriptContext* c) { return text(c, self<Shape>(c)->kind()); }, {}};
+    t.properties["secret"] = {{}, [](ScriptContext* c) { return store(c, &self<Shape>(c)->secret); }};
+    t.methods["describe"] = method(
+        [](ScriptContext* c) {
+            return text(c, (words(c) << self<Shape>(c)->kind() << self<Shape>(c)->name).join(' '));
+        },
+        {}, {"prefix"});
     // The object itself, as a new script value.
-    t.methods[QStringLiteral("self")] = {[](ScriptContext* c) {
-                                             c->setResult(c->createNativeObjectArgument(self<Shape>(c)));
-                                             return true;
-                                         },
-                                         {},
-                                         {}};
-    t.methods[QStringLiteral("peek")] = {
-        [](ScriptContext* c) { return text(c, self<Shape>(c)->secret); }, {}, {}};
-    t.methods[QStringLiteral("fail")] = {[](ScriptContext*) { return false; }, {}, {}};
-    t.methods[QStringLiteral("failWith")] = {
-        [](ScriptContext* c) { return fail(c, c->argument(0)->toString()); },
-        {QStringLiteral("message")},
-        {}};
+    t.methods["self"] =
+        method([](ScriptContext* c) { return answer(c, c->createNativeObjectArgument(self<Shape>(c))); });
     return t;
+}
+
+NativeProperty intProperty(int Rectangle::*member, const QString& what)
+{
+    return NativeProperty{
+        [member](ScriptContext* c) { return answer(c, c->createIntArgument(self<Rectangle>(c)->*member)); },
+        [member, what](ScriptContext* c) { return integer(c, 0, what, &(self<Rectangle>(c)->*member)); }};
 }
 
 NativeScriptType rectangleType()
@@ -118,94 +123,46 @@ NativeScriptType rectangleType()
     t.super = &shapeId;
     t.constructor = [](ScriptContext* c) -> SharedPtr<NativeScriptObject> {
         int w = 0, h = 0;
-        if (c->argumentCount() != 2) {
-            fail(c, QStringLiteral("Rectangle needs a width and a height"));
-            return nullptr;
-        }
-        if (!integer(c, 0, QStringLiteral("Rectangle width"), &w) ||
-            !integer(c, 1, QStringLiteral("Rectangle height"), &h))
+        if (!integer(c, 0, "Rectangle width", &w) || !integer(c, 1, "Rectangle height", &h))
             return nullptr;
         return SharedPtr<NativeScriptObject>(new Rectangle(w, h));
     };
-    auto intProperty = [](int Rectangle::*member, const QString& what) {
-        return NativeProperty{
-            [member](ScriptContext* c) {
-                c->setResult(c->createIntArgument(self<Rectangle>(c)->*member));
-                return true;
-            },
-            [member, what](ScriptContext* c) { return integer(c, 0, what, &(self<Rectangle>(c)->*member)); }};
-    };
-    t.properties[QStringLiteral("width")] = intProperty(&Rectangle::width, QStringLiteral("Rectangle width"));
-    t.properties[QStringLiteral("height")] =
-        intProperty(&Rectangle::height, QStringLiteral("Rectangle height"));
-    t.properties[QStringLiteral("area")] = {[](ScriptContext* c) {
-                                                Rectangle* r = self<Rectangle>(c);
-                                                c->setResult(c->createIntArgument(r->width * r->height));
-                                                return true;
-                                            },
-                                            {}};
-    t.methods[QStringLiteral("scale")] = {
+    t.properties["width"] = intProperty(&Rectangle::width, "Rectangle width");
+    t.properties["height"] = intProperty(&Rectangle::height, "Rectangle height");
+    t.properties["area"] = {[](ScriptContext* c) {
+                                Rectangle* r = self<Rectangle>(c);
+                                return answer(c, c->createIntArgument(r->width * r->height));
+                            },
+                            {}};
+    t.methods["scale"] = method( // factorY defaults to factor
         [](ScriptContext* c) {
             int x = 0, y = 0;
-            if (!integer(c, 0, QStringLiteral("scale"), &x))
-                return false;
-            y = x;
-            if (c->argumentCount() > 1 && !integer(c, 1, QStringLiteral("scale"), &y))
+            if (!integer(c, 0, "scale", &x) || !integer(c, c->argumentCount() - 1, "scale", &y))
                 return false;
             Rectangle* r = self<Rectangle>(c);
             r->width *= x;
             r->height *= y;
             return text(c, QStringLiteral("%1x%2").arg(r->width).arg(r->height));
         },
-        {QStringLiteral("factor")},
-        {QStringLiteral("factorY")}};
-    t.methods[QStringLiteral("collect")] = {[](ScriptContext* c) {
-                                                QList<SharedPtr<ScriptArgument>> list;
-                                                for (const QString& w : words(c))
-                                                    list << c->createStringArgument(w);
-                                                c->setResult(c->createListArgument(list));
-                                                return true;
-                                            },
-                                            {QStringLiteral("first")},
-                                            {QStringLiteral("second"), QStringLiteral("...")}};
-    t.staticMethods[QStringLiteral("unit")] = {
+        {"factor"}, {"factorY"});
+    t.staticMethods["orphan"] = method([](ScriptContext* c) {
+        return answer(c, c->createNativeObjectArgument(SharedPtr<NativeScriptObject>(new Orphan)));
+    });
+    t.staticMethods["sum"] = method(
         [](ScriptContext* c) {
-            c->setResult(c->createNativeObjectArgument(SharedPtr<NativeScriptObject>(new Rectangle(1, 1))));
-            return true;
+            int total = 0;
+            for (const QString& w : words(c))
+                total += w.toInt();
+            return answer(c, c->createIntArgument(total));
         },
-        {},
-        {}};
-    t.staticMethods[QStringLiteral("orphan")] = {
-        [](ScriptContext* c) {
-            c->setResult(c->createNativeObjectArgument(SharedPtr<NativeScriptObject>(new Orphan)));
-            return true;
-        },
-        {},
-        {}};
-    t.staticMethods[QStringLiteral("sum")] = {[](ScriptContext* c) {
-                                                  int total = 0;
-                                                  for (int i = 0; i < c->argumentCount(); ++i)
-                                                      total += c->argument(i)->toInt();
-                                                  c->setResult(c->createIntArgument(total));
-                                                  return true;
-                                              },
-                                              {QStringLiteral("a")},
-                                              {QStringLiteral("...")}};
+        {"a"}, {"..."});
     // Shadowed by the type command's own option: never reachable.
-    t.staticMethods[QStringLiteral("list")] = {
-        [](ScriptContext* c) { return text(c, QStringLiteral("static")); }, {}, {}};
-    t.staticProperties[QStringLiteral("alive")] = {[](ScriptContext* c) {
-                                                       c->setResult(c->createIntArgument(live));
-                                                       return true;
-                                                   },
-                                                   {}};
-    t.staticProperties[QStringLiteral("defaultName")] = {
-        [](ScriptContext* c) { return text(c, defaultName); },
-        [](ScriptContext* c) {
-            defaultName = c->argument(0)->toString();
-            return true;
-        }};
-    t.staticProperties[QStringLiteral("sink")] = {{}, [](ScriptContext*) { return true; }};
+    t.staticMethods["list"] = method([](ScriptContext* c) { return text(c, "static"); });
+    t.staticProperties["alive"] = {[](ScriptContext* c) { return answer(c, c->createIntArgument(live)); },
+                                   {}};
+    t.staticProperties["defaultName"] = {[](ScriptContext* c) { return text(c, defaultName); },
+                                         [](ScriptContext* c) { return store(c, &defaultName); }};
+    t.staticProperties["sink"] = {{}, [](ScriptContext*) { return true; }};
     return t;
 }
 
@@ -215,42 +172,42 @@ NativeScriptType squareType()
     t.super = &rectangleId;
     t.constructor = [](ScriptContext* c) -> SharedPtr<NativeScriptObject> {
         int side = 0;
-        if (!integer(c, 0, QStringLiteral("Square side"), &side))
+        // A side of 0 gives no object, and no reason either.
+        if (!integer(c, 0, "Square side", &side) || side == 0)
             return nullptr;
         return SharedPtr<NativeScriptObject>(new Square(side));
     };
     // Overrides Shape's describe with a mandatory argument.
-    t.methods[QStringLiteral("describe")] = {[](ScriptContext* c) {
-                                                 return text(c, QStringLiteral("square of side %1 (%2)")
-                                                                    .arg(self<Square>(c)->width)
-                                                                    .arg(c->argument(0)->toString()));
-                                             },
-                                             {QStringLiteral("note")},
-                                             {}};
+    t.methods["describe"] = method(
+        [](ScriptContext* c) {
+            return text(c, QStringLiteral("square of side %1 (%2)")
+                               .arg(self<Square>(c)->width)
+                               .arg(c->argument(0)->toString()));
+        },
+        {"note"});
+    // Hides Rectangle's area, reading the width only.
+    t.properties["area"] = {[](ScriptContext* c) {
+                                return answer(
+                                    c, c->createIntArgument(self<Square>(c)->width * self<Square>(c)->width));
+                            },
+                            {}};
     return t;
 }
 
 NativeScriptNamespace calcNamespace()
 {
     NativeScriptNamespace ns;
-    ns.functions[QStringLiteral("sum")] = {
-        [](ScriptContext* c) { return text(c, words(c).join(QLatin1Char('+'))); },
-        {QStringLiteral("a"), QStringLiteral("b")},
-        {QStringLiteral("c"), QStringLiteral("...")}};
-    ns.functions[QStringLiteral("div")] = {[](ScriptContext* c) {
-                                               int a = 0, b = 0;
-                                               if (!integer(c, 0, QStringLiteral("Calc div"), &a) ||
-                                                   !integer(c, 1, QStringLiteral("Calc div"), &b))
-                                                   return false;
-                                               if (b == 0)
-                                                   return fail(c,
-                                                               QStringLiteral("Calc div: division by zero"));
-                                               c->setResult(c->createIntArgument(a / b));
-                                               return true;
-                                           },
-                                           {QStringLiteral("a"), QStringLiteral("b")},
-                                           {}};
-    ns.functions[QStringLiteral("nothing")] = {[](ScriptContext*) { return true; }, {}, {}};
+    ns.functions["sum"] =
+        method([](ScriptContext* c) { return text(c, words(c).join('+')); }, {"a", "b"}, {"c", "..."});
+    ns.functions["mul"] = method(
+        [](ScriptContext* c) {
+            int a = 0, b = 0;
+            if (!integer(c, 0, "Calc mul", &a) || !integer(c, 1, "Calc mul", &b))
+                return false;
+            return answer(c, c->createIntArgument(a * b));
+        },
+        {"a", "b"});
+    ns.functions["nothing"] = method([](ScriptContext*) { return true; });
     return ns;
 }
 
@@ -259,16 +216,10 @@ NativeScriptNamespace calcNamespace()
 void NativeFixtures::registerAll(Interpreter* interpreter)
 {
     interpreter->registerNativeFunction(
-        QStringLiteral("joinWords"),
-        [](ScriptContext* c) { return text(c, words(c).join(QLatin1Char('-'))); },
-        {QStringLiteral("a"), QStringLiteral("b")}, {QStringLiteral("c"), QStringLiteral("...")}, QString());
-    interpreter->registerNativeNamespace(QStringLiteral("Calc"), calcNamespace());
-    interpreter->registerNativeType(QStringLiteral("Shape"), &shapeId, shapeType());
-    interpreter->registerNativeType(QStringLiteral("Rectangle"), &rectangleId, rectangleType());
-    interpreter->registerNativeType(QStringLiteral("Square"), &squareId, squareType());
-}
-
-int NativeFixtures::liveShapes()
-{
-    return live;
+        "joinWords", [](ScriptContext* c) { return text(c, words(c).join('-')); }, {"a", "b"}, {"c", "..."},
+        QString());
+    interpreter->registerNativeNamespace("Calc", calcNamespace());
+    interpreter->registerNativeType("Shape", &shapeId, shapeType());
+    interpreter->registerNativeType("Rectangle", &rectangleId, rectangleType());
+    interpreter->registerNativeType("Square", &squareId, squareType());
 }

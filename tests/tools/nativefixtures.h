@@ -8,6 +8,4 @@ class Interpreter;
 namespace NativeFixtures
 {
 void registerAll(Interpreter* interpreter);
-// Shapes alive now (all three types).
-int liveShapes();
 } // namespace NativeFixtures

@@ -99,11 +99,13 @@ protected:
 
 TEST_F(WatcherTest, GlobalsArraysAndNestedLists)
 {
-    eval("set a 5; set s {1 2 3}; set l [list 1 [list x y] {}]; array set x {k1 v1 {k 2} v2}");
+    eval("set a 5; set s {1 2 3}; set l [list 1 [list x y] {}]; array set x {k1 v1 {k 2} v2}; set {a b} "
+         "\xc3\xbc");
     const VariableBindings top = watcher->globalBindings();
     const Map map = toMap(top);
     EXPECT_EQ(map.value("a"), shown("string", "5"));
-    EXPECT_EQ(map.value("s"), shown("string", "1 2 3")); // never used as a list: a string
+    EXPECT_EQ(map.value("a b"), shown("string", "\xc3\xbc")); // names may hold blanks; texts are UTF-8
+    EXPECT_EQ(map.value("s"), shown("string", "1 2 3"));      // never used as a list: a string
     EXPECT_EQ(map.value("+l"), opened("list"));
     EXPECT_EQ(map.value("+x"), opened("array"));
     for (const VariableBinding& b : top) {

@@ -249,7 +249,6 @@ TEST(GherkinRunner, StatusesDecideWhetherAScenarioFails)
         {status(ScriptActions::StepUndefined), false},
         {status(ScriptActions::StepAmbiguous, "2 match"), false},
         {status(ScriptActions::StepNotCallable, "arity"), false},
-        {status(ScriptActions::StepInternal, "Tcl_GetCommandInfo failed"), false},
         {status(ScriptActions::StepAborted, "VerificationFailure: x"), false},
         {status(ScriptActions::StepAborted, "Skipped: later"), true},
         {status(ScriptActions::StepAborted, ""), true}, // AbortScenario

@@ -14,11 +14,6 @@
 
 namespace {
 
-QString keywordLine(const Gherkin::Step& step)
-{
-    return QString::fromUtf8(step.text);
-}
-
 // Feature and scenario become sections; steps become passes, errors or logs at their feature line.
 class TestResultReport : public Gherkin::ReportGenerator {
 public:
@@ -49,7 +44,7 @@ public:
                              const Gherkin::ScriptActions::Result& r) override
     {
         const int line = int(step.extent.begin.line);
-        const QString text = keywordLine(step);
+        const QString text = QString::fromUtf8(step.text);
         const QString message = QString::fromUtf8(r.message);
         switch (outcome) {
         case Passed:
@@ -112,7 +107,7 @@ private:
         for (const LineInfo& info : stack)
             lines << QStringLiteral("at %1:%2").arg(info.file()).arg(info.line());
         const QString definition = QStringLiteral("at %1:%2").arg(QString::fromUtf8(r.file)).arg(r.line);
-        if (!r.file.isEmpty() && r.line > 0 && !lines.contains(definition))
+        if (r.line > 0 && !lines.contains(definition))
             lines.prepend(definition);
         return lines.join(QLatin1Char('\n'));
     }

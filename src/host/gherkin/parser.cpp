@@ -287,7 +287,11 @@ bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
 bool Parser::parseRow(int lineNo, int column, const QByteArray& line, TableRow* row)
 {
     const QByteArray trimmed = line.trimmed();
-    if (trimmed.size() < 2 || !trimmed.endsWith('|') || trimmed.endsWith("\\|"))
+    // The closing bar is escaped when an odd number of backslashes stands before it.
+    int backslashes = 0;
+    while (backslashes < trimmed.size() - 1 && trimmed[trimmed.size() - 2 - backslashes] == '\\')
+        ++backslashes;
+    if (trimmed.size() < 2 || !trimmed.endsWith('|') || backslashes % 2 == 1)
         return fail(lineNo, QStringLiteral("a table row must end with '|'"));
     // Cells between unescaped bars; \| is a bar, \\ a backslash and \n a line feed inside a cell.
     int start = column - 1 + 1;

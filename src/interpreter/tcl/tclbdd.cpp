@@ -257,8 +257,6 @@ Gherkin::ScriptActions::Result TclGherkinDriverScriptActions::runHooks(int kind,
     for (int i = 0; i < count; ++i) {
         Tcl_Obj* hook = nullptr;
         Tcl_ListObjIndex(nullptr, hooks, i, &hook);
-        if (!hook)
-            continue;
         if (directCall(interp, Tcl_GetString(hook), 1, &contextName) == TCL_ERROR) {
             const char* message = Tcl_GetStringResult(interp);
             result.message = message;

@@ -20,8 +20,6 @@ public:
     Result runStep(const Gherkin::Step& step) override;
     Result runHooks(int kind, int phase, const QByteArray& titleOrText) override;
 
-    QByteArray executeStepCommandName() const { return executeStepCommand; }
-
 private:
     Tcl_Interp* interp;
     QByteArray executeStepCommand;

@@ -38,7 +38,7 @@ TEST(GherkinParser, ReadsEveryConstruct)
                             "  Scenario: Buying\n"
                             "    When I buy:\n"
                             "      | item  | price |\n"
-                            "      | a\\|b | 1\\\\2  |\n"
+                            "      | a\\|b | 1\\\\2\\\\|\n"
                             "    Then I see\n"
                             "      \"\"\"\n"
                             "      first\n"
@@ -76,7 +76,7 @@ TEST(GherkinParser, ReadsEveryConstruct)
     EXPECT_EQ(buy.extent.begin.column, 5u);
     ASSERT_EQ(buy.table.size(), 2);
     EXPECT_EQ(buy.table[1][0].text, "a|b");
-    EXPECT_EQ(buy.table[1][1].text, "1\\2");
+    EXPECT_EQ(buy.table[1][1].text, "1\\2\\") << "an escaped backslash before the closing bar";
     EXPECT_EQ(buy.table[1][1].location.line, 15u);
     EXPECT_EQ(buy.table[1][1].location.column, 16u);
     EXPECT_EQ(buying.steps[1].multiLineText, (QList<QByteArray>{"first", "  indented"}));
@@ -105,7 +105,6 @@ TEST(GherkinParser, MalformedFilesNameTheLine)
         const char* message;
     } cases[] = {
         {"", 0, "no 'Feature:' in the file"},
-        {"# only a comment\n", 0, "no 'Feature:'"},
         {"Scenario: x\n", 1, "expected 'Feature:', found 'Scenario: x'"},
         {"Feature: a\nFeature: b\n", 2, "a second 'Feature:'"},
         {"Feature: a\n  Given x\n", 2, "a step must belong to a Scenario or the Background"},
@@ -250,7 +249,6 @@ TEST(GherkinRunner, StatusesDecideWhetherAScenarioFails)
         {status(ScriptActions::StepUndefined), false},
         {status(ScriptActions::StepAmbiguous, "2 match"), false},
         {status(ScriptActions::StepNotCallable, "arity"), false},
-        {status(ScriptActions::StepInternal, "Tcl_GetCommandInfo failed"), false},
         {status(ScriptActions::StepAborted, "VerificationFailure: x"), false},
         {status(ScriptActions::StepAborted, "Skipped: later"), true},
         {status(ScriptActions::StepAborted, ""), true}, // AbortScenario

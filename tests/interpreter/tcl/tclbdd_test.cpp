@@ -71,15 +71,10 @@ TEST_F(BddTest, StepReachesTclWithTextLinesTableAndKeyword)
     s.multiLineText = {"line 1", "line {2}"};
     s.table = {{{{}, "a"}, {{}, "b c"}}, {{{}, "1"}, {{}, "2"}}};
     TclGherkinDriverScriptActions actions(interp);
-    EXPECT_EQ(actions.executeStepCommandName(), "Tarvin::BDD::get_execute_step_cmd");
     const Result r = actions.runStep(s);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(var("seen"), QStringLiteral("{two {words}} {{line 1} {line {2}}} {{a {b c}} {1 2}} {}"));
-    EXPECT_EQ(text("llength [lindex $::seen 2]"), QStringLiteral("2"));
     EXPECT_EQ(var("ran"), QStringLiteral("two {words}"));
-    EXPECT_STREQ(stepKeyword(0), "Given");
-    EXPECT_STREQ(stepKeyword(2), "Then");
-    EXPECT_STREQ(stepKeyword(-1), "");
 
     // Another execute-step command replaces the support script's.
     eval("proc myExecute {args} { return {x {::definition mine}} }");
@@ -187,8 +182,6 @@ TEST_F(BddTest, HooksRunInOrderWithTheirContext)
     EXPECT_EQ(var("titleError"), QStringLiteral("unknown context field 'title'"));
     EXPECT_EQ(var("writeError"), QStringLiteral("text field cannot be written to"));
     EXPECT_EQ(var("unknownError"), QStringLiteral("unknown context field 'colour'"));
-    eval("catch {Tarvin::BDD::context title x} ::e");
-    EXPECT_EQ(var("e"), QStringLiteral("unknown context field 'title'"));
 
     // A moment without hooks still redefines the context procedure.
     EXPECT_EQ(actions.runHooks(0, 0, "The feature").status, 0);

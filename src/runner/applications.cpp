@@ -298,7 +298,7 @@ QString ApplicationRunner::uniqueName(const QString& base) const
 {
     QString name = base;
     for (int n = 2; applicationContext(name)->id() != -1; ++n)
-        name = QStringLiteral("%1_%2").arg(base).arg(n);
+        name = QStringLiteral("%1_%2").arg(base, QString::number(n));
     return name;
 }
 

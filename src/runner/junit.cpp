@@ -12,7 +12,7 @@ QString location(const TestResult::Entry& e)
 {
     if (e.file.isEmpty())
         return QString();
-    return e.line > 0 ? QStringLiteral("%1:%2: ").arg(e.file).arg(e.line) : e.file + QStringLiteral(": ");
+    return e.line > 0 ? QStringLiteral("%1:%2: ").arg(e.file, QString::number(e.line)) : e.file + QStringLiteral(": ");
 }
 
 bool isFailure(TestResult::Type t)

@@ -193,7 +193,7 @@ void TestRunner::resultAdded(const TestResult::Entry& entry)
     }
     QString where;
     if (!entry.file.isEmpty())
-        where = entry.line > 0 ? QStringLiteral("%1:%2: ").arg(entry.file).arg(entry.line) : entry.file + ": ";
+        where = entry.line > 0 ? QStringLiteral("%1:%2: ").arg(entry.file, QString::number(entry.line)) : entry.file + ": ";
     output.stream() << indentation << output.paint(TestResult::typeName(entry.type), c) << ' ' << where
                     << entry.message;
     // Passes speak for themselves; everything else shows what was compared or went wrong.
@@ -209,7 +209,7 @@ void TestRunner::reportScriptError(Interpreter* interpreter)
     const int line = interpreter->errorLine();
     QString message = interpreter->errorMessage();
     // A message that names the same place already (a feature file's parse error) keeps it once.
-    const QString prefix = QStringLiteral("%1:%2: ").arg(file).arg(line);
+    const QString prefix = QStringLiteral("%1:%2: ").arg(file, QString::number(line));
     if (message.startsWith(prefix))
         message = message.mid(prefix.size());
     QString trace;
@@ -222,7 +222,7 @@ void TestRunner::reportScriptError(Interpreter* interpreter)
             int j = i + 1;
             while (j < stack.size() && stack.at(j) == stack.at(i))
                 ++j;
-            QString frame = QStringLiteral("at %1:%2").arg(stack.at(i).file()).arg(stack.at(i).line());
+            QString frame = QStringLiteral("at %1:%2").arg(stack.at(i).file(), QString::number(stack.at(i).line()));
             if (j - i > 1)
                 frame += QStringLiteral(" (%1 times)").arg(j - i);
             frames << frame;
@@ -340,8 +340,9 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
         } else if (!interpreter->evaluate(code, testCase.script, instrument, false)) {
             reportScriptError(interpreter);
         } else {
-            // The driver's lines are nobody's: where it left the debugger is not a caller of the steps.
-            if (feature && interpreter->debugger()) {
+            // init, main and cleanup are called from here, not from the script: where its top level left
+            // the debugger (or the built-in driver of a feature file) is not their caller.
+            if (interpreter->debugger()) {
                 interpreter->debugger()->setCurrentLine(-1);
                 interpreter->debugger()->setCurrentSourceId(-1);
             }

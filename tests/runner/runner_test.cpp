@@ -37,7 +37,8 @@ TEST_F(RunnerTest, ErrorsNameFileAndLine)
                                                       "\n"
                                                       "proc main {} {\n"
                                                       "    helper\n"
-                                                      "}\n");
+                                                      "}\n"
+                                                      "set ready 1\n");
     const QString topLevel = write("tst_top/test.tcl", "set x 1\nset y $undefined\nproc main {} {}\n");
     const QString noMain = write("tst_nomain/test.tcl", "proc notmain {} {}\n");
     write("tst_nofile/README", "no test.tcl here\n");
@@ -45,8 +46,8 @@ TEST_F(RunnerTest, ErrorsNameFileAndLine)
     RunOutcome r = run({"tst_proc", "tst_top", "tst_nomain"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_CONTAINS(r.out, inProc + ":5: helper failed\n");
-    // The call stack, innermost first.
-    EXPECT_CONTAINS(r.out, "      at " + inProc + ":5\n      at " + inProc + ":9\n");
+    // The call stack, innermost first; main is called by the runner, so the top level is not its caller.
+    EXPECT_CONTAINS(r.out, "      at " + inProc + ":5\n      at " + inProc + ":9\nFAILED tst_proc (");
     EXPECT_CONTAINS(r.out, topLevel + ":2: can't read \"undefined\": no such variable\n");
     EXPECT_CONTAINS(r.out, noMain + ": the test script defines no 'main' procedure");
     EXPECT_TRUE(r.out.endsWith("Summary: 0 passed, 3 failed\n")) << r.out.toStdString();
@@ -57,6 +58,10 @@ TEST_F(RunnerTest, ErrorsNameFileAndLine)
     EXPECT_EQ(r.err, QString("tarvinrunner: tst_nofile: not a test script, a feature file, a test case directory "
                              "(with test.tcl or test.feature) or a suite directory (with tst_* test case directories)\n"
                              "Try 'tarvinrunner --help' for more information.\n"));
+    // A path may hold what looks like a placeholder; it stays as it is, and so does the line.
+    const QString percent = write("tst_100%1/test.tcl", "proc main {} {\n    error oops\n}\n");
+    r = run({"tst_100%1"});
+    EXPECT_CONTAINS(r.out, percent + ":2: oops\n      at " + percent + ":2\n");
 }
 
 TEST_F(RunnerTest, MissingScriptsInASuiteFailTheirCase)

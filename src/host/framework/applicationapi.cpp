@@ -109,7 +109,7 @@ bool parseGesture(const QString& path, const QByteArray& text, GestureData* g, Q
     for (int n = 0; n < lines.size(); ++n) {
         const QString line = QString::fromUtf8(lines.at(n)).trimmed();
         auto fail = [&](const QString& why) {
-            *error = QStringLiteral("%1:%2: %3").arg(path).arg(n + 1).arg(why);
+            *error = QStringLiteral("%1:%2: %3").arg(path, QString::number(n + 1), why);
             return false;
         };
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))

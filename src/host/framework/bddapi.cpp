@@ -105,7 +105,7 @@ private:
             return QString();
         const LineInfoList stack = Interpreter::self() ? Interpreter::self()->errorCallStack() : LineInfoList();
         for (const LineInfo& info : stack)
-            lines << QStringLiteral("at %1:%2").arg(info.file()).arg(info.line());
+            lines << QStringLiteral("at %1:%2").arg(info.file(), QString::number(info.line()));
         const QString definition = QStringLiteral("at %1:%2").arg(QString::fromUtf8(r.file)).arg(r.line);
         if (r.line > 0 && !lines.contains(definition))
             lines.prepend(definition);

@@ -143,9 +143,9 @@ void compareJson(const QString& path, const QJsonValue& expected, const QJsonVal
     if (expected.isArray()) {
         const QJsonArray e = expected.toArray(), a = actual.toArray();
         if (e.size() != a.size())
-            note(differences, count, QStringLiteral("%1: expected %2 elements, got %3").arg(path).arg(e.size()).arg(a.size()));
+            note(differences, count, QStringLiteral("%1: expected %2 elements, got %3").arg(path, QString::number(e.size()), QString::number(a.size())));
         for (int i = 0; i < qMin(e.size(), a.size()); ++i)
-            compareJson(QStringLiteral("%1[%2]").arg(path).arg(i), e.at(i), a.at(i), differences, count);
+            compareJson(QStringLiteral("%1[%2]").arg(path, QString::number(i)), e.at(i), a.at(i), differences, count);
         return;
     }
     if (expected != actual)

@@ -149,7 +149,7 @@ int executeCommand(ScriptContext* context)
     if (!process.waitForFinished(timeout * 1000)) {
         process.kill();
         process.waitForFinished();
-        return fail(context, QStringLiteral("The command '%1' did not finish within %2 seconds").arg(command).arg(timeout));
+        return fail(context, QStringLiteral("The command '%1' did not finish within %2 seconds").arg(command, QString::number(timeout)));
     }
     if (process.exitStatus() != QProcess::NormalExit)
         return fail(context, QStringLiteral("The command '%1' crashed").arg(command));

@@ -324,7 +324,7 @@ bool Parser::parseRow(int lineNo, int column, const QByteArray& line, TableRow* 
 
 QString RunFeatureError::toString() const
 {
-    return line > 0 ? QStringLiteral("%1:%2: %3").arg(fileName).arg(line).arg(text)
+    return line > 0 ? QStringLiteral("%1:%2: %3").arg(fileName, QString::number(line), text)
                     : QStringLiteral("%1: %2").arg(fileName, text);
 }
 

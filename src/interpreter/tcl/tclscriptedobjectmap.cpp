@@ -217,10 +217,10 @@ SharedPtr<ScriptArgument> TclScriptedObjectMap::evaluate(const QString& code, QS
         *message = result ? result->toString() : QString();
         return result;
     }
+    // One arg() call: a "%1" in the path or the message must stay as it is.
     *message = QStringLiteral("In file %1 line %2: %3")
-                   .arg(interpreter->errorFile(path()))
-                   .arg(interpreter->errorLine())
-                   .arg(interpreter->errorMessage());
+                   .arg(interpreter->errorFile(path()), QString::number(interpreter->errorLine()),
+                        interpreter->errorMessage());
     return SharedPtr<ScriptArgument>();
 }
 

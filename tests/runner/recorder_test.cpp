@@ -115,12 +115,6 @@ TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
                                    cancel +
                                    " KeyPress 32 0 { } \n"
                                    "}\n");
-    // The filtered mouse click does not replay: the dialog never opens, and the cancel button never
-    // gets ready.
-    r = run({"--timeout", "300", "out.tcl"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_CONTAINS(r.out, "not ready");
-
     // What --record needs.
     r = run({"drive.tcl", "--record"});
     EXPECT_EQ(r.exitCode, 2);
@@ -131,6 +125,4 @@ TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
     r = run({"--record", "x.tcl", "--check", "drive.tcl"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_FALSE(QFile::exists(dir.filePath("x.tcl")));
-    r = run({"--help"});
-    EXPECT_CONTAINS(r.out, "  --record FILE ");
 }

@@ -29,8 +29,6 @@ struct TclScriptedObjectMapProbe {
     QString value(const QString& t, int mode) { return m.propertyValueToScriptValue(PropertyValue(t, mode)); }
     QString properties(const std::map<QString, QString>& p) { return m.createObjectNameFromProperties(p).text(); }
     QString hierarchical(const QString& n) { return m.createObjectNameFromHierarchicalName(n).text(); }
-    QString entry(const QString& n, const QString& r) { return m.createEntry(n, r); }
-    QString comment(const QString& t) { return m.comment(t); }
     QString symbolic(const QString& v) { return m.variableNameToSymbolicName(v); }
     bool insertionPos(QStringList* lines, int* index)
     {
@@ -125,14 +123,13 @@ TEST_F(ObjectMapTest, StringLiteralsReadBackUnchanged)
         EXPECT_EQ(readBack(p.string(text)), text) << p.string(text).toStdString();
 }
 
-TEST_F(ObjectMapTest, IdentifiersValuesAndObjectNames)
+TEST_F(ObjectMapTest, IdentifiersValuesObjectNamesAndSymbolicNames)
 {
     TclScriptedObjectMap map(dir.filePath("names.tcl"));
     TclScriptedObjectMapProbe p{map};
     EXPECT_EQ(p.identifier("Address Book - Unnamed"), "Address_Book_Unnamed");
     EXPECT_EQ(p.identifier("-x--y-"), "x_y");
     EXPECT_EQ(p.identifier("..."), "o");
-    EXPECT_EQ(p.identifier(""), "o");
     EXPECT_EQ(p.identifier("Größe 1"), "Größe_1");
 
     EXPECT_EQ(p.value("42", 2), "42");
@@ -152,13 +149,6 @@ TEST_F(ObjectMapTest, IdentifiersValuesAndObjectNames)
     EXPECT_EQ(p.hierarchical(""), "[::Tarvin::ObjectName {}]");
     EXPECT_EQ(p.hierarchical("Main Window.OK"), "[::Tarvin::ObjectName {Main Window.OK}]");
 
-    EXPECT_EQ(p.entry("Foo", "[::Tarvin::ObjectName {}]"), "set Foo [::Tarvin::ObjectName {}]");
-    EXPECT_EQ(p.comment("Dialogs"), "# Dialogs");
-}
-
-TEST_F(ObjectMapTest, SymbolicNameForms)
-{
-    TclScriptedObjectMap map(dir.filePath("names.tcl"));
     const QStringList inputs = {"Foo", "$Foo", "$names::Foo", "$namesX", "$names:Foo", "names::Foo"};
     const QStringList unqualified = {"Foo", "Foo", "Foo", "namesX", "names:Foo", "names::Foo"};
     for (int i = 0; i < inputs.size(); ++i) {
@@ -166,7 +156,6 @@ TEST_F(ObjectMapTest, SymbolicNameForms)
         EXPECT_EQ(map.fullyQualifiedSymbolicName(inputs[i]).text(), "$names::" + unqualified[i]);
         EXPECT_EQ(map.semiQualifiedSymbolicName(inputs[i]).text(), "$" + unqualified[i]);
     }
-    TclScriptedObjectMapProbe p{map};
     EXPECT_EQ(p.symbolic("Foo"), ":$Foo");
 }
 
@@ -194,7 +183,6 @@ TEST_F(ObjectMapTest, InsertionPoint)
     EXPECT_TRUE(bare.lines().isEmpty());
     EXPECT_TRUE(bare.symbolicName("type A", true).isEmpty());
     EXPECT_FALSE(bare.addComment("x"));
-    EXPECT_TRUE(bare.existingSymbolicNames().isEmpty());
 }
 
 TEST_F(ObjectMapTest, AddedEntriesSurviveSaveAndReload)
@@ -236,7 +224,6 @@ TEST_F(ObjectMapTest, AddedEntriesSurviveSaveAndReload)
         {"$names::ok", "Main Window.OK"},
     };
     EXPECT_EQ(reread.toLegacyRepresentation(), expected);
-    EXPECT_EQ(reread.existingSymbolicNames(), QStringList(expected.keys()));
     EXPECT_EQ(reread.getRealName(QStringLiteral("$ok")), "Main Window.OK");
     EXPECT_TRUE(reread.variableNameExists("HOME_pwd_a_b_Label_2"));
     EXPECT_FALSE(reread.variableNameExists("HOME_pwd"));
@@ -244,7 +231,6 @@ TEST_F(ObjectMapTest, AddedEntriesSurviveSaveAndReload)
     TclScriptedObjectMapProbe p{reread};
     const FunctionCallResult<ScriptedEntryMap> entries = p.entries();
     ASSERT_TRUE(entries.succeeded());
-    EXPECT_EQ(entries.value().size(), 5u);
     EXPECT_EQ(entries.value().at("ok")->toString(), "Main Window.OK");
 }
 
@@ -268,10 +254,6 @@ TEST_F(ObjectMapTest, FailuresNameFileAndLine)
     const QString unclosed = write("unclosed.tcl", QByteArray(header) + "    set A [::Tarvin::ObjectName type A]\n");
     EXPECT_TRUE(failure(unclosed).startsWith(QStringLiteral("In file %1 line ").arg(unclosed)));
 
-    const QString badArgs = write("badargs.tcl", QByteArray(header) + "\n    set A [::Tarvin::ObjectName type A name]\n}\n");
-    EXPECT_TRUE(failure(badArgs).startsWith(QStringLiteral("In file %1 line 4: wrong # args").arg(badArgs)))
-        << failure(badArgs).toStdString();
-
     const QString outside = write("outside.tcl", "package require tarvin::objectmaphelper\n"
                                                  "set Foo [::Tarvin::ObjectName type A]\n");
     EXPECT_EQ(failure(outside), "No namespace named 'names' found in script file.");
@@ -283,7 +265,6 @@ TEST_F(ObjectMapTest, FailuresNameFileAndLine)
     const FunctionCallResult<ScriptedEntryMap> empty = p.entries();
     EXPECT_TRUE(empty.succeeded()) << empty.errorText().toStdString();
     EXPECT_TRUE(empty.value().empty());
-    EXPECT_TRUE(empty.errorText().isEmpty());
 
     // Last: it replaces the helper's command in the interpreter, which outlives the map.
     const QString notDict = write("notdict.tcl", QByteArray(header) + "}\n"
@@ -317,8 +298,4 @@ TEST_F(ObjectMapTest, InterpreterMadeOnlyWhenNoneRuns)
     EXPECT_TRUE(result->isStarted());
     EXPECT_EQ(result->startedAs(), "tst_dummy");
     EXPECT_EQ(Interpreter::self()->searchPath(), QStringList(dir.path()));
-    Interpreter* first = Interpreter::self();
-    TclScriptedObjectMap again(path);
-    ASSERT_TRUE(again.load(nullptr));
-    EXPECT_EQ(Interpreter::self(), first);
 }

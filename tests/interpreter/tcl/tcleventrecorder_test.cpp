@@ -200,8 +200,13 @@ TEST(TclEventRecorder, ArgumentsConstructionEnumsAndReferences)
     EventDataArg unknown = plain("lost");
     unknown.kind = 7;
 
+    // Object references: quoted real names; a marked name becomes a symbolic name of the object map.
+    const EventDataArg label = objectReference("{type Label text {a b}}");
+    const EventDataArg marked =
+        objectReference(EventRecorder::symbolicNameMarker + "type PushButton text OK");
+
     EventData e = step(EventData::MethodCall, QString(), "setGeometry");
-    for (const EventDataArg& a : {rect, one, several, none, unknown})
+    for (const EventDataArg& a : {rect, one, several, none, unknown, label, marked})
         e.addArgument(a);
     r.recordEvent(e);
     EXPECT_EQ(body(r), "    set r [construct Rect]\n"
@@ -210,15 +215,8 @@ TEST(TclEventRecorder, ArgumentsConstructionEnumsAndReferences)
                        "    property set $r_topLeft y 2\n"
                        "    property set $r topLeft $r_topLeft\n"
                        "    property set $r width 30\n"
-                       "    invoke setGeometry $r [enum T A] [expr [enum T A] + [enum T B]] 4  \n");
-
-    // Object references: quoted real names; a marked name becomes a symbolic name of the object map.
-    TclEventRecorder refs(false, false, nullptr);
-    EventData drop = step(EventData::FunctionCall, QString(), "dragAndDrop");
-    drop.addArgument(objectReference("{type Label text {a b}}"));
-    drop.addArgument(objectReference(EventRecorder::symbolicNameMarker + "type PushButton text OK"));
-    refs.recordEvent(drop);
-    EXPECT_EQ(body(refs), "    dragAndDrop \"\\{type Label text \\{a b\\}\\}\" \":OK_PushButton\" \n");
+                       "    invoke setGeometry $r [enum T A] [expr [enum T A] + [enum T B]] 4  "
+                       "\"\\{type Label text \\{a b\\}\\}\" \":OK_PushButton\" \n");
     EXPECT_EQ(ObjectMap::self()->realName(":OK_PushButton"), "type PushButton text OK");
 }
 

@@ -376,11 +376,8 @@ TEST_F(RunnerTest, SuiteObjectMapNamesObjects)
           "proc main {} {\n"
           "    startApplication addressbook\n"
           "    test compare [property get [waitForObject $names::Add_Button] text] Add \"through the map\"\n"
-          "    test compare [objectMap realName $names::Add_Button] \\\n"
-          "        {container {name mainWindow type MainWindow} name addButton type PushButton} \"real name\"\n"
           "    test compare [objectMap symbolicName {name mainWindow type MainWindow}] {$names::Main_Window} \"symbolic\"\n"
           "    test compare [findObject ${names::Größe_1}] [waitForObject {type StatusBar}] \"non-ASCII name\"\n"
-          "    test compare [object exists $names::Add_Button] 1 \"exists\"\n"
           "}\n");
     // Test cases run in name order; each reads the map afresh, nothing added by an earlier one remains.
     write("suite/tst_again/test.tcl",
@@ -410,11 +407,6 @@ TEST_F(RunnerTest, ObjectMapErrorsNameFileAndLine)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_CONTAINS(r.out, "ERROR In file " + names + " line 4: invalid command name \"noSuchCommand\"\n");
     EXPECT_FALSE(r.out.contains("must not run"));
-
-    // Without the namespace.
-    write("suite/shared/scripts/names.tcl", "set A 1\n");
-    r = run({"suite"});
-    EXPECT_CONTAINS(r.out, "ERROR No namespace named 'names' found in script file.\n");
 
     // objectMap load: a missing file is refused, an error in the file fails the command with its place.
     write("lone/tst_load/test.tcl", "proc main {} {\n"

@@ -86,8 +86,7 @@ QString TclScriptedObjectMap::toScriptString(const QString& text)
                       bracesNest(text);
     if (bare)
         return text;
-    if (text.count(QLatin1Char('{')) == text.count(QLatin1Char('}')) && bracesNest(text) &&
-        !backslashChangesBracedWord(text))
+    if (bracesNest(text) && !backslashChangesBracedWord(text))
         return QLatin1Char('{') + text + QLatin1Char('}');
     QString escaped = text;
     escaped.replace(QLatin1String("\\"), QLatin1String("\\\\"));
@@ -128,13 +127,9 @@ TclScriptedObjectMap::createObjectNameFromProperties(const std::map<QString, QSt
 {
     QStringList pairs;
     for (const auto& property : properties) {
-        QString key = toScriptString(property.first);
-        QString value = property.second;
-        if (key.isEmpty())
-            key = QStringLiteral("{}");
-        if (value.isEmpty())
-            value = QStringLiteral("{}");
-        pairs << QStringLiteral("%1 %2").arg(key, value);
+        // toScriptString gives {} for an empty key; an empty value needs the same.
+        const QString value = property.second.isEmpty() ? QStringLiteral("{}") : property.second;
+        pairs << QStringLiteral("%1 %2").arg(toScriptString(property.first), value);
     }
     if (pairs.isEmpty())
         return QStringLiteral("[::Tarvin::ObjectName {}]");
@@ -217,10 +212,10 @@ SharedPtr<ScriptArgument> TclScriptedObjectMap::evaluate(const QString& code, QS
         *message = result ? result->toString() : QString();
         return result;
     }
+    // One arg() call: a "%1" in the path or the message must stay as it is.
     *message = QStringLiteral("In file %1 line %2: %3")
-                   .arg(interpreter->errorFile(path()))
-                   .arg(interpreter->errorLine())
-                   .arg(interpreter->errorMessage());
+                   .arg(interpreter->errorFile(path()), QString::number(interpreter->errorLine()),
+                        interpreter->errorMessage());
     return SharedPtr<ScriptArgument>();
 }
 

@@ -66,9 +66,6 @@ QString tclValue(const QString& quotedWord)
     return value;
 }
 
-const QString addButton =
-    QStringLiteral("type PushButton name addButton container {type MainWindow name mainWindow}");
-
 } // namespace
 
 TEST(TclEventRecorder, EscapingAndRealNamesWithoutObjectMap)
@@ -83,7 +80,7 @@ TEST(TclEventRecorder, EscapingAndRealNamesWithoutObjectMap)
               "x [toString [invoke \\$o text]] \"y\"");
 
     TclEventRecorder r(false, false, nullptr);
-    EventData press = step(EventData::Event, addButton);
+    EventData press = step(EventData::Event, "type PushButton name add container {type MainWindow}");
     press.setEventName("QMouseEvent");
     for (const char* a : {"MouseButtonPress", "5", "5", "1"})
         press.addArgument(plain(a));
@@ -93,19 +90,11 @@ TEST(TclEventRecorder, EscapingAndRealNamesWithoutObjectMap)
     EventData close = step(EventData::Event, "{type Dialog name $x}", QString(), 20001);
     close.setEventName("QCloseEvent");
     r.recordEvent(close);
-    const QString quoted =
-        "\"type PushButton name addButton container \\{type MainWindow name mainWindow\\}\"";
-    EXPECT_EQ(body(r), "    waitForObject " + quoted +
-                           "\n"
-                           "    sendEvent QMouseEvent " +
-                           quoted +
-                           " MouseButtonPress 5 5 1 \n"
-                           "    sendEvent QMouseEvent " +
-                           quoted +
-                           " MouseButtonPress 5 5 1 \n"
+    const QString quoted = "\"type PushButton name add container \\{type MainWindow\\}\"";
+    const QString pressLine = "    sendEvent QMouseEvent " + quoted + " MouseButtonPress 5 5 1 \n";
+    EXPECT_EQ(body(r), "    waitForObject " + quoted + "\n" + pressLine + pressLine +
                            "    waitForObject \"\\{type Dialog name \\$x\\}\" 30001\n"
                            "    sendEvent QCloseEvent \"\\{type Dialog name \\$x\\}\" \n");
-    EXPECT_EQ(tclValue(quoted), addButton);
     EXPECT_EQ(r.scriptHeader(), "");
 
     // With the wait-for flag every reference waits inline and no statement of its own is written.
@@ -124,7 +113,6 @@ TEST(TclEventRecorder, WaitAndSnoozeStatements)
     EXPECT_EQ(r.waitForObjectItemStatement("$t", "a[1]", 0), "    waitForObjectItem $t \"a\\[1\\]\"\n");
     EXPECT_EQ(r.snoozeStatement(99), "");
     EXPECT_EQ(r.snoozeStatement(100), "    snooze 0.1\n");
-    EXPECT_EQ(r.snoozeStatement(2000), "    snooze 2\n");
     EXPECT_EQ(r.formatSnoozeSecs(1549), "1.5");
     EXPECT_EQ(r.formatSnoozeSecs(1950), "2");
     EXPECT_TRUE(r.formatSnoozeSecs(49).isNull());
@@ -212,8 +200,13 @@ TEST(TclEventRecorder, ArgumentsConstructionEnumsAndReferences)
     EventDataArg unknown = plain("lost");
     unknown.kind = 7;
 
+    // Object references: quoted real names; a marked name becomes a symbolic name of the object map.
+    const EventDataArg label = objectReference("{type Label text {a b}}");
+    const EventDataArg marked =
+        objectReference(EventRecorder::symbolicNameMarker + "type PushButton text OK");
+
     EventData e = step(EventData::MethodCall, QString(), "setGeometry");
-    for (const EventDataArg& a : {rect, one, several, none, unknown})
+    for (const EventDataArg& a : {rect, one, several, none, unknown, label, marked})
         e.addArgument(a);
     r.recordEvent(e);
     EXPECT_EQ(body(r), "    set r [construct Rect]\n"
@@ -222,15 +215,8 @@ TEST(TclEventRecorder, ArgumentsConstructionEnumsAndReferences)
                        "    property set $r_topLeft y 2\n"
                        "    property set $r topLeft $r_topLeft\n"
                        "    property set $r width 30\n"
-                       "    invoke setGeometry $r [enum T A] [expr [enum T A] + [enum T B]] 4  \n");
-
-    // Object references: quoted real names; a marked name becomes a symbolic name of the object map.
-    TclEventRecorder refs(false, false, nullptr);
-    EventData drop = step(EventData::FunctionCall, QString(), "dragAndDrop");
-    drop.addArgument(objectReference("{type Label text {a b}}"));
-    drop.addArgument(objectReference(EventRecorder::symbolicNameMarker + "type PushButton text OK"));
-    refs.recordEvent(drop);
-    EXPECT_EQ(body(refs), "    dragAndDrop \"\\{type Label text \\{a b\\}\\}\" \":OK_PushButton\" \n");
+                       "    invoke setGeometry $r [enum T A] [expr [enum T A] + [enum T B]] 4  "
+                       "\"\\{type Label text \\{a b\\}\\}\" \":OK_PushButton\" \n");
     EXPECT_EQ(ObjectMap::self()->realName(":OK_PushButton"), "type PushButton text OK");
 }
 
@@ -254,9 +240,10 @@ TEST(TclEventRecorder, CommentsGesturesAndMain)
     EXPECT_EQ(r.finishScript(true, "my\\ app$"), once);
     // The buffer is wrapped in place: wrapping again wraps the wrapped text.
     EXPECT_EQ(r.finishScript(true, QString()), "proc main {} {\n" + once + "}\n");
-    EXPECT_EQ(r.finishScript(false, "ignored"), "proc main {} {\n" + once + "}\n");
 }
 
+// What the runner's end-to-end recording does not reach: object references among the arguments, and
+// where the factory's flags land.
 TEST(TclEventRecorder, NamesFromTheScriptedObjectMap)
 {
     qputenv("TARVIN_PREFIX", TARVIN_BINARY_DIR);
@@ -266,52 +253,25 @@ TEST(TclEventRecorder, NamesFromTheScriptedObjectMap)
     const QString mapPath = dir.filePath("names.tcl");
     QFile file(mapPath);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(
-        "package require tarvin::objectmaphelper\n"
-        "namespace eval names {\n"
-        "    set Address_Book_MainWindow [::Tarvin::ObjectName name mainWindow type MainWindow]\n"
-        "    set Add_PushButton [::Tarvin::ObjectName container $Address_Book_MainWindow name addButton "
-        "type PushButton]\n"
-        "}\n");
+    file.write("package require tarvin::objectmaphelper\n"
+               "namespace eval names {\n"
+               "    set Add [::Tarvin::ObjectName name addButton type PushButton]\n"
+               "}\n");
     file.close();
 
     std::unique_ptr<EventRecorder> recorder(createEventRecorder(true, false, true, mapPath));
     ASSERT_TRUE(recorder->scriptedObjectMap());
     EXPECT_TRUE(recorder->noSnooze());
     EXPECT_FALSE(recorder->useWaitFor());
-    EXPECT_EQ(recorder->scriptHeader(), "source [findFile \"scripts\" \"names.tcl\"]\n");
-
-    EventData press = step(EventData::Event, addButton); // pairs in another order than the entry's
-    press.setEventName("QMouseEvent");
-    press.addArgument(plain("MouseButtonPress"));
-    recorder->recordEvent(press);
-    EventData typed = step(EventData::Event, "type LineEdit name firstName");
+    EventData typed = step(EventData::Event, "type PushButton name addButton"); // pairs in another order
     typed.setEventName("QKeyEvent");
-    typed.addArgument(objectReference(EventRecorder::symbolicNameMarker + addButton));
+    typed.addArgument(objectReference(EventRecorder::symbolicNameMarker + "type LineEdit name first"));
     typed.addArgument(objectReference("{type LineEdit}"));
     recorder->recordEvent(typed);
-    const QString script = recorder->finishScript(true, "addressbook");
-    EXPECT_EQ(script, "source [findFile \"scripts\" \"names.tcl\"]\n"
-                      "proc main {} {\n"
-                      "    startApplication addressbook\n"
-                      "    waitForObject $names::Add_PushButton\n"
-                      "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonPress \n"
-                      "    waitForObject $names::firstName_LineEdit\n"
-                      "    sendEvent QKeyEvent $names::firstName_LineEdit $names::Add_PushButton "
-                      "\"\\{type LineEdit\\}\" \n"
-                      "}\n");
-    // The new entry was saved, and the file still reads back.
-    QFile saved(mapPath);
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(saved.readAll());
-    EXPECT_TRUE(
-        text.contains("    set firstName_LineEdit [::Tarvin::ObjectName name firstName type LineEdit]\n"))
-        << text.toStdString();
-    std::unique_ptr<ScriptedObjectMap> reread(createScriptedObjectMap(mapPath));
-    EXPECT_EQ(reread->getRealName(QStringLiteral("$names::firstName_LineEdit")),
-              "name firstName type LineEdit");
+    EXPECT_EQ(recorder->finishScript(false, QString()),
+              "    waitForObject $names::Add\n"
+              "    sendEvent QKeyEvent $names::Add $names::first_LineEdit \"\\{type LineEdit\\}\" \n");
 
-    // Without the map flag the recorder has none, and the first two flags land where they belong.
     std::unique_ptr<EventRecorder> plainRecorder(createEventRecorder(false, true, false, mapPath));
     EXPECT_FALSE(plainRecorder->scriptedObjectMap());
     EXPECT_FALSE(plainRecorder->noSnooze());

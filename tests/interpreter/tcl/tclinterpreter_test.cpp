@@ -11,25 +11,19 @@ using namespace bridgetest;
 
 namespace {
 
-// Each test runs with its own installation prefix holding etc/paths.ini.
-class TclInterpreterTest : public ::testing::Test {
+// The bridge tests' prefix and warnings; tests that write etc/paths.ini make their interpreter after it.
+class TclInterpreterTest : public BridgeTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(prefix.isValid());
-        oldPrefix = qgetenv("TARVIN_PREFIX");
         oldLibrary = qgetenv("TCL_LIBRARY");
         hadLibrary = qEnvironmentVariableIsSet("TCL_LIBRARY");
-        qputenv("TARVIN_PREFIX", prefix.path().toUtf8());
-        QDir(prefix.path()).mkpath("etc");
-        warnings().clear();
-        previousHandler = qInstallMessageHandler(collectWarnings);
+        BridgeTest::SetUp();
+        interpreter.reset();
     }
     void TearDown() override
     {
-        interp.reset();
-        qInstallMessageHandler(previousHandler);
-        qputenv("TARVIN_PREFIX", oldPrefix);
+        BridgeTest::TearDown();
         if (hadLibrary)
             qputenv("TCL_LIBRARY", oldLibrary);
         else
@@ -45,22 +39,18 @@ protected:
 
     TclInterpreter* create()
     {
-        interp.reset(new TclInterpreter(&runner));
-        return interp.get();
+        interpreter.reset(new TclInterpreter(&runner));
+        return interpreter.get();
     }
 
     QString eval(const QString& code)
     {
-        EXPECT_TRUE(interp->evaluate(code, QString(), false, true));
-        return interp->resultMessage();
+        EXPECT_TRUE(interpreter->evaluate(code, QString(), false, true));
+        return interpreter->resultMessage();
     }
 
-    QTemporaryDir prefix;
-    FakeRunner runner;
-    std::unique_ptr<TclInterpreter> interp;
-    QByteArray oldPrefix, oldLibrary;
+    QByteArray oldLibrary;
     bool hadLibrary = false;
-    QtMessageHandler previousHandler = nullptr;
 };
 
 } // namespace
@@ -81,7 +71,7 @@ TEST_F(TclInterpreterTest, ConstructionRegistersVariablesAndValueTypes)
     EXPECT_EQ(Tcl_GetObjType("ApplicationContext"), nullptr);
     EXPECT_NE(ScriptContext::current(), nullptr);
 
-    interp.reset();
+    interpreter.reset();
     EXPECT_EQ(Interpreter::self(), nullptr);
     EXPECT_EQ(ScriptContext::current(), nullptr);
 }
@@ -108,7 +98,7 @@ TEST_F(TclInterpreterTest, TclLibraryComesFromPathsIniWithTheExactKeyOnly)
     create();
     EXPECT_EQ(qgetenv("TCL_LIBRARY"), (prefix.path() + "/lib/tcl8.6").toUtf8());
 
-    interp.reset();
+    interpreter.reset();
     writePathsIni("[Paths]\nScripting/tcllibrary = \"/elsewhere\"\n");
     qputenv("TCL_LIBRARY", "untouched");
     create();
@@ -228,11 +218,11 @@ TEST_F(TclInterpreterTest, PendingErrorGoesToItsOwnInterpreterOnlyOnce)
 
     // A pending error dies with its interpreter rather than reaching a deleted one.
     i->setPendingError("orphan");
-    interp.reset();
+    interpreter.reset();
     EXPECT_EQ(finishCommand(TCL_OK), TCL_OK);
 
     EXPECT_EQ(setErrorResult(create()->tclInterp(), QString::fromUtf8("Grüße")), TCL_ERROR);
-    EXPECT_EQ(QString::fromUtf8(Tcl_GetStringResult(interp->tclInterp())), QString::fromUtf8("Grüße"));
+    EXPECT_EQ(QString::fromUtf8(Tcl_GetStringResult(interpreter->tclInterp())), QString::fromUtf8("Grüße"));
 }
 
 TEST_F(TclInterpreterTest, ScriptArguments)

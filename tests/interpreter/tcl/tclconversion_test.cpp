@@ -87,7 +87,6 @@ TEST_F(ConversionTest, ScoresOfUntypedWords)
     EXPECT_EQ(score(word("maybe"), "bool"), 0);
     EXPECT_EQ(score(word("anything"), "string"), 100);
     EXPECT_EQ(score(word("5"), "short"), 99); // through the string class's conversion
-    EXPECT_EQ(score(word("5"), "int64"), 99);
     EXPECT_EQ(score(word("red"), "Color"), 99);
     EXPECT_EQ(score(word("red"), "Widget*"), 0);
     EXPECT_EQ(score(word("7"), "Widget*|int"), 99);

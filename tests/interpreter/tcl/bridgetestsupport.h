@@ -24,9 +24,12 @@ inline void PrintTo(const QString& text, std::ostream* os)
 namespace bridgetest {
 
 struct FakeRunner : RunnerInterface {
-    QString testScriptPath() const override { return QString(); }
+    QString script;
+    QString testScriptPath() const override { return script; }
     QString testCaseName() const override { return QStringLiteral("tst_bridge"); }
     QString testSuiteName() const override { return QStringLiteral("suite"); }
+    QString inspection; // object inspection in the debugger's variable view: off while empty
+    QString objectInspectionText() const override { return inspection; }
 };
 
 inline QStringList& warnings()

@@ -52,22 +52,8 @@ protected:
 
 TEST_F(ObjectModelTest, BuilderDeclaresMembersAndTypeTexts)
 {
-    const Class* widget = cls("Widget");
-    const Class* push = cls("PushButton");
-    EXPECT_EQ(Class::inheritanceDepth(push, widget), 2);
-    EXPECT_EQ(Class::inheritanceDepth(push, push), 0);
-    EXPECT_EQ(Class::inheritanceDepth(widget, push), -1);
-    EXPECT_EQ(Class::inheritanceDepth(push, cls("Other")), -1);
-
-    // Own methods first, then the nearest base's (the order overload messages list them in);
-    // inherited properties first.
-    const QList<const Method*> clicks = push->methods("click");
-    ASSERT_EQ(clicks.size(), 2);
-    EXPECT_EQ(clicks[0]->declaringClass(), push);
-    EXPECT_EQ(clicks[1]->declaringClass(), cls("Button"));
-    ASSERT_EQ(push->numProperties(), 2);
-    EXPECT_EQ(push->property(0)->name(), QStringLiteral("text"));
-
+    // Inheritance depths and the order of inherited methods: the handle scores and the overload
+    // messages of tclconversion_test; inherited properties first: property-1.9 and inspect-1.1.
     const Signature sig =
         ClassBuilder::signature({"int", "string", "string[]", "Widget*", "Color|int", "int&", "Widget[]"});
     EXPECT_EQ(sig.toString(), QStringLiteral("(int, string, string[], Widget*, Color, int&, Widget[])"));
@@ -91,11 +77,9 @@ TEST_F(ObjectModelTest, ConversionsBetweenClasses)
     const Class* intClass = in->primitiveClass(IntKind);
     const Class* color = cls("Color");
 
-    EXPECT_TRUE(cls("PushButton")->canConvert(cls("Widget"), true, true));
+    // Which classes convert to which: the scores of tclconversion_test.
     EXPECT_FALSE(cls("Widget")->canConvert(cls("PushButton"), true, true));
-    EXPECT_TRUE(stringClass->canConvert(color, true, true)); // through Color's text constructor
     EXPECT_FALSE(intClass->canConvert(color, true, true));
-
     SharedPtr<Object> red = stringClass->convert(in->createPrimitive("red"), color, true);
     ASSERT_TRUE(red);
     EXPECT_TRUE(red->attribute().isPointer());

@@ -43,7 +43,15 @@ SharedPtr<TestDataSet> makeDataSet()
     return set;
 }
 
-class HandlesTest : public BridgeTest {};
+class HandlesTest : public BridgeTest {
+protected:
+    // The class of the generic conversion's result, and its text.
+    QString native(Tcl_Obj* v, const Class* hint = nullptr)
+    {
+        SharedPtr<Object> o = toNativeValue(interp, v, hint);
+        return o ? o->className() + ' ' + o->text() : QStringLiteral("null");
+    }
+};
 
 } // namespace
 
@@ -54,9 +62,6 @@ TEST_F(HandlesTest, HandleTextIsThePrintedAddressAndConvertsBackThroughListsAndD
     EXPECT_STREQ(typeOf(handle), "TestObject");
     EXPECT_EQ(handle->bytes, nullptr); // the text is made when first asked for
     EXPECT_EQ(QString::fromUtf8(Tcl_GetString(handle)), printed("Object", button.get()));
-    void* scanned = nullptr;
-    EXPECT_EQ(sscanf(Tcl_GetString(handle), "Object:%p", &scanned), 1);
-    EXPECT_EQ(scanned, button.get());
 
     // Into a list and a dict, to plain text, and taken apart by Tcl again.
     Tcl_SetVar2Ex(interp, "h", nullptr, handle, 0);
@@ -66,7 +71,6 @@ TEST_F(HandlesTest, HandleTextIsThePrintedAddressAndConvertsBackThroughListsAndD
     EXPECT_EQ(objectFromValue(element).get(), button.get());
     EXPECT_STREQ(typeOf(element), "TestObject");
     EXPECT_EQ(objectFromValue(eval("dict get $d k")).get(), button.get());
-    EXPECT_EQ(objectFromValue(keep(text(printed("Object", button.get())))).get(), button.get());
 
     // A null object gives an empty plain value; no value gives no object.
     Tcl_Obj* empty = keep(newObjectHandle(SharedPtr<Object>()));
@@ -182,7 +186,6 @@ TEST_F(HandlesTest, RecordValuesHoldTheirDataSet)
     Tcl_Obj* stale = keep(text(printed("TestDataRecord", record)));
     EXPECT_EQ(testDataRecordFromText(stale), nullptr);
     EXPECT_EQ(stale->typePtr, nullptr);
-    EXPECT_EQ(testDataRecordFromText(keep(text("TestDataRecord:0x41414141"))), nullptr);
     EXPECT_EQ(testDataRecordFromText(keep(text(printed("TestDataRecord", record) + "x"))), nullptr);
 
     // A shared record value modified by list commands: copies read as the record, and when the
@@ -233,11 +236,6 @@ TEST_F(HandlesTest, GenericConversionByTypeHintAndText)
 {
     Inspector* in = Inspector::self();
     const Class* intClass = in->primitiveClass(IntKind);
-    // The class of the conversion's result, and its text.
-    auto native = [&](Tcl_Obj* v, const Class* hint = nullptr) {
-        SharedPtr<Object> o = toNativeValue(interp, v, hint);
-        return o ? o->className() + ' ' + o->text() : QStringLiteral("null");
-    };
     auto plain = [&](const char* t) { return keep(untyped(t)); };
 
     EXPECT_EQ(native(plain("12")), QStringLiteral("int 12"));
@@ -281,10 +279,6 @@ TEST_F(HandlesTest, GenericConversionOfListsAndDicts)
     Tcl_SetVar2Ex(interp, "w", nullptr, newObjectHandle(widget), 0);
     const Class* array = ArrayClass::registeredClass();
     const Class* map = MapClass::registeredClass();
-    auto native = [&](Tcl_Obj* v, const Class* hint) {
-        SharedPtr<Object> o = toNativeValue(interp, v, hint);
-        return o ? o->className() + ' ' + o->text() : QStringLiteral("null");
-    };
 
     // A dict nested in a list becomes a map, a list nested in a list an array, a handle its object.
     SharedPtr<Object> outer = toNativeValue(interp, eval("list 1 [dict create b 2 a x] [list 2.5 {}] $w"), nullptr);
@@ -320,8 +314,7 @@ TEST_F(HandlesTest, TypeNamesForMessages)
 {
     static const Tcl_ObjType nameless = {nullptr, nullptr, nullptr, nullptr, nullptr};
     SharedPtr<Object> push = makeObject("PushButton");
-    EXPECT_EQ(valueTypeName(keep(untyped("x"))), QStringLiteral("<no type, probably string>"));
-    EXPECT_EQ(valueTypeName(eval("expr {1.5}")), QStringLiteral("double"));
+    // Untyped words and Tcl's own types: the overload messages of tclconversion_test.
     // A handle's text that Tcl has given another type converts and names the class.
     Tcl_Obj* handleText = keep(text(QString::fromUtf8(Tcl_GetString(keep(newObjectHandle(push))))));
     int length = 0;

@@ -1,5 +1,5 @@
-// Script arguments and script contexts: the kind tests and conversions of one Tcl value, every
-// factory of a context, line information from the debugger's frames, and commands forwarded to
+// Script arguments and script contexts: the kind tests and conversions of one Tcl value, the
+// factories of a context, line information from the debugger's frames, and commands forwarded to
 // framework functions through a context of their own or the global one.
 #include "bridgetestsupport.h"
 
@@ -17,10 +17,6 @@
 using namespace bridgetest;
 
 namespace {
-
-struct NamedContext : ApplicationContext {
-    QString name() const override { return QStringLiteral("addressbook"); }
-};
 
 const char baseKey = 0, derivedKey = 0, otherKey = 0, unregisteredKey = 0;
 
@@ -66,8 +62,6 @@ TEST_F(SpecificTest, KindTestsAndConversions)
     EXPECT_EQ(arg("yes")->toDouble(), 0.0);
     EXPECT_EQ(arg(eval("expr {1 << 40}"))->toInt(), 0); // an integer only as a long
     EXPECT_TRUE(arg("")->toList().isEmpty() && arg("")->toMap().isEmpty());
-    EXPECT_TRUE(arg("x")->isString());
-    EXPECT_FALSE(arg("x")->isDateTime());
     // A failed conversion leaves Tcl's message in the interpreter.
     Tcl_ResetResult(interp);
     EXPECT_EQ(arg("abc")->toInt(), 0);
@@ -102,7 +96,6 @@ TEST_F(SpecificTest, ListsMapsClassesAndObjects)
     EXPECT_TRUE(arg("a b c")->toMap().isEmpty());
 
     EXPECT_EQ(arg("Button")->toClass(), cls("Button"));
-    EXPECT_TRUE(arg("Button")->isClass());
     EXPECT_FALSE(arg("Nowhere")->isClass());
 
     // The text of a handle that was never converted: not yet an object, but it names one.
@@ -115,7 +108,6 @@ TEST_F(SpecificTest, ListsMapsClassesAndObjects)
     EXPECT_TRUE(text->isObject());
     EXPECT_EQ(arg(Tcl_GetString(handle))->toObject(), push.get());
     EXPECT_EQ(arg(handle)->toString(), QStringLiteral("OK"));
-    EXPECT_EQ(arg("Object:0x41414141")->toObject(), nullptr);
     // Values of the wrong type read as no record, no context, no native object.
     EXPECT_EQ(text->toTestDataRecord(), nullptr);
     EXPECT_TRUE(text->toApplicationContext().isNull());
@@ -155,17 +147,13 @@ TEST_F(SpecificTest, NativeObjectsByTypeAndSuperType)
     types->insert(&otherKey, other);
 
     SharedPtr<NativeScriptObject> object(new Native(&derivedKey));
-    Tcl_Obj* value = keep(newNativeObjectValue(object));
-    EXPECT_EQ(object->refs(), 2);
-    EXPECT_STREQ(Tcl_GetString(value), "ScriptNativeObject");
-    Arg a = arg(value);
+    // Values of native objects on their own: tclnativetypes_test.
+    Arg a = arg(keep(newNativeObjectValue(object)));
     EXPECT_TRUE(a->isNativeObject(&derivedKey));
     EXPECT_TRUE(a->isNativeObject(&baseKey));
     EXPECT_FALSE(a->isNativeObject(&otherKey));
     EXPECT_EQ(a->toNativeObject(&baseKey).get(), object.get());
     EXPECT_TRUE(a->toNativeObject(&otherKey).isNull());
-    EXPECT_FALSE(arg("ScriptNativeObject")->isNativeObject(&baseKey));
-    EXPECT_EQ(Tcl_ConvertToType(interp, keep(untyped("ScriptNativeObject")), &scriptNativeObjectType), TCL_ERROR);
     SharedPtr<NativeScriptObject> unknown(new Native(&unregisteredKey));
     EXPECT_FALSE(arg(keep(newNativeObjectValue(unknown)))->isNativeObject(&baseKey));
 }
@@ -189,12 +177,6 @@ TEST_F(SpecificTest, ContextFactories)
     EXPECT_EQ(str(eval("list [llength $loc] [lindex $loc 1]")), QStringLiteral("2 12"));
     EXPECT_EQ(str(eval("lindex $loc 0")), where.file);
 
-    SharedPtr<ApplicationContext> app(new NamedContext);
-    Tcl_Obj* appValue = make(context.createApplicationContextArgument(app));
-    EXPECT_STREQ(typeOf(appValue), "ApplicationContext");
-    EXPECT_EQ(str(appValue), QStringLiteral("addressbook"));
-    EXPECT_EQ(applicationContextFromValue(appValue).get(), app.get());
-
     SharedPtr<TestDataSet> set(new TestDataSet("data.csv", ',', true));
     for (int i = 0; i < 3; ++i)
         set->appendRecord(new TestDataRecord(set.get()));
@@ -214,9 +196,6 @@ TEST_F(SpecificTest, ContextFactories)
     Tcl_Obj* noObject = make(context.createObjectArgument(SharedPtr<Object>()));
     EXPECT_EQ(noObject->typePtr, nullptr);
     EXPECT_EQ(str(noObject), QString());
-    SharedPtr<NativeScriptObject> native(new Native(&baseKey));
-    EXPECT_STREQ(typeOf(make(context.createNativeObjectArgument(native))), "ScriptNativeObject");
-    EXPECT_EQ(native->refs(), 2);
 
     // Maps in key order and lists hold the entries' own values.
     QMap<QString, Arg> entries;
@@ -287,8 +266,6 @@ TEST_F(SpecificTest, ResultsAndContextOperations)
 
     EXPECT_TRUE(context.isTrue(arg("yes")) && context.isTrue(arg("7")));
     EXPECT_FALSE(context.isTrue(arg("0")) || context.isTrue(arg("maybe")));
-    EXPECT_TRUE(context.compareArguments(arg("true"), arg(eval("expr {1}"))));
-    EXPECT_FALSE(context.compareArguments(arg("a"), arg("b")));
 
     QPair<QString, QString> outcome = context.evaluateExpectingError(arg("  \n error {went wrong}\t "));
     EXPECT_EQ(outcome, qMakePair(QStringLiteral("'error {went wrong}' caused an expected error. Message: 'went wrong'"),
@@ -389,11 +366,6 @@ int joinArguments(ScriptContext* context)
     context->setResult(context->createStringArgument(parts.join("+")));
     return 0;
 }
-int failWithText(ScriptContext* context)
-{
-    context->setError("Nothing to do with '" + context->argument(0)->toString() + "'", ScriptContext::PlainError);
-    return 1;
-}
 int resultThenFail(ScriptContext* context)
 {
     context->setResult(context->argument(0));
@@ -412,11 +384,6 @@ SharedPtr<Object> findButton(ScriptContext* context)
 {
     static SharedPtr<Object> button = makeObject("Button", "found");
     return context->argumentCount() ? button : SharedPtr<Object>();
-}
-int raiseLater(ScriptContext*)
-{
-    Interpreter::self()->setPendingError("raised while the function ran");
-    return 0;
 }
 // verify pass|fail|skip|error text
 int verify(ScriptContext* context)
@@ -444,31 +411,14 @@ int forwardGlobal(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[
 
 } // namespace
 
-TEST_F(SpecificTest, SetTclArgumentsWrapsEachValue)
-{
-    TclScriptContext context(interp);
-    Tcl_Obj* words[] = {keep(untyped("a")), keep(untyped("b c"))};
-    setTclArguments(&context, 2, words);
-    ASSERT_EQ(context.argumentCount(), 2);
-    EXPECT_EQ(valueOf(context.argument(1)), words[1]);
-    EXPECT_EQ(words[1]->refCount, 2);
-    setTclArguments(&context, 0, words);
-    EXPECT_EQ(context.argumentCount(), 0);
-    EXPECT_EQ(words[1]->refCount, 1);
-    setTclArguments(&context, -1, words);
-    EXPECT_EQ(context.argumentCount(), 0);
-}
-
 TEST_F(SpecificTest, CommandsForwardedThroughTheirOwnContext)
 {
     Tcl_CreateObjCommand(interp, "joinArgs", forward<decltype(&joinArguments), joinArguments>, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "failWith", forward<decltype(&failWithText), failWithText>, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "readInt", forward<decltype(&readIntegerOnly), readIntegerOnly>, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "refuse", forward<decltype(&refuse), refuse>, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "resultThenFail", forward<decltype(&resultThenFail), resultThenFail>, nullptr,
                          nullptr);
     Tcl_CreateObjCommand(interp, "findButton", forward<decltype(&findButton), findButton>, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "raiseLater", forward<decltype(&raiseLater), raiseLater>, nullptr, nullptr);
 
     auto run = [&](const char* script) { return Tcl_EvalEx(interp, script, -1, 0); };
     ASSERT_EQ(run("joinArgs a {b c} [expr {1+2}]"), TCL_OK);
@@ -476,8 +426,7 @@ TEST_F(SpecificTest, CommandsForwardedThroughTheirOwnContext)
     ASSERT_EQ(run("set r [joinArgs]; string length $r"), TCL_OK);
     EXPECT_EQ(result(), QStringLiteral("0"));
 
-    EXPECT_EQ(run("failWith x"), TCL_ERROR);
-    EXPECT_EQ(result(), QStringLiteral("Nothing to do with 'x'"));
+    // A function's own error text: waitForObject-1.4 of tclcommandslookup.test.
     EXPECT_EQ(run("refuse"), TCL_ERROR);
     EXPECT_EQ(result(), QStringLiteral("The operation failed without giving a reason"));
 
@@ -497,10 +446,6 @@ TEST_F(SpecificTest, CommandsForwardedThroughTheirOwnContext)
     EXPECT_EQ(objectFromValue(Tcl_GetObjResult(interp))->name(), QStringLiteral("found"));
     ASSERT_EQ(run("findButton"), TCL_OK);
     EXPECT_EQ(result(), QString());
-
-    EXPECT_EQ(run("raiseLater"), TCL_ERROR);
-    EXPECT_EQ(result(), QStringLiteral("raised while the function ran"));
-    ASSERT_EQ(run("joinArgs ok"), TCL_OK); // delivered once only
 }
 
 TEST_F(SpecificTest, CommandsForwardedThroughTheGlobalContext)
@@ -513,17 +458,7 @@ TEST_F(SpecificTest, CommandsForwardedThroughTheGlobalContext)
     ASSERT_EQ(run("tst pass a b"), TCL_OK);
     EXPECT_EQ(result(), QStringLiteral("3"));
 
-    EXPECT_EQ(run("tst fail {'1' and '2' are not equal}"), TCL_ERROR);
-    EXPECT_EQ(result(), QStringLiteral("VerificationFailure: '1' and '2' are not equal"));
-    EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{'1' and '2' are not equal}");
-    ASSERT_EQ(run("catch {tst fail {bad value}} message options; list $message [dict get $options -errorcode]"),
-              TCL_OK);
-    EXPECT_EQ(result(), QStringLiteral("{VerificationFailure: bad value} {{bad value}}"));
-
-    EXPECT_EQ(run("tst skip {not on this platform}"), TCL_ERROR);
-    EXPECT_EQ(result(), QStringLiteral("Skipped: not on this platform"));
-    EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{not on this platform}");
-
+    // The prefixes of failed verifications and skips: test-3.1 of tclcommandsresult.test.
     EXPECT_EQ(run("tst error plain"), TCL_ERROR);
     EXPECT_EQ(result(), QStringLiteral("plain"));
     EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "plain");

@@ -276,10 +276,11 @@ TEST_F(RunnerTest, CallStackOmitsProceduresThatReturned)
 
 TEST_F(RunnerTest, ShowDataPrintsWhatScriptsGet)
 {
-    write("people.csv", "name,note\nAda,\"line one\nline two\"\n\"Grace\",\"tab\there, back\\\\slash\"\n");
+    // Line ends, tabs and backslashes are escaped; a short record prints its own fields.
+    write("people.csv", "name,note\nAda,\"line one\r\nline two\"\n\"Grace\",\"tab\there, back\\\\slash\"\nonly\n");
     RunOutcome r = run({"--show-data", "people.csv"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, QString("name\tnote\nAda\tline one\\nline two\nGrace\ttab\\there, back\\\\\\\\slash\n"));
+    EXPECT_EQ(r.out, QString("name\tnote\nAda\tline one\\r\\nline two\nGrace\ttab\\there, back\\\\\\\\slash\nonly\n"));
 
     r = run({"--show-data", "missing.csv"});
     EXPECT_EQ(r.exitCode, 1);

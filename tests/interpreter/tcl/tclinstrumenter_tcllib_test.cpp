@@ -1,7 +1,9 @@
 // The instrumenter on real code nobody here wrote: Debian's tcllib. Every file comes back
-// unchanged once the hook texts are removed, and modules loaded in instrumented form compute
-// what they compute as written. Skipped when tcllib is not installed.
+// unchanged once the hook texts are removed, and modules loaded through the library's instrumenting
+// `source` compute what they compute as written. Skipped when tcllib is not installed.
+#include "runnerinterface.h"
 #include "tclinstrumenter.h"
+#include "tclinterpreter.h"
 
 #include <gtest/gtest.h>
 
@@ -49,60 +51,32 @@ TEST(InstrumentTcllib, EveryFileComesBackWithoutItsHooks)
     EXPECT_GT(hooked, files / 2);
 }
 
-/*
- * instrumentingSource --
- *      `source ?-encoding name? fileName` that instruments the file first, the way the
- *      debugger's source command does, and otherwise behaves as Tcl's own: [info script]
- *      names the file meanwhile, and a `return` at the file's top level ends it normally.
- */
-int instrumentingSource(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
-{
-    if (objc != 2 && objc != 4) {
-        Tcl_WrongNumArgs(interp, 1, objv, "?-encoding name? fileName");
-        return TCL_ERROR;
-    }
-    QFile file(QString::fromUtf8(Tcl_GetString(objv[objc - 1])));
-    if (!file.open(QIODevice::ReadOnly)) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj("couldn't read file", -1));
-        return TCL_ERROR;
-    }
-    const QByteArray code = instrumentSource(QString::fromUtf8(file.readAll()), 1).toUtf8();
+struct Runner : RunnerInterface {
+    QString testScriptPath() const override { return QString(); }
+    QString testCaseName() const override { return QString(); }
+    QString testSuiteName() const override { return QString(); }
+};
 
-    Tcl_Obj* previous = Tcl_NewStringObj("", 0);
-    if (Tcl_Eval(interp, "info script") == TCL_OK)
-        previous = Tcl_GetObjResult(interp);
-    Tcl_IncrRefCount(previous);
-    Tcl_Obj* setScript[3] = {Tcl_NewStringObj("info", -1), Tcl_NewStringObj("script", -1),
-                             objv[objc - 1]};
-    Tcl_EvalObjv(interp, 3, setScript, 0);
-    Tcl_ResetResult(interp);
-
-    int code_ = Tcl_EvalEx(interp, code.constData(), code.size(), 0);
-    Tcl_Obj* result = Tcl_GetObjResult(interp);
-    Tcl_IncrRefCount(result);
-    setScript[2] = previous;
-    Tcl_EvalObjv(interp, 3, setScript, 0);
-    Tcl_SetObjResult(interp, result);
-    Tcl_DecrRefCount(result);
-    Tcl_DecrRefCount(previous);
-    return code_ == TCL_RETURN ? TCL_OK : code_;
-}
-
-// Runs a script in a fresh interpreter with a no-op debug hook; "code:result".
-std::string run(const char* script, bool instrumented)
+// "code:result" of a script in a plain interpreter.
+std::string runPlain(const char* script)
 {
     Tcl_Interp* interp = Tcl_CreateInterp();
     EXPECT_EQ(Tcl_Init(interp), TCL_OK) << Tcl_GetStringResult(interp);
-    Tcl_Eval(interp, "proc __tarvin_dbg args {}");
-    QByteArray text(script);
-    if (instrumented) {
-        Tcl_CreateObjCommand(interp, "source", instrumentingSource, nullptr, nullptr);
-        text = instrumentSource(QString::fromUtf8(script), 2).toUtf8();
-    }
-    const int code = Tcl_EvalEx(interp, text.constData(), text.size(), TCL_EVAL_GLOBAL);
+    const int code = Tcl_Eval(interp, script);
     const std::string result = std::to_string(code) + ":" + Tcl_GetStringResult(interp);
     Tcl_DeleteInterp(interp);
     return result;
+}
+
+// The same, instrumented, in an interpreter of the library: its `source` instruments every file that
+// packages load, and its debug hook runs.
+std::string runInstrumented(const char* script)
+{
+    Runner runner;
+    TclInterpreter interp(&runner);
+    if (!interp.evaluate(QString::fromUtf8(script), QStringLiteral("modules.tcl"), true, false))
+        return "1:" + interp.errorMessage().toStdString();
+    return std::string("0:") + Tcl_GetStringResult(interp.tclInterp());
 }
 
 TEST(InstrumentTcllib, ModulesBehaveAsWritten)
@@ -114,8 +88,8 @@ TEST(InstrumentTcllib, ModulesBehaveAsWritten)
     const char* const scripts[] = {
         "package require math; list [math::max 3 9 2] [math::fibonacci 10] [math::sum 1 2 3]",
         "package require math::statistics; math::statistics::mean {1 2 3 4}",
-        "package require math::bigfloat; namespace import math::bigfloat::*;"
-        " tostr [add [fromstr 1.5] [fromstr 2.25]]",
+        "package require math::bigfloat; namespace eval b { namespace import ::math::bigfloat::*;"
+        " tostr [add [fromstr 1.5] [fromstr 2.25]] }",
         "package require math::linearalgebra; math::linearalgebra::dotproduct {1 2} {3 4}",
         "package require struct::list; struct::list reverse {1 2 3}",
         "package require struct::set; lsort [struct::set union {a b} {b c}]",
@@ -144,10 +118,10 @@ TEST(InstrumentTcllib, ModulesBehaveAsWritten)
         " ${l}::currentloglevel",
     };
     for (const char* script : scripts) {
-        const std::string plain = run(script, false);
+        const std::string plain = runPlain(script);
         EXPECT_EQ(plain.substr(0, 2), std::string(script).find("\"a\":}") == std::string::npos ? "0:" : "1:")
             << script << " -> " << plain;
-        EXPECT_EQ(run(script, true), plain) << script;
+        EXPECT_EQ(runInstrumented(script), plain) << script;
     }
 }
 

@@ -27,6 +27,23 @@ TEST_F(RunnerTest, SuiteRunsEveryCaseAndSummarises)
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
 }
 
+// [info script] names the test script while it is evaluated, as with Tcl's own source; a sourced file
+// that ends in a top-level return does not take the frame of the procedure that sourced it.
+TEST_F(RunnerTest, SourcedFilesFindTheirNeighboursAndKeepTheCallStack)
+{
+    write("tst_src/early.tcl", "set x 1\nreturn\nset y 2\n");
+    const QString script = write("tst_src/test.tcl", "set here [file dirname [info script]]\n"
+                                                     "proc helper {} {\n"
+                                                     "    source [file join $::here early.tcl]\n"
+                                                     "    error \"after source\"\n"
+                                                     "}\n"
+                                                     "proc main {} {\n"
+                                                     "    helper\n"
+                                                     "}\n");
+    const RunOutcome r = run({"tst_src"});
+    EXPECT_CONTAINS(r.out, script + ":4: after source\n      at " + script + ":4\n      at " + script + ":7\n");
+}
+
 TEST_F(RunnerTest, ErrorsNameFileAndLine)
 {
     // Line 5 of the file is line 2 of helper; main calls it from line 9.

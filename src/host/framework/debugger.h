@@ -88,6 +88,7 @@ public:
     void pushFrame(const DebuggerFrame& frame);
     DebuggerFrame popFrame();
     int frameDepth() const { return frames.size(); }
+    DebuggerFrame topFrame() const { return frames.isEmpty() ? DebuggerFrame() : frames.last(); }
     void pushFrameAndSetCurrent(const DebuggerFrame& frame);
     void popFrameAndSetCurrent();
     // The current position first, then the saved ones, innermost first.

@@ -72,6 +72,29 @@ void TclDebugger::recordPush(const TclPosition& where)
     framePositions.append(where);
 }
 
+TclDebugger::FrameState TclDebugger::frameState() const
+{
+    FrameState state;
+    state.depth = frameDepth();
+    state.top = topFrame();
+    if (framePositions.size() == frameDepth() && !framePositions.isEmpty())
+        state.topPosition = framePositions.last();
+    state.current = currentFrame();
+    return state;
+}
+
+void TclDebugger::undoTopLevelReturnPop(const FrameState& before)
+{
+    if (before.depth == 0 || frameDepth() != before.depth - 1)
+        return;
+    framePositions.resize(frameDepth());
+    pushFrame(before.top);
+    framePositions.append(before.topPosition);
+    setCurrentLine(before.current.line);
+    setCurrentColumn(before.current.column);
+    setCurrentSourceId(before.current.sourceId);
+}
+
 namespace {
 
 bool sameLine(const DebuggerFrame& before, const Debugger* debugger)
@@ -238,20 +261,11 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
     const QByteArray text = instrumentSource(code, sourceId).toUtf8();
     debugger->setCode(sourceId, fileName);
 
-    // Keep [info script] true while the file runs; scripts locate their neighbours through it.
-    Tcl_Obj* previousScript = nullptr;
-    if (Tcl_Eval(interp, "info script") == TCL_OK) {
-        previousScript = Tcl_GetObjResult(interp);
-        Tcl_IncrRefCount(previousScript);
-    }
-    Tcl_Obj* setScript[3] = {Tcl_NewStringObj("info", -1), Tcl_NewStringObj("script", -1), objv[objc - 1]};
-    for (Tcl_Obj* o : setScript)
-        Tcl_IncrRefCount(o);
-    Tcl_EvalObjv(interp, 3, setScript, TCL_EVAL_GLOBAL);
-    Tcl_ResetResult(interp);
-
+    Tcl_Obj* previousScript = swapInfoScript(interp, objv[objc - 1]);
+    const TclDebugger::FrameState framesBefore = debugger->frameState();
     int code2 = Tcl_EvalEx(interp, text.constData(), text.size(), 0);
     if (code2 == TCL_RETURN) {
+        debugger->undoTopLevelReturnPop(framesBefore);
         // A return at the file's top level ends the file (one level of the return is used up here).
         Tcl_Obj* options = Tcl_GetReturnOptions(interp, code2);
         Tcl_IncrRefCount(options);
@@ -269,27 +283,10 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
 
     if (code2 == TCL_ERROR) {
         const QByteArray where = QStringLiteral("\n    (file \"%1\" line %2)")
-                                     .arg(fileName)
-                                     .arg(Tcl_GetErrorLine(interp))
+                                     .arg(fileName, QString::number(Tcl_GetErrorLine(interp)))
                                      .toUtf8();
         Tcl_AddErrorInfo(interp, where.constData());
     }
 
-    if (previousScript) {
-        Tcl_Obj* result = Tcl_GetObjResult(interp);
-        Tcl_IncrRefCount(result);
-        Tcl_Obj* options = Tcl_GetReturnOptions(interp, code2);
-        Tcl_IncrRefCount(options);
-        setScript[2] = previousScript;
-        Tcl_EvalObjv(interp, 3, setScript, TCL_EVAL_GLOBAL);
-        Tcl_SetObjResult(interp, result);
-        Tcl_DecrRefCount(result);
-        code2 = Tcl_SetReturnOptions(interp, options);
-        Tcl_DecrRefCount(options);
-        Tcl_DecrRefCount(previousScript);
-    }
-    Tcl_DecrRefCount(setScript[0]);
-    Tcl_DecrRefCount(setScript[1]);
-    Tcl_DecrRefCount(objv[objc - 1]);
-    return code2;
+    return restoreInfoScript(interp, previousScript, code2);
 }

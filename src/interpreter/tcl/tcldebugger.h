@@ -32,6 +32,17 @@ public:
     // at a lower level and no deeper evaluation, or a push at the same level and depth.
     void dropReturnedFrames(const TclPosition& now, bool pushing);
     void recordPush(const TclPosition& where);
+    // A file's top-level `return` carries a frame pop like any other return, but the frame it takes is
+    // that of the procedure that sourced the file. `source` notes the frames before the file runs and
+    // gives that frame (and the position of the source command) back when the file ended in a return.
+    struct FrameState {
+        int depth = 0;
+        DebuggerFrame top;
+        TclPosition topPosition;
+        DebuggerFrame current;
+    };
+    FrameState frameState() const;
+    void undoTopLevelReturnPop(const FrameState& before);
     void synchronize() override;
 
     VariableBindings variableBindings(const QString& scope) override;

@@ -226,6 +226,29 @@ void TclInterpreter::reportError()
     setErrorMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));
 }
 
+Tcl_Obj* swapInfoScript(Tcl_Interp* interp, Tcl_Obj* name)
+{
+    Tcl_Obj* words[3] = {Tcl_NewStringObj("info", -1), Tcl_NewStringObj("script", -1), name};
+    for (Tcl_Obj* word : words)
+        Tcl_IncrRefCount(word);
+    Tcl_Obj* previous =
+        Tcl_EvalObjv(interp, 2, words, TCL_EVAL_GLOBAL) == TCL_OK ? Tcl_GetObjResult(interp) : Tcl_NewObj();
+    Tcl_IncrRefCount(previous); // handed to restoreInfoScript
+    Tcl_EvalObjv(interp, 3, words, TCL_EVAL_GLOBAL);
+    Tcl_ResetResult(interp);
+    for (Tcl_Obj* word : words)
+        Tcl_DecrRefCount(word);
+    return previous;
+}
+
+int restoreInfoScript(Tcl_Interp* interp, Tcl_Obj* previous, int code)
+{
+    Tcl_InterpState state = Tcl_SaveInterpState(interp, code);
+    Tcl_DecrRefCount(swapInfoScript(interp, previous));
+    Tcl_DecrRefCount(previous);
+    return Tcl_RestoreInterpState(interp, state);
+}
+
 bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool instrument, bool keepResult)
 {
     if (instrument) {
@@ -240,7 +263,10 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
     setResult(SharedPtr<ScriptArgument>());
 
     const QByteArray utf8 = script.toUtf8();
-    const int rc = Tcl_EvalEx(interp, utf8.constData(), utf8.size(), 0);
+    Tcl_Obj* previousScript = fileName.isEmpty() ? nullptr : swapInfoScript(interp, newTextObj(fileName));
+    int rc = Tcl_EvalEx(interp, utf8.constData(), utf8.size(), 0);
+    if (previousScript)
+        rc = restoreInfoScript(interp, previousScript, rc);
 
     if (keepResult) {
         setResultMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));

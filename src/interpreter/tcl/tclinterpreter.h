@@ -57,6 +57,12 @@ int finishCommand(int code);
 // Sets message as the interpreter's result and returns TCL_ERROR.
 int setErrorResult(Tcl_Interp* interp, const QString& message);
 
+// [info script] names the file being evaluated, as with Tcl's own source: scripts find their neighbours
+// through it. swapInfoScript makes name the current one and returns the one before it, which the caller
+// hands back to restoreInfoScript; that keeps the interpreter's result, return options and code.
+Tcl_Obj* swapInfoScript(Tcl_Interp* interp, Tcl_Obj* name);
+int restoreInfoScript(Tcl_Interp* interp, Tcl_Obj* previous, int code);
+
 // Text crosses the Tcl boundary as UTF-8 both ways.
 inline QString textOf(Tcl_Obj* value)
 {

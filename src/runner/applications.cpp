@@ -3,19 +3,29 @@
 // with QProcess, whose output is captured and whose process data is read from /proc.
 #include "applications.h"
 
+#include "agentconnection.h"
 #include "application.h"
 #include "inspector.h"
+#include "protocol.h"
+#include "remoteobject.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QRegExp>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QThread>
 
+#include <csignal>
+#include <cstring>
 #include <memory>
 
+#include <sys/prctl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -127,6 +137,57 @@ void pollProcess(QProcess* process)
         process->waitForFinished(0);
 }
 
+// A started application never outlives the process that started it, however that process ends.
+class ApplicationProcess : public QProcess {
+protected:
+    void setupChildProcess() override
+    {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() == 1)
+            _exit(127); // the runner is gone already
+    }
+};
+
+// What a program is: a Qt program gets the agent and is waited for, any other binary runs without an
+// object model, and a script (or what cannot be read) may start a Qt program: it is given the agent and
+// waited for, but need not answer.
+enum class ProgramKind { Qt, Other, Unknown };
+
+ProgramKind programKind(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ProgramKind::Unknown;
+    if (file.read(4) != QByteArray("\x7f" "ELF", 4))
+        return ProgramKind::Unknown;
+    const uchar* data = file.map(0, file.size());
+    if (!data)
+        return ProgramKind::Unknown;
+    const QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(qMin<qint64>(file.size(), INT_MAX)));
+    return view.contains("libQt5Core.so") ? ProgramKind::Qt : ProgramKind::Other;
+}
+
+// The agent library: $TARVIN_AGENT_LIBRARY, else ../lib/libtarvinagent.so beside the runner.
+QString agentLibrary()
+{
+    const QString configured = QString::fromLocal8Bit(qgetenv("TARVIN_AGENT_LIBRARY"));
+    if (!configured.isEmpty())
+        return configured;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/libtarvinagent.so");
+}
+
+// "ended with exit status 3", "crashed with signal 11 (SIGSEGV)".
+QString describeEnd(QProcess* process)
+{
+    if (process->exitStatus() == QProcess::CrashExit) {
+        const int signal = process->exitCode();
+        const char* abbreviation = signal > 0 ? sigabbrev_np(signal) : nullptr;
+        return abbreviation ? QStringLiteral("was ended by signal %1 (SIG%2)").arg(signal).arg(QLatin1String(abbreviation))
+                            : QStringLiteral("crashed");
+    }
+    return QStringLiteral("ended with exit status %1").arg(process->exitCode());
+}
+
 class RunnerContext : public ApplicationContext {
 public:
     RunnerContext(ApplicationRunner* owner, const QString& host, int port) : owner(owner), hostName(host), portNumber(port)
@@ -148,6 +209,8 @@ public:
     QProcessEnvironment environment;
     // The top-level objects of an in-process application while another context is current.
     ObjectList stashedObjects;
+    // The link to the agent inside a real application; null for programs without one.
+    SharedPtr<AgentConnection> connection;
     bool detached = false;
     bool ended = false;
     mutable qint64 lastCpuMilliseconds = 0;
@@ -163,9 +226,23 @@ public:
         if (attached)
             return procAlive(processId);
         if (!process)
-            return false;
+            return connection && connection->isOpen();
         pollProcess(process.get());
+        if (process->state() != QProcess::NotRunning && !procAlive(processId))
+            process->waitForFinished(1000); // ended, not yet reaped: collect its exit status now
         return process->state() != QProcess::NotRunning;
+    }
+
+    // How the application ended, for the messages of commands that found it gone.
+    QString endText()
+    {
+        if (process && process->state() != QProcess::NotRunning && !procAlive(processId))
+            process->waitForFinished(1000);
+        if (process && process->state() == QProcess::NotRunning)
+            return QStringLiteral("The application '%1' %2").arg(name(), describeEnd(process.get()));
+        if (ended)
+            return QStringLiteral("The application '%1' has been ended by the runner").arg(name());
+        return QStringLiteral("The application '%1' closed its connection").arg(name());
     }
 
     QString cwd() const override
@@ -229,6 +306,10 @@ public:
     // Ends the application: an in-process one stops; a process is asked to terminate, then killed.
     void end()
     {
+        if (connection) {
+            ended = true;
+            connection->close();
+        }
         if (isInProcess() && !ended) {
             stashedObjects.clear();
             InProcessApplications::stop(inProcessName);
@@ -334,19 +415,8 @@ SharedPtr<ApplicationContext> ApplicationRunner::startApplication(const QString&
         context->processId = QCoreApplication::applicationPid();
         context->setName(uniqueName(name));
     } else {
-        const QString program = words.takeFirst();
-        context->environment = QProcessEnvironment::systemEnvironment();
-        context->process.reset(new QProcess);
-        context->process->setProcessEnvironment(context->environment);
-        context->process->start(program, words);
-        const int seconds = timeout > 0 ? timeout : defaultStartTimeoutSeconds;
-        if (!context->process->waitForStarted(seconds * 1000)) {
-            *error = QStringLiteral("Could not start '%1': %2").arg(application, context->process->errorString());
-            context->process.reset();
+        if (!startProcess(context, application, words, timeout, error))
             return none;
-        }
-        context->processId = context->process->processId();
-        context->setName(uniqueName(QFileInfo(program).fileName()));
     }
     context->setId(nextId++);
     context->setCommandLine(application);
@@ -356,32 +426,227 @@ SharedPtr<ApplicationContext> ApplicationRunner::startApplication(const QString&
     return context;
 }
 
-SharedPtr<ApplicationContext> ApplicationRunner::attachToApplication(const QString& application, const QString& host,
-                                                                     int port, int, QString* error)
+// Starts a real program: leading words NAME=VALUE add to its environment and --cwd=DIR sets its
+// working directory; the program is looked up on PATH. A Qt program runs with the agent and
+// offscreen (unless QT_QPA_PLATFORM says otherwise) and is waited for until its agent answers.
+bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& started, const QString& application,
+                                     QStringList words, int timeout, QString* error)
 {
-    if (!isLocalHost(host)) {
-        *error = QStringLiteral("Cannot attach to '%1' on host '%2': this runner attaches to processes of the local "
-                                "machine only")
-                     .arg(application, host);
-        return none;
+    RunnerContext* context = runnerContext(started);
+    context->environment = QProcessEnvironment::systemEnvironment();
+    QString directory = QDir::currentPath();
+    while (!words.isEmpty()) {
+        const QString& word = words.first();
+        const int equals = word.indexOf(QLatin1Char('='));
+        if (word.startsWith(QLatin1String("--cwd="))) {
+            directory = QDir(directory).absoluteFilePath(word.mid(6));
+        } else if (equals > 0 && QRegExp(QStringLiteral("[A-Za-z_][A-Za-z0-9_]*")).exactMatch(word.left(equals))) {
+            context->environment.insert(word.left(equals), word.mid(equals + 1));
+        } else {
+            break;
+        }
+        words.removeFirst();
+    }
+    if (words.isEmpty()) {
+        *error = QStringLiteral("The command line '%1' names no program").arg(application);
+        return false;
+    }
+    if (!QFileInfo(directory).isDir()) {
+        *error = QStringLiteral("Cannot start '%1': the working directory %2 does not exist").arg(application, directory);
+        return false;
+    }
+    const QString program = words.takeFirst();
+    QString path = program.contains(QLatin1Char('/')) ? QDir(directory).absoluteFilePath(program)
+                                                      : QStandardPaths::findExecutable(program, context->environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    if (path.isEmpty())
+        path = program; // let the start fail with the system's own reason
+    const ProgramKind kind = programKind(path);
+    std::unique_ptr<AgentListener> listener;
+    if (kind != ProgramKind::Other) {
+        const QString library = agentLibrary();
+        listener.reset(new AgentListener);
+        QString why;
+        if (!QFileInfo(library).isReadable() || !listener->open(&why)) {
+            if (kind == ProgramKind::Qt) {
+                *error = why.isEmpty() ? QStringLiteral("Cannot start '%1' with its agent: the agent library %2 is "
+                                                        "missing (set TARVIN_AGENT_LIBRARY)").arg(application, library)
+                                       : QStringLiteral("Cannot start '%1' with its agent: %2").arg(application, why);
+                return false;
+            }
+            listener.reset();
+        } else {
+            const QString preload = context->environment.value(QStringLiteral("LD_PRELOAD"));
+            context->environment.insert(QStringLiteral("LD_PRELOAD"),
+                                        preload.isEmpty() ? library : library + QLatin1Char(':') + preload);
+            context->environment.insert(QLatin1String(AgentProtocol::connectVariable), listener->socketPath());
+            if (!context->environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
+                context->environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        }
+    }
+    context->startDirectory = directory;
+    context->process.reset(new ApplicationProcess);
+    context->process->setProcessEnvironment(context->environment);
+    context->process->setWorkingDirectory(directory);
+    context->process->start(path, words);
+    const int seconds = timeout > 0 ? timeout : defaultStartTimeoutSeconds;
+    if (!context->process->waitForStarted(seconds * 1000)) {
+        *error = QStringLiteral("Could not start '%1': %2").arg(application, context->process->errorString());
+        context->process.reset();
+        return false;
+    }
+    context->processId = context->process->processId();
+    context->setName(uniqueName(QFileInfo(program).fileName()));
+    if (!listener)
+        return true;
+    QProcess* process = context->process.get();
+    const auto running = [process] {
+        pollProcess(process);
+        return process->state() != QProcess::NotRunning;
+    };
+    QString why;
+    SharedPtr<AgentConnection> connection = listener->accept(seconds * 1000, running, &why);
+    if (connection && connection->waitForHello(seconds * 1000, running, &why)) {
+        context->connection = connection;
+        connection->setName(context->name());
+        connection->setRequestTimeout(qMax(objectTimeout(), 5000));
+        connection->setEndedDescription([context] { return context->endText(); });
+        return true;
+    }
+    if (!running()) {
+        QString output = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+        if (output.size() > 500)
+            output = output.left(500) + QStringLiteral("...");
+        *error = QStringLiteral("The application '%1' %2 before it could be driven%3")
+                     .arg(context->name(), describeEnd(process),
+                          output.isEmpty() ? QString() : QStringLiteral(": ") + output);
+        context->process.reset();
+        return false;
+    }
+    if (kind == ProgramKind::Unknown)
+        return true; // not a Qt program after all: it runs without objects
+    *error = QStringLiteral("The application '%1' (process %2) did not answer within %3 s: is it a Qt 5 application?")
+                 .arg(context->name())
+                 .arg(context->processId)
+                 .arg(seconds);
+    context->end();
+    return false;
+}
+
+namespace {
+
+// The sockets of agents that wait for a runner on this machine, by process id (live processes only).
+QMap<qint64, QString> waitingAgents()
+{
+    QMap<qint64, QString> agents;
+    QString error;
+    const QString directory = AgentProtocol::agentDirectory(&error);
+    if (directory.isEmpty())
+        return agents;
+    for (const QFileInfo& entry : QDir(directory).entryInfoList({QStringLiteral("*.sock")}, QDir::System)) {
+        bool isNumber = false;
+        const qint64 pid = entry.completeBaseName().toLongLong(&isNumber);
+        if (isNumber && procAlive(pid))
+            agents.insert(pid, entry.absoluteFilePath());
+        else if (isNumber)
+            QFile::remove(entry.absoluteFilePath()); // left by a process that ended
+    }
+    return agents;
+}
+
+QString programName(qint64 pid)
+{
+    QByteArray commandLine = readProcFile(pid, "cmdline");
+    const QString first = QString::fromLocal8Bit(commandLine.left(commandLine.indexOf('\0')));
+    return QFileInfo(first).fileName();
+}
+
+} // namespace
+
+SharedPtr<ApplicationContext> ApplicationRunner::adopt(const SharedPtr<AgentConnection>& connection,
+                                                       const QString& host, int port, const QString& fallbackName)
+{
+    const bool local = isLocalHost(host) && port <= 0;
+    SharedPtr<RunnerContext> context(new RunnerContext(this, host.isEmpty() ? QStringLiteral("localhost") : host, port));
+    context->attached = true;
+    context->connection = connection;
+    context->processId = local ? connection->pid() : -1;
+    if (local) {
+        context->startDirectory = procCwd(context->processId);
+        QByteArray commandLine = readProcFile(context->processId, "cmdline");
+        if (commandLine.endsWith('\0'))
+            commandLine.chop(1);
+        context->setCommandLine(QString::fromLocal8Bit(commandLine.replace('\0', ' ')));
+        context->setStartTime(procStartTime(context->processId));
+    } else {
+        context->setCommandLine(fallbackName);
+        context->setStartTime(QDateTime::currentDateTime());
+    }
+    const QString base = local ? programName(context->processId) : connection->applicationName();
+    context->setName(uniqueName(base.isEmpty() ? fallbackName : base));
+    connection->setName(context->name());
+    connection->setRequestTimeout(qMax(objectTimeout(), 5000));
+    RunnerContext* raw = context.get();
+    connection->setEndedDescription([raw] { return raw->endText(); });
+    context->setId(nextId++);
+    contexts.append(context);
+    makeCurrent(context);
+    return context;
+}
+
+SharedPtr<ApplicationContext> ApplicationRunner::attachToApplication(const QString& application, const QString& host,
+                                                                     int port, int timeout, QString* error)
+{
+    const int waitMs = (timeout > 0 ? timeout : defaultStartTimeoutSeconds) * 1000;
+    if (!isLocalHost(host) || port > 0) {
+        // An agent that serves TCP: started with tarvinlaunch --listen, answering the shared secret.
+        if (port <= 0) {
+            *error = QStringLiteral("Cannot attach to '%1' on host '%2': give the port its agent listens on")
+                         .arg(application, host);
+            return none;
+        }
+        const QByteArray secret = qgetenv(AgentProtocol::secretVariable);
+        if (secret.isEmpty()) {
+            *error = QStringLiteral("Cannot attach to '%1' at %2:%3: set %4 to the secret the application was started "
+                                    "with").arg(application, host).arg(port).arg(QLatin1String(AgentProtocol::secretVariable));
+            return none;
+        }
+        SharedPtr<AgentConnection> connection =
+            connectToAgent(host.isEmpty() ? QStringLiteral("127.0.0.1") : host, port, secret, waitMs, error);
+        return connection ? adopt(connection, host, port, application) : none;
     }
     bool isNumber = false;
     const qint64 pid = application.toLongLong(&isNumber);
-    if (!isNumber || pid <= 0) {
-        *error = QStringLiteral("Cannot attach to '%1': name a running process of this machine by its process id")
+    if (isNumber && pid <= 0) {
+        *error = QStringLiteral("Cannot attach to '%1': name a running process by its process id or its program's name")
                      .arg(application);
+        return none;
+    }
+    for (const SharedPtr<ApplicationContext>& context : contexts) {
+        if (isNumber && context->pid() == pid && context->isRunning()) {
+            *error = QStringLiteral("The process %1 is the application '%2' already").arg(pid).arg(context->name());
+            return none;
+        }
+    }
+    // An application started with tarvinlaunch waits in the agent directory.
+    const QMap<qint64, QString> agents = waitingAgents();
+    QString socket;
+    for (auto it = agents.constBegin(); it != agents.constEnd() && socket.isEmpty(); ++it)
+        if (isNumber ? it.key() == pid : programName(it.key()) == application)
+            socket = it.value();
+    if (!socket.isEmpty()) {
+        SharedPtr<AgentConnection> connection = connectToAgent(socket, waitMs, error);
+        return connection ? adopt(connection, host, port, application) : none;
+    }
+    if (!isNumber) {
+        *error = QStringLiteral("Cannot attach to '%1': no application of that name waits for a runner; start it with "
+                                "tarvinlaunch, or name a running process by its process id").arg(application);
         return none;
     }
     if (!procAlive(pid)) {
         *error = QStringLiteral("Cannot attach to '%1': no process with that id is running").arg(application);
         return none;
     }
-    for (const SharedPtr<ApplicationContext>& context : contexts) {
-        if (context->pid() == pid && context->isRunning()) {
-            *error = QStringLiteral("The process %1 is the application '%2' already").arg(pid).arg(context->name());
-            return none;
-        }
-    }
+    // A process without an agent: observed only (process data, no objects).
     SharedPtr<RunnerContext> context(new RunnerContext(this, host.isEmpty() ? QStringLiteral("localhost") : host, port));
     context->attached = true;
     context->processId = pid;
@@ -398,11 +663,27 @@ SharedPtr<ApplicationContext> ApplicationRunner::attachToApplication(const QStri
     return context;
 }
 
-SharedPtr<ApplicationContext> ApplicationRunner::waitForApplicationLaunch(int, QString* error)
+SharedPtr<ApplicationContext> ApplicationRunner::waitForApplicationLaunch(int timeout, QString* error)
 {
-    // Nothing launched elsewhere can announce itself to this runner, so waiting could only time out.
-    *error = QStringLiteral("No application can launch into this runner: applications started elsewhere cannot "
-                            "connect to it; start the application with startApplication");
+    // The first application started with tarvinlaunch that no context of this runner drives yet.
+    const int waitMs = (timeout > 0 ? timeout : defaultStartTimeoutSeconds) * 1000;
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        const QMap<qint64, QString> agents = waitingAgents();
+        for (auto it = agents.constBegin(); it != agents.constEnd(); ++it) {
+            bool taken = false;
+            for (const SharedPtr<ApplicationContext>& context : contexts + detachedContexts)
+                taken = taken || (context->pid() == it.key() && context->isRunning());
+            if (taken)
+                continue;
+            QString why;
+            if (SharedPtr<AgentConnection> connection = connectToAgent(it.value(), qMax(1000, waitMs - int(timer.elapsed())), &why))
+                return adopt(connection, QString(), -1, programName(it.key()));
+        }
+        QThread::msleep(50);
+    } while (timer.elapsed() < waitMs);
+    *error = QStringLiteral("No application was launched within %1 s: start one with tarvinlaunch PROGRAM").arg(waitMs / 1000);
     return none;
 }
 
@@ -445,6 +726,8 @@ void ApplicationRunner::makeCurrent(const SharedPtr<ApplicationContext>& context
         }
     }
     current = context == none ? SharedPtr<ApplicationContext>() : context;
+    RunnerContext* chosen = runnerContext(current);
+    inspector->setObjectProvider(chosen && chosen->connection ? chosen->connection.get() : nullptr);
     if (RunnerContext* next = runnerContext(current)) {
         for (const SharedPtr<Object>& object : next->stashedObjects)
             inspector->addTopLevelObject(object);
@@ -487,6 +770,37 @@ bool ApplicationRunner::mouseInput(const SharedPtr<Object>& object, int given, i
 {
     Inspector* inspector = Inspector::self();
     RunnerContext* context = runnerContext(current);
+    if (context && context->connection && (!object || dynamic_cast<RemoteObject*>(object.get()))) {
+        // A real application: the agent gives the input through the window system.
+        static const char* const actions[] = {"move", "press", "release"};
+        const int type = !buttonAction ? 0 : press ? 1 : 2;
+        QJsonObject input{{QStringLiteral("action"), QLatin1String(actions[type])},
+                          {QStringLiteral("button"), (given & MouseButton) ? button : 1},
+                          {QStringLiteral("modifiers"), (given & MouseModifiers) ? modifiers : 0}};
+        if (object) {
+            if (object->isInvalid()) {
+                inspector->setLastError(QStringLiteral("The %1 object no longer exists").arg(object->className()));
+                return false;
+            }
+            if (given & MouseCoordinates) {
+                input.insert(QStringLiteral("x"), x);
+                input.insert(QStringLiteral("y"), y);
+            }
+            return static_cast<RemoteObject*>(object.get())->input(input.value(QStringLiteral("action")).toString(), input);
+        }
+        if (given & MouseCoordinates) {
+            mouseX = x;
+            mouseY = y;
+        }
+        input.insert(QStringLiteral("x"), mouseX);
+        input.insert(QStringLiteral("y"), mouseY);
+        QString error;
+        if (!context->connection->input(input, &error)) {
+            inspector->setLastError(error);
+            return false;
+        }
+        return true;
+    }
     if (!context || !context->isInProcess()) {
         inspector->setLastError(
             context ? QStringLiteral("The application '%1' has no objects this runner can send mouse input to")

@@ -6,6 +6,8 @@
 
 #include "runnerinterface.h"
 
+class AgentConnection;
+
 // A runner interface that keeps application contexts. Test runners derive from it and call
 // endTestCase() when a test case finishes: every application the test case started is ended then.
 class ApplicationRunner : public RunnerInterface {
@@ -33,6 +35,10 @@ public:
     bool detachContext(ApplicationContext* context);
 
 private:
+    bool startProcess(const SharedPtr<ApplicationContext>& context, const QString& application, QStringList words,
+                      int timeout, QString* error);
+    SharedPtr<ApplicationContext> adopt(const SharedPtr<AgentConnection>& connection, const QString& host, int port,
+                                        const QString& fallbackName);
     void makeCurrent(const SharedPtr<ApplicationContext>& context);
     QString uniqueName(const QString& base) const;
 

@@ -109,9 +109,29 @@ SharedPtr<Object> Inspector::createStringList(const QStringList& list) const
     return makeStringList(this, list);
 }
 
+int Inspector::topLevelCount() const
+{
+    if (objectProvider) {
+        providedTopLevel = objectProvider->topLevelObjects();
+        return providedTopLevel.size();
+    }
+    return topLevel.size();
+}
+
+SharedPtr<Object> Inspector::topLevelObject(int i) const
+{
+    if (objectProvider) {
+        if (providedTopLevel.isEmpty())
+            providedTopLevel = objectProvider->topLevelObjects();
+        return providedTopLevel.value(i);
+    }
+    return topLevel.value(i);
+}
+
 SharedPtr<Object> Inspector::topLevelObject(const QString& objectName) const
 {
-    for (const SharedPtr<Object>& o : topLevel)
+    const ObjectList candidates = objectProvider ? objectProvider->topLevelObjects() : topLevel;
+    for (const SharedPtr<Object>& o : candidates)
         if (o->name() == objectName)
             return o;
     return SharedPtr<Object>();
@@ -137,24 +157,6 @@ bool Inspector::isValidRealName(const QString& realName)
     return RealName::parse(realName, &pairs) && !pairs.isEmpty();
 }
 
-namespace {
-
-// A value "-wildcard PATTERN" or "-regularexpression EXPRESSION" (a list of two, as object maps write
-// match modes) matches texts by the pattern, as a whole; any other value only its own text.
-bool valueMatches(const QString& text, const QString& value)
-{
-    QStringList parts;
-    if (value.startsWith(QLatin1Char('-')) && RealName::splitList(value, &parts) && parts.size() == 2) {
-        if (parts.at(0) == QLatin1String("-wildcard"))
-            return QRegExp(parts.at(1), Qt::CaseSensitive, QRegExp::Wildcard).exactMatch(text);
-        if (parts.at(0) == QLatin1String("-regularexpression"))
-            return QRegularExpression(QRegularExpression::anchoredPattern(parts.at(1))).match(text).hasMatch();
-    }
-    return text == value;
-}
-
-} // namespace
-
 bool Inspector::matches(const Object* object, const QString& realName) const
 {
     RealName::Pairs pairs;
@@ -168,7 +170,7 @@ bool Inspector::matches(const Object* object, const QString& realName) const
             if (object->className() != value && !(cls && object->isA(cls)))
                 return false;
         } else if (key == QLatin1String("name")) {
-            if (!valueMatches(object->name(), value))
+            if (!RealName::valueMatches(object->name(), value))
                 return false;
         } else if (key == QLatin1String("container")) {
             bool found = false;
@@ -183,7 +185,7 @@ bool Inspector::matches(const Object* object, const QString& realName) const
             if (!property || !property->isReadable())
                 return false;
             SharedPtr<Object> v = property->get(const_cast<Object*>(object));
-            if (!v || !valueMatches(v->text(), value))
+            if (!v || !RealName::valueMatches(v->text(), value))
                 return false;
         }
     }
@@ -204,6 +206,8 @@ void Inspector::collectMatches(const SharedPtr<Object>& object, const QString& r
 
 ObjectList Inspector::findAllObjects(const QString& realName) const
 {
+    if (objectProvider)
+        return objectProvider->findAllObjects(realName);
     ObjectList found;
     for (const SharedPtr<Object>& o : topLevel)
         collectMatches(o, realName, &found, false);
@@ -220,6 +224,8 @@ SharedPtr<Object> Inspector::findObject(const QString& realName) const
                                .arg(realName));
         return SharedPtr<Object>();
     }
+    if (objectProvider)
+        return objectProvider->findObject(realName);
     int occurrence = 1;
     for (const auto& pair : pairs)
         if (pair.first == QLatin1String("occurrence"))

@@ -15,6 +15,16 @@
 
 #include <functional>
 
+// Where the objects of the current application come from when they are not the inspector's own: an
+// application in another process answers lookups itself (agentconnection.h).
+class ObjectProvider {
+public:
+    virtual ~ObjectProvider() = default;
+    virtual SharedPtr<Object> findObject(const QString& realName) = 0;
+    virtual ObjectList findAllObjects(const QString& realName) = 0;
+    virtual ObjectList topLevelObjects() = 0;
+};
+
 class Inspector {
 public:
     static Inspector* self();
@@ -48,12 +58,17 @@ public:
     SharedPtr<Object> createVoid() const { return createPrimitive(QString()); }
 
     // Top-level objects of the application, in the order they were added.
-    int topLevelCount() const { return topLevel.size(); }
-    SharedPtr<Object> topLevelObject(int i) const { return topLevel.value(i); }
+    int topLevelCount() const;
+    SharedPtr<Object> topLevelObject(int i) const;
     SharedPtr<Object> topLevelObject(const QString& name) const;
     void addTopLevelObject(const SharedPtr<Object>& object);
     void removeTopLevelObject(const Object* object);
     void clearTopLevelObjects() { topLevel.clear(); }
+
+    // The provider of the current application's objects; null for the inspector's own top-level objects.
+    // Lookups and the top-level objects go to it while it is set.
+    void setObjectProvider(ObjectProvider* provider) { objectProvider = provider; providedTopLevel.clear(); }
+    ObjectProvider* currentObjectProvider() const { return objectProvider; }
 
     // The first object (in tree order) that the real name matches, or null; all of them.
     SharedPtr<Object> findObject(const QString& realName) const;
@@ -148,6 +163,10 @@ private:
 
     Class* global;
     bool contextValid = true;
+    ObjectProvider* objectProvider = nullptr;
+    // The provider's top-level objects as last counted, so that numbering them is stable while a
+    // script walks them.
+    mutable ObjectList providedTopLevel;
     QList<Class*> primitives;
     QHash<QString, const Class*> classes;
     QList<Class*> ownedClasses;

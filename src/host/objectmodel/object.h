@@ -269,7 +269,7 @@ public:
     virtual int childCount() const { return kids.size(); }
     virtual SharedPtr<Object> child(int i) const { return kids.value(i); }
     virtual SharedPtr<Object> child(const QString& name) const;
-    Object* parent() const { return parentObject; }
+    virtual Object* parent() const { return parentObject; }
     void addChild(const SharedPtr<Object>& child);
     void removeChild(Object* child);
 
@@ -301,7 +301,7 @@ public:
 
     // The application removed the object; it stays reachable from scripts but must not be used.
     void invalidate() { invalid = true; }
-    bool isInvalid() const { return invalid; }
+    virtual bool isInvalid() const { return invalid; }
 
     // The same object seen as another class (a base or a derived class it really is), or null.
     SharedPtr<Object> cast(const Class* to);

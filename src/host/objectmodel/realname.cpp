@@ -3,6 +3,9 @@
 // Tcl's six white-space characters, so that scripts' list commands read real names the same way.
 #include "realname.h"
 
+#include <QRegExp>
+#include <QRegularExpression>
+
 namespace RealName {
 
 namespace {
@@ -234,6 +237,18 @@ QString readableName(const Pairs& pairs)
             label = pair.second;
     }
     return label.isEmpty() ? type : label + QLatin1Char('_') + type;
+}
+
+bool valueMatches(const QString& text, const QString& value)
+{
+    QStringList parts;
+    if (value.startsWith(QLatin1Char('-')) && RealName::splitList(value, &parts) && parts.size() == 2) {
+        if (parts.at(0) == QLatin1String("-wildcard"))
+            return QRegExp(parts.at(1), Qt::CaseSensitive, QRegExp::Wildcard).exactMatch(text);
+        if (parts.at(0) == QLatin1String("-regularexpression"))
+            return QRegularExpression(QRegularExpression::anchoredPattern(parts.at(1))).match(text).hasMatch();
+    }
+    return text == value;
 }
 
 } // namespace RealName

@@ -32,4 +32,8 @@ QString format(const Pairs& pairs);
 // alone; the base of the symbolic names made for it.
 QString readableName(const Pairs& pairs);
 
+// Whether a text matches a real name's value: "-wildcard PATTERN" and "-regularexpression EXPRESSION"
+// (lists of two) match the whole text by the pattern, any other value only its own text.
+bool valueMatches(const QString& text, const QString& value);
+
 } // namespace RealName

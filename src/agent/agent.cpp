@@ -1,0 +1,389 @@
+// libtarvinagent: loaded into an application under test with LD_PRELOAD, it starts with the
+// application's QCoreApplication and serves the application's objects to the runner over a socket.
+// Everything runs on the application's main thread, between its own events.
+#include "agent.h"
+
+#include "agentrequests.h"
+#include "protocol.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWidget>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// What the environment asked for, read (and removed) when the library is loaded.
+struct Settings {
+    QByteArray connectPath;
+    QByteArray listen;
+    QByteArray secret;
+    bool enabled = false;
+};
+
+Settings& settings()
+{
+    static Settings s;
+    return s;
+}
+
+// Takes the agent's variables out of the environment, and the agent out of LD_PRELOAD, so that
+// programs the application starts run without an agent of their own.
+void takeEnvironment()
+{
+    Settings& s = settings();
+    s.connectPath = qgetenv(AgentProtocol::connectVariable);
+    s.listen = qgetenv(AgentProtocol::listenVariable);
+    s.secret = qgetenv(AgentProtocol::secretVariable);
+    s.enabled = !s.connectPath.isEmpty() || !s.listen.isEmpty();
+    unsetenv(AgentProtocol::connectVariable);
+    unsetenv(AgentProtocol::listenVariable);
+    unsetenv(AgentProtocol::secretVariable);
+    const QByteArray preload = qgetenv("LD_PRELOAD");
+    QList<QByteArray> kept;
+    for (const QByteArray& entry : preload.split(preload.contains(':') ? ':' : ' '))
+        if (!entry.isEmpty() && !entry.contains("libtarvinagent"))
+            kept << entry;
+    if (kept.isEmpty())
+        unsetenv("LD_PRELOAD");
+    else
+        setenv("LD_PRELOAD", kept.join(':').constData(), 1);
+}
+
+bool writeAll(int fd, const QByteArray& data)
+{
+    const char* p = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::send(fd, p, size_t(left), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+QJsonObject reply(const QJsonValue& id, const QJsonValue& result)
+{
+    return QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("ok"), true}, {QStringLiteral("result"), result}};
+}
+
+QJsonObject failure(const QJsonValue& id, const QString& error)
+{
+    return QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
+}
+
+bool constantTimeEquals(const QByteArray& a, const QByteArray& b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char diff = 0;
+    for (int i = 0; i < a.size(); ++i)
+        diff |= uchar(a.at(i)) ^ uchar(b.at(i));
+    return diff == 0;
+}
+
+} // namespace
+
+Agent::Agent(QObject* parent) : QObject(parent)
+{
+    objects.destroyedListener = [this](const QList<quint64>& ids) {
+        pendingDestroyed += ids;
+        if (!destroyedFlushQueued) {
+            destroyedFlushQueued = true;
+            QTimer::singleShot(0, this, [this] { flushDestroyed(); });
+        }
+    };
+}
+
+Agent::~Agent()
+{
+    closeClient();
+    if (listenFd >= 0)
+        ::close(listenFd);
+    if (!socketPath.isEmpty())
+        ::unlink(socketPath.constData());
+}
+
+void Agent::start()
+{
+    const Settings& s = settings();
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Agent::answerBlockedRequests);
+    if (!s.connectPath.isEmpty()) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (fd < 0 || size_t(s.connectPath.size()) >= sizeof(address.sun_path)) {
+            qWarning("tarvinagent: cannot reach the runner at %s", s.connectPath.constData());
+            if (fd >= 0)
+                ::close(fd);
+            return;
+        }
+        memcpy(address.sun_path, s.connectPath.constData(), size_t(s.connectPath.size()));
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+            qWarning("tarvinagent: cannot reach the runner at %s: %s", s.connectPath.constData(), strerror(errno));
+            ::close(fd);
+            return;
+        }
+        acceptClient(fd, true);
+    }
+    if (!s.listen.isEmpty())
+        startListening(s.listen);
+}
+
+bool Agent::startListening(const QByteArray& spec)
+{
+    QByteArray host = "127.0.0.1";
+    QByteArray port = spec;
+    if (spec.contains(':')) {
+        host = spec.left(spec.lastIndexOf(':'));
+        port = spec.mid(spec.lastIndexOf(':') + 1);
+    }
+    bool isPort = false;
+    const int portNumber = port.toInt(&isPort);
+    if (isPort && portNumber >= 0 && portNumber < 65536) {
+        if (settings().secret.isEmpty()) {
+            qWarning("tarvinagent: not listening on TCP port %d without %s", portNumber, AgentProtocol::secretVariable);
+            return false;
+        }
+        listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(portNumber));
+        if (inet_pton(AF_INET, host.constData(), &address.sin_addr) != 1 ||
+            ::bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(listenFd, 4) != 0) {
+            qWarning("tarvinagent: cannot listen on %s:%d: %s", host.constData(), portNumber, strerror(errno));
+            ::close(listenFd);
+            listenFd = -1;
+            return false;
+        }
+        needsSecret = true;
+    } else {
+        // A socket in the user's private agent directory (or the path given), named after the process.
+        QString error;
+        QByteArray path = spec;
+        if (spec == "local") {
+            const QString dir = AgentProtocol::agentDirectory(&error);
+            if (dir.isEmpty()) {
+                qWarning("tarvinagent: %s", qPrintable(error));
+                return false;
+            }
+            path = QFile::encodeName(dir) + '/' + QByteArray::number(qint64(getpid())) + ".sock";
+        }
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (size_t(path.size()) >= sizeof(address.sun_path))
+            return false;
+        memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        ::unlink(path.constData());
+        listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(listenFd, 4) != 0) {
+            qWarning("tarvinagent: cannot listen on %s: %s", path.constData(), strerror(errno));
+            ::close(listenFd);
+            listenFd = -1;
+            return false;
+        }
+        ::chmod(path.constData(), 0600);
+        socketPath = path;
+    }
+    listenNotifier = new QSocketNotifier(listenFd, QSocketNotifier::Read, this);
+    connect(listenNotifier, &QSocketNotifier::activated, this, [this] {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        if (clientFd >= 0) {
+            writeAll(fd, AgentProtocol::frame(QJsonObject{{QStringLiteral("notice"), QStringLiteral("busy")}}));
+            ::close(fd); // one runner at a time
+            return;
+        }
+        if (!needsSecret) {
+            ucred peer{};
+            socklen_t length = sizeof(peer);
+            if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != getuid()) {
+                ::close(fd);
+                return;
+            }
+        }
+        acceptClient(fd, !needsSecret);
+    });
+    return true;
+}
+
+void Agent::acceptClient(int fd, bool trusted)
+{
+    clientFd = fd;
+    authenticated = trusted;
+    inbox.clear();
+    clientNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(clientNotifier, &QSocketNotifier::activated, this, &Agent::readClient);
+    if (trusted)
+        sendHello();
+}
+
+void Agent::sendHello()
+{
+    QJsonObject hello{{QStringLiteral("notice"), QStringLiteral("hello")},
+                      {QStringLiteral("pid"), qint64(getpid())},
+                      {QStringLiteral("application"), QCoreApplication::applicationName()},
+                      {QStringLiteral("qt"), QString::fromLatin1(qVersion())}};
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        hello.insert(QStringLiteral("platform"), QGuiApplication::platformName());
+    send(hello);
+}
+
+void Agent::closeClient()
+{
+    delete clientNotifier;
+    clientNotifier = nullptr;
+    if (clientFd >= 0)
+        ::close(clientFd);
+    clientFd = -1;
+    inbox.clear();
+    queue.clear();
+    for (Pending* p : inProgress)
+        p->answered = true; // nobody to answer any more
+}
+
+void Agent::send(const QJsonObject& message)
+{
+    if (clientFd >= 0 && !writeAll(clientFd, AgentProtocol::frame(message)))
+        QTimer::singleShot(0, this, [this] { closeClient(); });
+}
+
+void Agent::flushDestroyed()
+{
+    destroyedFlushQueued = false;
+    if (pendingDestroyed.isEmpty() || !authenticated)
+        return;
+    QJsonArray ids;
+    for (quint64 id : pendingDestroyed)
+        ids.append(QString::number(id));
+    pendingDestroyed.clear();
+    send(QJsonObject{{QStringLiteral("notice"), QStringLiteral("destroyed")}, {QStringLiteral("ids"), ids}});
+}
+
+void Agent::readClient()
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::recv(clientFd, chunk, sizeof(chunk), MSG_DONTWAIT);
+        if (n > 0) {
+            inbox.append(chunk, int(n));
+            if (n < ssize_t(sizeof(chunk)))
+                break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        closeClient(); // the runner went away
+        return;
+    }
+    for (;;) {
+        QJsonObject message;
+        QString error;
+        const int taken = AgentProtocol::takeMessage(&inbox, &message, &error);
+        if (taken == 0)
+            break;
+        if (taken < 0) {
+            send(failure(QJsonValue(), QStringLiteral("Bad request: %1").arg(error)));
+            if (inbox.isEmpty())
+                break;
+            continue;
+        }
+        queue.append(message);
+    }
+    // Requests run one after the other; one that enters an event loop of its own (a modal dialog) lets
+    // the next ones run inside that loop, from here again.
+    while (!queue.isEmpty() && clientFd >= 0)
+        serve(queue.takeFirst());
+}
+
+void Agent::serve(const QJsonObject& request)
+{
+    const QJsonValue id = request.value(QStringLiteral("id"));
+    if (!authenticated) {
+        const bool ok = request.value(QStringLiteral("op")).toString() == QLatin1String("auth") &&
+                        constantTimeEquals(request.value(QStringLiteral("secret")).toString().toUtf8(), settings().secret);
+        if (!ok) {
+            send(failure(id, QStringLiteral("Not authenticated")));
+            QTimer::singleShot(0, this, [this] { closeClient(); });
+            return;
+        }
+        authenticated = true;
+        send(reply(id, QJsonValue(true)));
+        sendHello();
+        return;
+    }
+    Pending pending{id, false};
+    inProgress.append(&pending);
+    QJsonValue result;
+    QString error;
+    const bool ok = handle(request, &result, &error);
+    inProgress.removeOne(&pending);
+    if (pending.answered)
+        return; // answered when the request blocked; its late result has nobody waiting for it
+    flushDestroyed();
+    send(ok ? reply(id, result) : failure(id, error));
+}
+
+void Agent::answerBlockedRequests()
+{
+    // The thread is about to wait for events while requests are still running: they wait for a user
+    // (a modal dialog's loop) and the runner would wait for them for ever. They count as done.
+    for (Pending* p : inProgress) {
+        if (p->answered)
+            continue;
+        p->answered = true;
+        QJsonObject r = reply(p->id, QJsonValue());
+        r.insert(QStringLiteral("blocked"), true);
+        send(r);
+    }
+}
+
+bool Agent::handle(const QJsonObject& request, QJsonValue* result, QString* error)
+{
+    return AgentRequests::handle(&objects, request, result, error);
+}
+
+namespace {
+
+void startAgent()
+{
+    // Only a Qt application reaches this point: a shell or a helper that starts the application passes
+    // the variables on untouched.
+    takeEnvironment();
+    if (!settings().enabled)
+        return;
+    // The application object is being built: the agent starts with its first event loop, when the
+    // application can answer.
+    auto* agent = new Agent(QCoreApplication::instance());
+    QMetaObject::invokeMethod(agent, &Agent::start, Qt::QueuedConnection);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startAgent)

@@ -1,0 +1,51 @@
+// The agent inside the application under test: the server end of the runner's connection.
+#pragma once
+
+#include "agentobjects.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+
+class QSocketNotifier;
+
+class Agent : public QObject {
+public:
+    explicit Agent(QObject* parent = nullptr);
+    ~Agent() override;
+
+    // Connects to the runner, or listens for one, as the environment said.
+    void start();
+
+private:
+    struct Pending {
+        QJsonValue id;
+        bool answered;
+    };
+
+    bool startListening(const QByteArray& spec);
+    void acceptClient(int fd, bool trusted);
+    void closeClient();
+    void readClient();
+    void serve(const QJsonObject& request);
+    bool handle(const QJsonObject& request, QJsonValue* result, QString* error);
+    void answerBlockedRequests();
+    void send(const QJsonObject& message);
+    void sendHello();
+    void flushDestroyed();
+
+    AgentObjects objects;
+    int listenFd = -1;
+    QByteArray socketPath;
+    bool needsSecret = false;
+    QSocketNotifier* listenNotifier = nullptr;
+    int clientFd = -1;
+    bool authenticated = false;
+    QSocketNotifier* clientNotifier = nullptr;
+    QByteArray inbox;
+    QList<QJsonObject> queue;
+    QList<Pending*> inProgress;
+    QList<quint64> pendingDestroyed;
+    bool destroyedFlushQueued = false;
+};

@@ -19,6 +19,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QStatusBar>
 #include <QTime>
 #include <QTreeView>
 #include <QUrl>
@@ -126,6 +127,7 @@ const QList<Accessor>& accessors()
         {"QAbstractItemView", "selectedTexts", {}, "string[]"},
         {"QMenu", "actionTexts", {}, "string[]"},
         {"QMenuBar", "actionTexts", {}, "string[]"},
+        {"QStatusBar", "currentMessage", {}, "string"},
         {"QWidget", "hasFocus", {}, "bool"},
         {"QWidget", "isActiveWindow", {}, "bool"},
     };
@@ -229,6 +231,10 @@ bool callAccessor(QObject* object, const Accessor& a, const QVariantList& args, 
         }
         if (result->isValid())
             return true;
+    }
+    if (auto* bar = qobject_cast<QStatusBar*>(object); bar && name == QLatin1String("currentMessage")) {
+        *result = bar->currentMessage();
+        return true;
     }
     if (auto* widget = qobject_cast<QWidget*>(object)) {
         if (name == QLatin1String("actionTexts"))

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMenu>
@@ -62,6 +63,9 @@ Qt::MouseButtons heldButtons;
 struct Target {
     QPointer<QWindow> window;
     QPoint global;
+    // The top-level widget of the window: positions inside it are mapped through the widgets, which
+    // know where they are even while the window system still moves a new window into place.
+    QPointer<QWidget> top;
 };
 
 QWindow* windowOf(QWidget* widget)
@@ -85,7 +89,8 @@ bool sendMouse(const Target& target, QEvent::Type type, Qt::MouseButton button, 
 {
     if (!target.window)
         return false;
-    const QPointF local = target.window->mapFromGlobal(target.global);
+    const QPointF local = target.top ? QPointF(target.top->mapFromGlobal(target.global))
+                                     : QPointF(target.window->mapFromGlobal(target.global));
     if (type == QEvent::MouseButtonPress)
         heldButtons |= button;
     else if (type == QEvent::MouseButtonRelease)
@@ -138,6 +143,7 @@ bool locate(AgentObjects* objects, QObject* object, const AgentItem* item, const
     target->global = rect.topLeft() + offset;
     if (widget) {
         target->window = windowOf(widget);
+        target->top = widget->window();
     } else if (auto* window = qobject_cast<QWindow*>(object)) {
         target->window = window;
     }
@@ -226,8 +232,15 @@ QWindow* keyWindow(QObject* object, QString* error)
         *error = QStringLiteral("A %1 takes no keyboard input").arg(QLatin1String(object->metaObject()->className()));
         return nullptr;
     }
+    // The window the keyboard would reach: an open popup, else the modal dialog (whose activation may
+    // still be on its way), else the window that has the focus.
+    QWindowSystemInterface::flushWindowSystemEvents();
     if (QWidget* popup = QApplication::activePopupWidget())
         return popup->windowHandle();
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        activate(modal);
+        return modal->windowHandle();
+    }
     if (QWindow* focus = QGuiApplication::focusWindow())
         return focus;
     if (QWidget* active = QApplication::activeWindow())
@@ -257,10 +270,25 @@ void settle()
     QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
 }
 
+// Runs the application's events until the condition holds (a menu opened after its short delay), at
+// most the time given; whether it holds.
+template <class Condition> bool settleUntil(Condition condition, int ms = 1000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    settle();
+    while (!condition() && timer.elapsed() < ms) {
+        QThread::msleep(5);
+        settle();
+    }
+    return condition();
+}
+
 bool clickRect(QWidget* widget, const QRect& local, QString* error)
 {
     Target target;
     target.window = windowOf(widget);
+    target.top = widget->window();
     target.global = widget->mapToGlobal(local.center());
     if (!target.window) {
         *error = QStringLiteral("The %1 has no window").arg(QLatin1String(widget->metaObject()->className()));
@@ -304,8 +332,13 @@ bool chooseInMenus(QWidget* start, const QStringList& path, QString* error)
                 *error = QStringLiteral("The menu entry '%1' opens no menu").arg(path.at(i));
                 return false;
             }
-            if (!sub->isVisible()) {
-                // A user's pointer resting on the entry opens its menu after a moment; open it now.
+            // The entry opens its menu, at once or after a moment. A submenu that stays shut is opened
+            // beside its entry; a menu bar's menu that does not open is blocked (a modal dialog).
+            if (!settleUntil([sub] { return sub->isVisible(); })) {
+                if (qobject_cast<QMenuBar*>(current)) {
+                    *error = QStringLiteral("The menu '%1' did not open: is a modal window in the way?").arg(path.at(i));
+                    return false;
+                }
                 sub->popup(current->mapToGlobal(local.topRight()));
                 settle();
             }
@@ -364,10 +397,10 @@ bool chooseInCombo(AgentObjects* objects, QComboBox* combo, const QString& text,
         activate(combo);
         Target target;
         target.window = windowOf(combo);
+        target.top = combo->window();
         target.global = combo->mapToGlobal(QPoint(combo->width() - 8, combo->height() / 2)); // the arrow
         click(target, Qt::LeftButton, Qt::NoModifier);
-        settle();
-        if (!combo->view()->isVisible())
+        if (!settleUntil([combo] { return combo->view()->isVisible(); }, 500))
             combo->showPopup();
         settle();
     }
@@ -436,7 +469,8 @@ bool AgentInput::perform(AgentObjects* objects, const QJsonObject& request, QStr
         } else if (action == QLatin1String("wheel")) {
             const int steps = request.value(QStringLiteral("delta")).toInt(1);
             sendMouse(target, QEvent::MouseMove, Qt::NoButton, mods);
-            const QPointF local = target.window->mapFromGlobal(target.global);
+            const QPointF local = target.top ? QPointF(target.top->mapFromGlobal(target.global))
+                                             : QPointF(target.window->mapFromGlobal(target.global));
             QWindowSystemInterface::handleWheelEvent(target.window, local, QPointF(target.global), QPoint(),
                                                      QPoint(0, 120 * steps), mods);
             QWindowSystemInterface::flushWindowSystemEvents();
@@ -453,8 +487,6 @@ bool AgentInput::perform(AgentObjects* objects, const QJsonObject& request, QStr
             for (int i = 1; i <= steps; ++i) {
                 Target step = target;
                 step.global = target.global + (end.global - target.global) * i / steps;
-                if (QWindow* under = windowAt(step.global); under && !QApplication::activePopupWidget())
-                    step.window = heldButtons ? target.window.data() : under; // a held button keeps the grab
                 sendMouse(step, QEvent::MouseMove, Qt::NoButton, mods);
             }
             end.window = target.window;

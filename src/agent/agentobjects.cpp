@@ -294,8 +294,12 @@ void AgentObjects::collect(QObject* object, const Pairs& pairs, const QSet<QObje
 {
     if (matches(object, pairs, containers))
         out->append(object);
-    for (QObject* child : object->children())
+    for (QObject* child : object->children()) {
+        // Windows (dialogs, menus) are top-level objects of their own, wherever they hang in the tree.
+        if (child->isWidgetType() && static_cast<QWidget*>(child)->isWindow())
+            continue;
         collect(child, pairs, containers, out);
+    }
 }
 
 QList<QObject*> AgentObjects::findAll(const QString& realName, bool* ok, QString* error)

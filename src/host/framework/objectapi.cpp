@@ -8,6 +8,10 @@
 #include "testresult.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -292,7 +296,33 @@ int objectConvertTo(ScriptContext* context)
 
 int objectGrabScreenshot(ScriptContext* context)
 {
-    return fail(context, QStringLiteral("Screenshots are not available in this build"));
+    // object grabScreenshot OBJECT ?FILE?: a PNG of the object; the file's path is the result. Without a
+    // file the picture goes to the test case's results directory (or the system's temporary one).
+    SharedPtr<Object> object = objectArgument(context, "object grabScreenshot");
+    if (!object)
+        return 1;
+    const QByteArray png = object->screenshot();
+    if (png.isEmpty()) {
+        const QString error = Inspector::self()->lastError();
+        return fail(context, error.isEmpty() ? QStringLiteral("Object '%1' has no picture").arg(object->realName()) : error);
+    }
+    QString path = context->argumentCount() > 1 ? context->argument(1)->toString() : QString();
+    if (path.isEmpty()) {
+        RunnerInterface* runner = currentRunner();
+        QString directory = runner ? runner->resultDirectory() : QString();
+        if (directory.isEmpty())
+            directory = QDir::tempPath();
+        QDir().mkpath(directory);
+        static int counter = 0;
+        path = QStringLiteral("%1/screenshot-%2-%3.png")
+                   .arg(directory, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
+                   .arg(++counter);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size())
+        return fail(context, QStringLiteral("Cannot write the screenshot to %1: %2").arg(path, file.errorString()));
+    context->setResult(context->createStringArgument(QFileInfo(path).absoluteFilePath()));
+    return 0;
 }
 
 RemoteObjectModelHolder::RemoteObjectModelHolder(RunnerInterface* r) : runner(r)

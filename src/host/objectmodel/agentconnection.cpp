@@ -340,6 +340,28 @@ ObjectList AgentConnection::topLevelObjects()
     return list;
 }
 
+bool AgentConnection::userInput(const QString& action, const QVariantMap& parameters)
+{
+    QJsonObject message = QJsonObject::fromVariantMap(parameters);
+    message.insert(QStringLiteral("action"), action);
+    QString error;
+    if (input(message, &error))
+        return true;
+    Inspector::self()->setLastError(error);
+    return false;
+}
+
+QByteArray AgentConnection::screenshot()
+{
+    QJsonValue result;
+    QString error;
+    if (!request(QJsonObject{{QStringLiteral("op"), QStringLiteral("screenshot")}}, &result, &error)) {
+        Inspector::self()->setLastError(error);
+        return QByteArray();
+    }
+    return QByteArray::fromBase64(result.toString().toLatin1());
+}
+
 AgentListener::AgentListener() = default;
 
 AgentListener::~AgentListener()

@@ -68,6 +68,8 @@ public:
     SharedPtr<Object> findObject(const QString& realName) override;
     ObjectList findAllObjects(const QString& realName) override;
     ObjectList topLevelObjects() override;
+    bool userInput(const QString& action, const QVariantMap& parameters) override;
+    QByteArray screenshot() override;
 
 private:
     bool readAvailable(int waitMs);

@@ -23,6 +23,10 @@ public:
     virtual SharedPtr<Object> findObject(const QString& realName) = 0;
     virtual ObjectList findAllObjects(const QString& realName) = 0;
     virtual ObjectList topLevelObjects() = 0;
+    // Input without an object (screen coordinates, the focused window); see Object::userInput.
+    virtual bool userInput(const QString& action, const QVariantMap& parameters) = 0;
+    // A PNG picture of the application's windows; empty with the inspector's last error set.
+    virtual QByteArray screenshot() = 0;
 };
 
 class Inspector {

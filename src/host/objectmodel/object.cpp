@@ -598,3 +598,43 @@ QString ObjectMap::realName(const QString& symbolicName) const
 {
     return entries.value(symbolicName, symbolicName);
 }
+
+bool Object::userInput(const QString& action, const QVariantMap& parameters)
+{
+    MouseInput input;
+    int x = 0, y = 0, width = 0, height = 0;
+    const bool placed = globalBounds(&x, &y, &width, &height);
+    input.x = parameters.contains(QStringLiteral("x")) ? parameters.value(QStringLiteral("x")).toInt() : width / 2;
+    input.y = parameters.contains(QStringLiteral("y")) ? parameters.value(QStringLiteral("y")).toInt() : height / 2;
+    input.button = parameters.value(QStringLiteral("button"), 1).toInt();
+    input.modifiers = parameters.value(QStringLiteral("modifiers")).toInt();
+    Q_UNUSED(placed);
+    QList<MouseInput::Type> steps;
+    if (action == QLatin1String("click"))
+        steps << MouseInput::Press << MouseInput::Release;
+    else if (action == QLatin1String("doubleClick"))
+        steps << MouseInput::Press << MouseInput::Release << MouseInput::Press << MouseInput::Release;
+    else if (action == QLatin1String("press"))
+        steps << MouseInput::Press;
+    else if (action == QLatin1String("release"))
+        steps << MouseInput::Release;
+    else if (action == QLatin1String("move"))
+        steps << MouseInput::Move;
+    if (steps.isEmpty()) {
+        Inspector::self()->setLastError(QStringLiteral("A %1 of this application takes no %2 input").arg(className(), action));
+        return false;
+    }
+    SharedPtr<Object> self(this);
+    for (MouseInput::Type type : steps) {
+        input.type = type;
+        if (!Inspector::self()->deliverMouseInput(self, input))
+            return false;
+    }
+    return true;
+}
+
+QByteArray Object::screenshot() const
+{
+    Inspector::self()->setLastError(QStringLiteral("A %1 of this application has no picture").arg(className()));
+    return QByteArray();
+}

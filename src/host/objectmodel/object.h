@@ -296,6 +296,14 @@ public:
     // Lets the object react to an event sent to it (Inspector::sendEvent), with the arguments of the event
     // type's signature; false, with the inspector's last error set, when it takes no such event.
     virtual bool handleEvent(const QString& eventName, const ObjectList& args);
+    // Input as a user gives it (click, doubleClick, press, release, move, drag, wheel, key, keyPress,
+    // keyRelease, type, choose, close), with the parameters the action takes: x and y relative to the
+    // object, button and modifiers as scripts give them, toX and toY, delta, key, text, items. Objects of
+    // applications inside the runner take mouse actions through mouseEvent; false with the inspector's
+    // last error set when the object takes no such input.
+    virtual bool userInput(const QString& action, const QVariantMap& parameters);
+    // A PNG picture of the object as it shows on the screen; empty, with the last error set, when none.
+    virtual QByteArray screenshot() const;
     // An item of a container by its text, or by its index when the text is a number; null when none.
     virtual SharedPtr<Object> item(const QString& itemText) const;
 

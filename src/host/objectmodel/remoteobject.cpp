@@ -557,6 +557,11 @@ bool RemoteObject::compare(const Object* other) const
     return r && r->link == link && r->objectId == objectId;
 }
 
+bool RemoteObject::userInput(const QString& action, const QVariantMap& parameters)
+{
+    return input(action, QJsonObject::fromVariantMap(parameters));
+}
+
 QByteArray RemoteObject::screenshot() const
 {
     QJsonValue result;

@@ -33,8 +33,8 @@ public:
 
     // Input as a user gives it: "click", "type" and the other actions of the agent's input request.
     bool input(const QString& action, QJsonObject input) const;
-    // A PNG picture of the object; empty with the inspector's last error set when there is none.
-    QByteArray screenshot() const;
+    bool userInput(const QString& action, const QVariantMap& parameters) override;
+    QByteArray screenshot() const override;
 
 private:
     QJsonObject info(bool withRealName) const;

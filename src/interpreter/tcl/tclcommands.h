@@ -87,6 +87,18 @@ int MousePressObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int MouseReleaseObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int MouseMoveObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int ReadGestureObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+
+// Input as a user gives it (tclcommandsinput.cpp).
+int MouseClickObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int DoubleClickObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int MouseDragObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int MouseWheelObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int TypeTextObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int KeyClickObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int KeyPressObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int KeyReleaseObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int ChooseItemObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int CloseWindowObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int ConnectToRemoteSystemObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int CloseRemoteSystemConnectionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int RemoteExecuteCommandObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);

@@ -1,0 +1,22 @@
+# An application that crashes in the middle of a command: the command fails naming the application and
+# the signal, the handles of its objects fail clearly, and a new instance is never reached through them.
+proc main {} {
+    set app [startApplication [OS getenv WIDGETSAPP]]
+    set edit [waitForObject {name lineEdit}]
+    test compare [catch {chooseItem {type QMenuBar} Help Crash} message] 1
+    test compare $message "The application 'widgetsapp' was ended by signal 11 (SIGSEGV)"
+    test compare [applicationContext $app isRunning] 0
+    test compare [catch {property get $edit text} message] 1
+    test compare $message "Attempt to access invalidated object"
+    test compare [catch {waitForObject {name lineEdit} 200} message] 1
+    test verify [string match "*widgetsapp*" $message] $message
+
+    set again [startApplication [OS getenv WIDGETSAPP]]
+    test compare [catch {typeText $edit "lost"} message] 1
+    test compare [property get [waitForObject {name lineEdit}] text] ""
+
+    # A crash that comes while the script waits.
+    mouseClick {type QPushButton text {Crash later}}
+    test compare [catch {waitForObject {name nothingLikeThis} 3000} message] 1
+    test verify [string match "*signal 11*" $message] $message
+}

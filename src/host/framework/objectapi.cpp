@@ -96,6 +96,12 @@ int waitFor(ScriptContext* context, bool ready, const char* function)
             return fail(context, QStringLiteral("Invalid object name '%1': not a symbolic name of the object map "
                                                 "and not a real name (a list of property/value pairs)")
                                      .arg(name));
+        // An application that ended has nothing left to wait for.
+        if (ObjectProvider* provider = Inspector::self()->currentObjectProvider(); provider && !object) {
+            const QString reason = provider->unavailableReason();
+            if (!reason.isEmpty())
+                return fail(context, QStringLiteral("Object '%1' not found: %2").arg(name, reason));
+        }
         if (object && object->isInvalid())
             return fail(context, QStringLiteral("Object '%1' no longer exists in the application").arg(name));
         found = bool(object);
@@ -171,6 +177,11 @@ int waitForObjectItem(ScriptContext* context)
         SharedPtr<Object> container = lookup(context->argument(0), &name, &invalidName);
         if (invalidName)
             return fail(context, QStringLiteral("Invalid object name '%1'").arg(name));
+        if (ObjectProvider* provider = Inspector::self()->currentObjectProvider(); provider && !container) {
+            const QString reason = provider->unavailableReason();
+            if (!reason.isEmpty())
+                return fail(context, QStringLiteral("Object '%1' not found: %2").arg(name, reason));
+        }
         if (container && container->isReady()) {
             if (SharedPtr<Object> item = container->item(itemText)) {
                 if (item->isReady()) {

@@ -70,6 +70,7 @@ public:
     ObjectList topLevelObjects() override;
     bool userInput(const QString& action, const QVariantMap& parameters) override;
     QByteArray screenshot() override;
+    QString unavailableReason() const override { return fd >= 0 ? QString() : closedReason(); }
 
 private:
     bool readAvailable(int waitMs);

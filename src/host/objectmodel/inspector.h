@@ -27,6 +27,8 @@ public:
     virtual bool userInput(const QString& action, const QVariantMap& parameters) = 0;
     // A PNG picture of the application's windows; empty with the inspector's last error set.
     virtual QByteArray screenshot() = 0;
+    // Why no object can be found any more (the application ended); empty while it runs.
+    virtual QString unavailableReason() const = 0;
 };
 
 class Inspector {

@@ -70,7 +70,7 @@ proc main {} {
     test compare [property get [waitForObjectItem {name colorCombo} Blue] selected] 1
     set file [waitForObjectItem {type QMenuBar} File]
     test compare [property get $file text] &File
-    test compare [property get [property get $file menu] title] &File
+    test compare [property get $file enabled] 1
     test compare [property get [waitForObject [objectMap realName $pear]] text] Pear
 }
 

@@ -93,8 +93,14 @@ TEST_F(IsolationTest, CrashesAbortsAndExitEndTheirTestCaseOnly)
     EXPECT_GT(app, 0);
     EXPECT_FALSE(processAlive(app)) << "the crashed test case's application runs on";
 
-    // With --exit-zero-passes, exit 0 ends its test case without an error; exit 3 still fails.
-    r = run({"--exit-zero-passes", "suite/tst_5_exit3", "suite/tst_1_fine"});
+    // In the runner's own process, exit and time limits still end their test case only.
+    write("suite/tst_7_loop/test.tcl", "proc main {} {\n    while 1 {}\n}\n");
+    r = run({"--in-process", "--test-timeout", "1", "suite/tst_4_exit", "suite/tst_7_loop", "suite/tst_6_last"});
+    EXPECT_CONTAINS(r.out, "  ERROR " + exit0 + ":3: exit 0 ended the test case");
+    EXPECT_CONTAINS(r.out, "tst_7_loop/test.tcl:2: the test case exceeded its time limit of 1 seconds\n");
+    EXPECT_TRUE(r.out.endsWith("Summary: 1 passed, 2 failed\n")) << r.out.toStdString();
+
+    // With --exit-zero-passes, exit 0 ends its test case without an error.
     write("zero.tcl", "proc main {} {\n    test pass one\n    exit\n    test fail never\n}\n");
     r = run({"--exit-zero-passes", "zero.tcl"});
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();

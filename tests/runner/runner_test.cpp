@@ -107,7 +107,8 @@ TEST_F(RunnerTest, UsageErrorsExitWithTwo)
     RunOutcome r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.startsWith("Usage: tarvinrunner [options] PATH...\n"));
-    for (const char* option : {"--check", "--library", "--no-color", "--verbose", "--version", "Exit status"})
+    for (const char* option : {"--check", "--library", "--no-color", "--verbose", "--version", "--test-timeout",
+                               "--exit-zero-passes", "--in-process", "setTestTimeout", "Signals:", "Exit status"})
         EXPECT_CONTAINS(r.out, option);
 
     r = run({});

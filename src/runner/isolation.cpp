@@ -35,7 +35,7 @@ namespace {
 
 // How long a test case may go beyond a limit before its process is killed: the script's own limit
 // fires at the next command, this only catches a child stuck outside the script (in C code, a sleep).
-const int killSlackMs = 1000;
+const int killSlackMs = 2000;
 
 volatile sig_atomic_t interruptSignal = 0;
 volatile sig_atomic_t interruptCount = 0;

@@ -1,6 +1,8 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
+#include "isolation.h"
 #include "junit.h"
 #include "recording.h"
+#include "settings.h"
 #include "testdatadump.h"
 #include "testrunner.h"
 
@@ -8,8 +10,10 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QSet>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -25,17 +29,29 @@ const char usage[] =
     "(holding test.tcl, or test.feature with its step definitions in steps/) or a suite directory\n"
     "(holding test case directories named tst_*).\n"
     "\n"
-    "Each test case runs in a fresh interpreter: the script is evaluated (defining its procedures),\n"
-    "then its procedures init (when defined), main and cleanup (when defined) are called in that order.\n"
-    "Results are printed as they happen (PASS, FAIL, WARNING, ERROR, SKIPPED ... with FILE:LINE and the\n"
-    "message); a script error is printed as FILE:LINE: message, followed by the call stack. A summary\n"
-    "closes each test case and the run.\n"
+    "Each test case runs in a fresh interpreter, in a process of its own and in its own directory (the\n"
+    "test script's): the script is evaluated (defining its procedures), then its procedures init (when\n"
+    "defined), main and cleanup (when defined) are called in that order. Results are printed as they\n"
+    "happen (PASS, FAIL, WARNING, ERROR, SKIPPED ... with FILE:LINE and the message); a script error is\n"
+    "printed as FILE:LINE: message, followed by the call stack. A summary closes each test case and the\n"
+    "run. Whatever a test case does (a crash, exit, running too long) ends that test case only: it is\n"
+    "reported as its error, at the last line it reached, and the run goes on. A skip or a failure that\n"
+    "ends the test case (--abort-on-fail) in init ends it there: main does not run; cleanup always runs.\n"
     "\n"
     "Options:\n"
     "  --junit FILE       Also write the results as JUnit XML to FILE.\n"
     "  --results DIR      Keep attachments (test attachFile) in DIR/<suite>/<test case>.\n"
     "  --abort-on-fail    End a test case at its first failed verification.\n"
     "  --timeout MS       How long waitForObject and its kin wait by default (default: 20000).\n"
+    "  --test-timeout SECONDS\n"
+    "                     End a test case that runs longer than SECONDS in all (default: 0, no limit), as\n"
+    "                     an error at the line where it stood; its cleanup still runs, for 5 seconds at\n"
+    "                     most. A suite's suite.ini ([Runner] TestTimeout = \"SECONDS\") and a script's\n"
+    "                     setTestTimeout SECONDS replace it for their test cases.\n"
+    "  --exit-zero-passes A script's exit 0 ends its test case without an error (any exit ends the test\n"
+    "                     case only; without this option it is an error).\n"
+    "  --in-process       Run the test cases in the runner's own process, one after the other (for a\n"
+    "                     debugger): a crash or a hang in one then ends the run.\n"
     "  --show-data FILE   Print a test data file (.tsv, .csv, .txt, .xlsx, .xls) as scripts get it: the field\n"
     "                     names, then one line per record, fields separated by a tab, with \\\\, \\t, \\r and\n"
     "                     \\n standing for a backslash, tab, carriage return and line feed inside a field.\n"
@@ -61,17 +77,31 @@ const char usage[] =
     "                     $TARVIN_PREFIX/lib/tcl. When unset, the directory above this program's is used.\n"
     "  NO_COLOR           When set, output is never coloured.\n"
     "\n"
+    "Signals:\n"
+    "  SIGINT and SIGTERM end the running test case as interrupted (its cleanup still runs, for 5 seconds\n"
+    "  at most), start no further one and write the reports of what ran; a second signal kills the\n"
+    "  running test case at once.\n"
+    "\n"
     "Exit status:\n"
-    "  0  every test case passed or was skipped (or, with --check, every script is well formed)\n"
-    "  1  a test case failed or had an error (or a script has a syntax error, or --show-data cannot\n"
-    "     read the file)\n"
-    "  2  usage or set-up error: bad options, a PATH that is no test, the library cannot be loaded,\n"
-    "     Tcl cannot be initialised\n";
+    "  0    every test case passed or was skipped (or, with --check, every script is well formed)\n"
+    "  1    a test case failed or had an error (or a script has a syntax error, or --show-data cannot\n"
+    "       read the file)\n"
+    "  2    usage or set-up error: bad options, a PATH that is no test, the library cannot be loaded,\n"
+    "       Tcl cannot be initialised, a report cannot be written\n"
+    "  130  interrupted by SIGINT; 143: by SIGTERM\n";
 
 bool verbose = false;
 
 void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
+    // A warning is given once per run: test cases run in processes forked from this one, which
+    // inherit what was said before they started (the settings are read here first).
+    static QSet<QString> warned;
+    if ((type == QtWarningMsg || type == QtCriticalMsg)) {
+        if (warned.contains(message))
+            return;
+        warned.insert(message);
+    }
     const QByteArray text = message.toLocal8Bit();
     switch (type) {
     case QtDebugMsg:
@@ -103,8 +133,15 @@ int usageError(const QString& message)
 // TARVIN_PREFIX defaults to the installation this program belongs to (bin/ is one level down).
 void defaultInstallationPrefix()
 {
-    if (qEnvironmentVariableIsSet("TARVIN_PREFIX"))
+    if (qEnvironmentVariableIsSet("TARVIN_PREFIX")) {
+        const QString prefix = qEnvironmentVariable("TARVIN_PREFIX");
+        if (!QFileInfo(prefix).isDir())
+            fprintf(stderr,
+                    "tarvinrunner: warning: TARVIN_PREFIX names %s, which is not a directory; "
+                    "Tcl is looked for in its default places\n",
+                    qPrintable(prefix.isEmpty() ? QStringLiteral("nothing") : prefix));
         return;
+    }
     const QString prefix = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
     if (!QFileInfo::exists(prefix + QStringLiteral("/etc/paths.ini")))
         fprintf(stderr,
@@ -141,6 +178,7 @@ int main(int argc, char* argv[])
     bool sheetGiven = false;
     RunnerOptions options;
     bool check = false;
+    bool inProcess = false;
     bool colour = isatty(STDOUT_FILENO) && !qEnvironmentVariableIsSet("NO_COLOR");
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
@@ -166,6 +204,16 @@ int main(int argc, char* argv[])
                 return usageError(QStringLiteral("%1 needs a %2").arg(arg, arg == "--sheet" ? "sheet name" : "file name"));
             (arg == QLatin1String("--sheet") ? sheet : showData) = args.at(i);
             sheetGiven = sheetGiven || arg == QLatin1String("--sheet");
+        } else if (arg == QLatin1String("--test-timeout")) {
+            bool ok = false;
+            if (++i < args.size())
+                options.testTimeout = args.at(i).toInt(&ok);
+            if (!ok || options.testTimeout < 0)
+                return usageError(QStringLiteral("--test-timeout needs a whole number of seconds (0: no limit)"));
+        } else if (arg == QLatin1String("--exit-zero-passes")) {
+            options.exitZeroPasses = true;
+        } else if (arg == QLatin1String("--in-process")) {
+            inProcess = true;
         } else if (arg == QLatin1String("--abort-on-fail")) {
             options.abortOnFailure = true;
         } else if (arg == QLatin1String("--timeout")) {
@@ -210,6 +258,11 @@ int main(int argc, char* argv[])
         return usageError(QStringLiteral("no test given"));
 
     defaultInstallationPrefix();
+    // The settings are read here once: what is wrong with them is said once, not by every test case.
+    Tarvin::Settings(1);
+    // Test cases run in their own directories.
+    if (!options.resultsDirectory.isEmpty())
+        options.resultsDirectory = QFileInfo(options.resultsDirectory).absoluteFilePath();
     if (library.isEmpty())
         library = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/libtarvintcl.so");
 
@@ -260,10 +313,23 @@ int main(int argc, char* argv[])
     if (check)
         return runner.check(scripts) ? 0 : 1;
 
-    int passed = 0, failed = 0, skipped = 0;
+    std::unique_ptr<IsolatedRunner> isolated;
+    if (inProcess) {
+        installInProcessSignalHandlers();
+    } else {
+        isolated.reset(new IsolatedRunner(runner));
+        IsolatedRunner::installSignalHandlers();
+    }
+    auto interruptedBy = [&]() { return inProcess ? inProcessInterruptedBy() : IsolatedRunner::interruptedBy(); };
+
+    int passed = 0, failed = 0, skipped = 0, notRun = 0;
     JUnitReport junit;
     for (const TestCase& testCase : cases) {
-        switch (runner.run(testCase)) {
+        if (interruptedBy()) {
+            ++notRun;
+            continue;
+        }
+        switch (isolated ? isolated->run(testCase) : runner.run(testCase)) {
         case TestRunner::Passed:
             ++passed;
             break;
@@ -274,8 +340,19 @@ int main(int argc, char* argv[])
             ++skipped;
             break;
         }
-        junit.addTestCase(testCase.suite, testCase.name, testCase.script, runner.lastSeconds(), runner.lastResult());
+        junit.addTestCase(testCase.suite, testCase.name, testCase.script,
+                          isolated ? isolated->lastSeconds() : runner.lastSeconds(),
+                          isolated ? isolated->lastResult() : runner.lastResult());
     }
+    if (isolated)
+        isolated->finish();
+    const int signal = interruptedBy();
+    if (signal)
+        out << output.paint(QStringLiteral("Interrupted by %1; %2 test cases not run")
+                                .arg(QLatin1String(signal == SIGINT ? "SIGINT" : "SIGTERM"))
+                                .arg(notRun),
+                            Output::Red)
+            << Qt::endl;
     out << "Summary: " << output.paint(QStringLiteral("%1 passed").arg(passed), passed ? Output::Green : Output::Plain)
         << ", " << output.paint(QStringLiteral("%1 failed").arg(failed), failed ? Output::Red : Output::Plain);
     if (skipped)
@@ -283,7 +360,9 @@ int main(int argc, char* argv[])
     out << Qt::endl;
     if (!junitPath.isEmpty() && !junit.write(junitPath, &error)) {
         fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
-        return 2;
+        return signal ? 128 + signal : 2;
     }
+    if (signal)
+        return 128 + signal;
     return failed ? 1 : 0;
 }

@@ -8,7 +8,9 @@
 #include "interpreter.h"
 #include "object.h"
 #include "recording.h"
+#include "scriptcontext.h"
 #include "scriptedobjectmap.h"
+#include "settings.h"
 #include "testdataapi.h"
 
 #include <QCoreApplication>
@@ -16,7 +18,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextCodec>
+
+#include <csignal>
 
 #include <dlfcn.h>
 
@@ -57,6 +62,28 @@ QString indent(const QString& text)
     return lines.join(QLatin1Char('\n'));
 }
 
+// A suite's time limit for its test cases, from suite.ini in its directory:
+//     [Runner]
+//     TestTimeout = "SECONDS"
+// -1 when the suite sets none (or sets it wrong, with a warning).
+int suiteTimeout(const QString& suiteDirectory)
+{
+    if (!QFileInfo::exists(suiteDirectory + QStringLiteral("/suite.ini")))
+        return -1;
+    const Tarvin::Settings settings(suiteDirectory, QStringLiteral("suite.ini"));
+    const QString text = settings.value(QStringLiteral("Runner"), QStringLiteral("TestTimeout"), QString());
+    if (text.isEmpty())
+        return -1;
+    bool ok = false;
+    const int seconds = text.trimmed().toInt(&ok);
+    if (!ok || seconds < 0) {
+        qWarning("%s/suite.ini: TestTimeout must be a whole number of seconds (0: no limit), not '%s'",
+                 qUtf8Printable(suiteDirectory), qUtf8Printable(text));
+        return -1;
+    }
+    return seconds;
+}
+
 } // namespace
 
 bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* error)
@@ -74,8 +101,10 @@ bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* erro
         testCase.name = inCaseDir ? info.absoluteDir().dirName() : info.completeBaseName();
         if (inCaseDir) {
             QDir suiteDir = info.absoluteDir();
-            if (suiteDir.cdUp())
+            if (suiteDir.cdUp()) {
                 testCase.suite = suiteDir.dirName();
+                testCase.timeout = suiteTimeout(suiteDir.absolutePath());
+            }
         }
         cases->append(testCase);
         return true;
@@ -93,10 +122,12 @@ bool collectTestCases(const QString& path, QList<TestCase>* cases, QString* erro
                      .arg(path);
         return false;
     }
+    const int timeout = suiteTimeout(dir.absolutePath());
     for (const QString& caseDir : caseDirs) {
         TestCase testCase;
         testCase.name = caseDir;
         testCase.suite = dir.dirName();
+        testCase.timeout = timeout;
         testCase.script = dir.absoluteFilePath(caseDir + QStringLiteral("/test.tcl"));
         const QString feature = dir.absoluteFilePath(caseDir + QStringLiteral("/test.feature"));
         if (!QFileInfo::exists(testCase.script) && QFileInfo::exists(feature))
@@ -139,7 +170,7 @@ QString Output::paint(const QString& text, Colour c) const
 }
 
 TestRunner::TestRunner(CreateInterpreterFunction factory, Output& output, const RunnerOptions& options)
-    : createInterpreter(factory), output(output), options(options)
+    : createInterpreter(factory), out(output), options(options)
 {
     AddressBook::registerApplication();
     result.setListener(this);
@@ -160,10 +191,12 @@ void TestRunner::keepAlive()
 
 void TestRunner::resultAdded(const TestResult::Entry& entry)
 {
+    if (reporter)
+        reporter->entryAdded(entry);
     const QString indentation = QString(2 * (entry.sections.size() + 1), QLatin1Char(' '));
     if (entry.type == TestResult::SectionStart || entry.type == TestResult::SectionEnd) {
-        output.stream() << indentation
-                        << output.paint((entry.type == TestResult::SectionStart ? QStringLiteral("Section: ")
+        out.stream() << indentation
+                        << out.paint((entry.type == TestResult::SectionStart ? QStringLiteral("Section: ")
                                                                                 : QStringLiteral("End of section: ")) +
                                             entry.message,
                                         Output::Bold)
@@ -194,19 +227,19 @@ void TestRunner::resultAdded(const TestResult::Entry& entry)
     QString where;
     if (!entry.file.isEmpty())
         where = entry.line > 0 ? QStringLiteral("%1:%2: ").arg(entry.file, QString::number(entry.line)) : entry.file + ": ";
-    output.stream() << indentation << output.paint(TestResult::typeName(entry.type), c) << ' ' << where
+    out.stream() << indentation << out.paint(TestResult::typeName(entry.type), c) << ' ' << where
                     << entry.message;
     // Passes speak for themselves; everything else shows what was compared or went wrong.
     const bool quiet = entry.type == TestResult::Pass || entry.type == TestResult::ExpectedFail;
     if (!entry.detail.isEmpty() && !quiet)
-        output.stream() << '\n' << indent(indentation + entry.detail).replace('\n', '\n' + indentation);
-    output.stream() << Qt::endl;
+        out.stream() << '\n' << indent(indentation + entry.detail).replace('\n', '\n' + indentation);
+    out.stream() << Qt::endl;
 }
 
-void TestRunner::reportScriptError(Interpreter* interpreter)
+void TestRunner::reportScriptError(Interpreter* interpreter, const QString& function)
 {
-    const QString file = interpreter->errorFile(current.script);
-    const int line = interpreter->errorLine();
+    QString file = interpreter->errorFile(current.script);
+    int line = interpreter->errorLine();
     QString message = interpreter->errorMessage();
     // A message that names the same place already (a feature file's parse error) keeps it once.
     const QString prefix = QStringLiteral("%1:%2: ").arg(file, QString::number(line));
@@ -214,6 +247,7 @@ void TestRunner::reportScriptError(Interpreter* interpreter)
         message = message.mid(prefix.size());
     QString trace;
     const LineInfoList stack = interpreter->errorCallStack();
+    const bool nothingRan = !interpreter->debugger() || interpreter->debugger()->currentLine() <= 0;
     if (!stack.isEmpty()) {
         // Runs of the same frame (deep recursion) are shown once, with their count; a very deep stack
         // keeps its innermost and outermost frames.
@@ -235,9 +269,19 @@ void TestRunner::reportScriptError(Interpreter* interpreter)
                      frames.mid(frames.size() - shownOuter);
         }
         trace = frames.join(QLatin1Char('\n'));
+    } else if (!function.isEmpty() && nothingRan && message.startsWith(QLatin1String("wrong # args:"))) {
+        // The call itself failed (main takes arguments the runner does not give): the place is the
+        // procedure's definition, and there is no stack.
+        file = current.script;
+        line = definitionLine(function);
     } else if (interpreter->evaluate(QStringLiteral("set ::errorInfo"), QString(), false, true)) {
-        // Without an instrumented stack, Tcl's own trace says where the error came from.
+        // Without an instrumented stack, Tcl's own trace says where the error came from; a trace that
+        // only repeats the message says nothing.
         trace = interpreter->resultMessage();
+        if (trace == message || trace.startsWith(QLatin1String("can't read \"::errorInfo\"")))
+            trace.clear();
+        else if (trace.startsWith(message + QLatin1Char('\n')))
+            trace = trace.mid(message.size() + 1);
     }
     TestResult::Entry entry;
     entry.type = TestResult::Error;
@@ -246,6 +290,63 @@ void TestRunner::reportScriptError(Interpreter* interpreter)
     entry.file = file;
     entry.line = line;
     result.add(entry);
+}
+
+// The line of `proc NAME` in the test script, or -1.
+int TestRunner::definitionLine(const QString& function) const
+{
+    const QRegularExpression definition(QStringLiteral("(^|\\n)[ \\t]*proc[ \\t]+(::)?%1[ \\t]")
+                                            .arg(QRegularExpression::escape(function)));
+    const QRegularExpressionMatch match = definition.match(currentCode);
+    if (!match.hasMatch())
+        return -1;
+    return currentCode.left(match.capturedStart()).count(QLatin1Char('\n')) + (match.captured(1).isEmpty() ? 1 : 2);
+}
+
+// An exit, a time limit or an interrupt ended the last call: reports it at the line where the script
+// stood. False when the call was not stopped. After a time limit or an interrupt, cleanup gets
+// cleanupGraceSeconds of its own.
+bool TestRunner::reportStop(Interpreter* interpreter)
+{
+    const Interpreter::StopReason reason = interpreter->stopReason();
+    if (reason == Interpreter::NotStopped)
+        return false;
+    ended = true;
+    if (reason == Interpreter::TimeLimit || reason == Interpreter::Interrupted) {
+        interpreter->setTimeLimit(qint64(cleanupGraceSeconds) * 1000);
+        if (reason == Interpreter::TimeLimit && reporter)
+            reporter->timeLimitReached();
+    }
+    QString message;
+    TestResult::Type type = TestResult::Error;
+    switch (reason) {
+    case Interpreter::TimeLimit:
+        message = QStringLiteral("the test case exceeded its time limit of %1 seconds").arg(timeLimit);
+        break;
+    case Interpreter::Interrupted:
+        message = QStringLiteral("the run was interrupted");
+        break;
+    case Interpreter::Exited:
+        message = QStringLiteral("exit %1 ended the test case").arg(interpreter->exitStatus());
+        if (interpreter->exitStatus() == 0) {
+            if (options.exitZeroPasses)
+                type = TestResult::Log;
+            else
+                message += QStringLiteral(" (an exit is an error; --exit-zero-passes lets exit 0 pass)");
+        }
+        break;
+    case Interpreter::NotStopped:
+        break;
+    }
+    if (type == TestResult::Error) {
+        // The usual report, with the stop's own message in place of Tcl's.
+        interpreter->setErrorMessage(message);
+        reportScriptError(interpreter);
+    } else {
+        result.add(type, message, QString(), interpreter->errorFile(current.script), interpreter->errorLine());
+    }
+    interpreter->setPendingError(QString());
+    return true;
 }
 
 bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function, bool required)
@@ -257,9 +358,20 @@ bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function
                        current.script);
         return !required;
     }
-    if (interpreter->callFunction(function, ObjectList()))
+    // init, main and cleanup are called from here, not from the script: where the script's top level
+    // or the function before left the debugger is not their caller.
+    if (Debugger* debugger = interpreter->debugger()) {
+        debugger->setCurrentLine(-1);
+        debugger->setCurrentSourceId(-1);
+        while (debugger->frameDepth() > 0)
+            debugger->popFrame();
+    }
+    const bool ok = interpreter->callFunction(function, ObjectList());
+    if (reportStop(interpreter))
+        return false;
+    if (ok)
         return true;
-    reportScriptError(interpreter);
+    reportScriptError(interpreter, function);
     // The error was reported here; it must not fail the next command of a later function.
     interpreter->setPendingError(QString());
     return false;
@@ -300,16 +412,85 @@ bool TestRunner::loadObjectMap(const QString& path)
     return true;
 }
 
+namespace {
+
+volatile sig_atomic_t interruptFlag = 0;
+
+} // namespace
+
+void TestRunner::requestInterrupt()
+{
+    interruptFlag = 1;
+    if (Interpreter* interpreter = Interpreter::self())
+        interpreter->interrupt();
+}
+
+bool TestRunner::interruptRequested()
+{
+    return interruptFlag != 0;
+}
+
 TestRunner::Outcome TestRunner::run(const TestCase& testCase)
 {
+    printHeader(testCase);
+    runTestCase(testCase);
+    return printOutcome(testCase, result, seconds);
+}
+
+void TestRunner::printHeader(const TestCase& testCase)
+{
+    out.stream() << out.paint(QStringLiteral("Test case %1").arg(testCase.name), Output::Bold) << " ("
+                 << QDir::current().relativeFilePath(testCase.script) << ')' << Qt::endl;
+}
+
+// The time the test case has left, counted from its start.
+void TestRunner::applyTimeLimit(Interpreter* interpreter)
+{
+    if (timeLimit <= 0)
+        interpreter->setTimeLimit(0);
+    else
+        interpreter->setTimeLimit(qMax<qint64>(1, qint64(timeLimit) * 1000 - clock.elapsed()));
+}
+
+// Commands the runner gives every test script.
+void TestRunner::registerRunnerCommands(Interpreter* interpreter)
+{
+    // setTestTimeout SECONDS: the test case may run SECONDS in all, from its start (0: no limit).
+    interpreter->registerNativeFunction(
+        QStringLiteral("setTestTimeout"),
+        [this, interpreter](ScriptContext* context) {
+            const SharedPtr<ScriptArgument> argument = context->argument(0);
+            bool ok = false;
+            const int value = argument ? argument->toString().trimmed().toInt(&ok) : 0;
+            if (!ok || value < 0) {
+                context->setError(QStringLiteral("setTestTimeout: '%1' is not a whole number of seconds (0: no limit)")
+                                      .arg(argument ? argument->toString() : QString()),
+                                  ScriptContext::PlainError);
+                return false;
+            }
+            timeLimit = value;
+            applyTimeLimit(interpreter);
+            if (reporter)
+                reporter->timeLimitChanged(value);
+            return true;
+        },
+        QStringList(QStringLiteral("seconds")), QStringList(), QString());
+}
+
+void TestRunner::runTestCase(const TestCase& testCase)
+{
     current = testCase;
+    currentCode.clear();
     result.clear();
+    started.clear();
+    ended = false;
     ObjectMap::self()->clear();
     result.setAbortOnFailure(options.abortOnFailure);
-    QElapsedTimer timer;
-    timer.start();
-    output.stream() << output.paint(QStringLiteral("Test case %1").arg(testCase.name), Output::Bold) << " ("
-                    << QDir::current().relativeFilePath(testCase.script) << ')' << Qt::endl;
+    timeLimit = testCase.timeout >= 0 ? testCase.timeout : options.testTimeout;
+    clock.start();
+    // A test case runs in its own directory: relative paths in it mean what they say.
+    const QString runnerDirectory = QDir::currentPath();
+    QDir::setCurrent(QFileInfo(testCase.script).absolutePath());
 
     QString code, error;
     const bool feature = isFeatureFile(testCase.script);
@@ -321,10 +502,16 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
     } else {
         if (feature)
             code = QString::fromLatin1(featureDriver);
+        currentCode = code;
         Interpreter* interpreter = createInterpreter(this);
         interpreter->registerTestCommand(&result);
         interpreter->registerApplicationCommands();
+        interpreter->setExitEndsScript(true);
+        registerRunnerCommands(interpreter);
+        // Output of puts shows up where it happens among the results, line by line.
+        interpreter->evaluate(QStringLiteral("fconfigure stdout -buffering line"), QString(), false, true);
         interpreter->setScriptArguments(testCase.script, QStringList());
+        applyTimeLimit(interpreter);
         // The built-in driver of a feature file is not the user's; its lines are not worth a debugger.
         const bool instrument = !feature;
         // The suite's object map comes first: test scripts use its names ($names::...) anywhere.
@@ -337,35 +524,53 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
         } else if (recording &&
                    !recording->begin(suiteHasMap ? QDir::cleanPath(suiteObjectMap) : QString(), this, &mapError)) {
             result.add(TestResult::Error, mapError);
+        } else if (interruptRequested()) {
+            result.add(TestResult::Error, QStringLiteral("the run was interrupted"), QString(), testCase.script);
         } else if (!interpreter->evaluate(code, testCase.script, instrument, false)) {
-            reportScriptError(interpreter);
-        } else {
-            // init, main and cleanup are called from here, not from the script: where its top level left
-            // the debugger (or the built-in driver of a feature file) is not their caller.
-            if (interpreter->debugger()) {
-                interpreter->debugger()->setCurrentLine(-1);
-                interpreter->debugger()->setCurrentSourceId(-1);
-            }
-            if (callIfDefined(interpreter, QStringLiteral("init"), false))
+            if (!reportStop(interpreter))
+                reportScriptError(interpreter);
+        } else if (!reportStop(interpreter)) {
+            // A skip or, with --abort-on-fail, a failed verification in init ends the test case as in main.
+            const bool initDone = callIfDefined(interpreter, QStringLiteral("init"), false) && !ended &&
+                                  !result.skipped() && !(options.abortOnFailure && !result.passed());
+            if (initDone && !interruptRequested())
                 callIfDefined(interpreter, QStringLiteral("main"), true);
+            if (interruptRequested() && !ended) {
+                ended = true;
+                result.add(TestResult::Error, QStringLiteral("the run was interrupted"), QString(), testCase.script);
+            }
+            if (ended)
+                interpreter->setTimeLimit(qint64(cleanupGraceSeconds) * 1000);
             callIfDefined(interpreter, QStringLiteral("cleanup"), false);
         }
+        // Whatever the script wrote last reaches the terminal, with or without its line end.
+        interpreter->setTimeLimit(0);
+        interpreter->evaluate(QStringLiteral("catch {flush stdout}; catch {flush stderr}"), QString(), false, true);
         if (recording && recording->isRecording()) {
             QString recordError;
             if (recording->finish(&recordError))
-                output.stream() << QStringLiteral("Recorded %1 steps into %2")
-                                       .arg(recording->steps())
-                                       .arg(QDir::current().relativeFilePath(recording->outputPath()))
-                                << Qt::endl;
+                out.stream() << QStringLiteral("Recorded %1 steps into %2")
+                                    .arg(recording->steps())
+                                    .arg(QDir(runnerDirectory).relativeFilePath(recording->outputPath()))
+                             << Qt::endl;
             else
                 result.add(TestResult::Error, recordError, QString(), recording->outputPath());
         }
         delete interpreter;
         endTestCase(); // nothing the test case started outlives it
         InProcessApplications::stopAll();
+        // What still runs was detached: it lives until the run ends.
+        for (const SharedPtr<ApplicationContext>& context : started)
+            if (reporter && context->isRunning() && context->pid() > 0)
+                reporter->detachedProcess(context->pid());
+        started.clear();
     }
+    QDir::setCurrent(runnerDirectory);
+    seconds = clock.elapsed() / 1000.0;
+}
 
-    seconds = timer.elapsed() / 1000.0;
+TestRunner::Outcome TestRunner::printOutcome(const TestCase& testCase, const TestResult& result, double seconds)
+{
     const Outcome outcome = !result.passed() ? Failed : result.skipped() ? Skipped : Passed;
     static const char* const counted[][2] = {{"pass", "passes"},   {"failure", "failures"}, {"error", "errors"},
                                              {"fatal", "fatals"}, {"warning", "warnings"}, {"skip", "skips"},
@@ -378,12 +583,12 @@ TestRunner::Outcome TestRunner::run(const TestCase& testCase)
     for (int i = 0; i < 8; ++i)
         if (const int n = result.count(types[i]))
             counts << QStringLiteral("%1 %2").arg(n).arg(QLatin1String(counted[i][n == 1 ? 0 : 1]));
-    const QString status = outcome == Passed    ? output.paint(QStringLiteral("PASSED"), Output::Green)
-                           : outcome == Skipped ? output.paint(QStringLiteral("SKIPPED"), Output::Yellow)
-                                                : output.paint(QStringLiteral("FAILED"), Output::Red);
-    output.stream() << status << ' ' << testCase.name << " (" << QString::number(seconds, 'f', 2) << " s"
-                    << (counts.isEmpty() ? QString() : QStringLiteral("; ") + counts.join(QStringLiteral(", ")))
-                    << ')' << Qt::endl;
+    const QString status = outcome == Passed    ? out.paint(QStringLiteral("PASSED"), Output::Green)
+                           : outcome == Skipped ? out.paint(QStringLiteral("SKIPPED"), Output::Yellow)
+                                                : out.paint(QStringLiteral("FAILED"), Output::Red);
+    out.stream() << status << ' ' << testCase.name << " (" << QString::number(seconds, 'f', 2) << " s"
+                 << (counts.isEmpty() ? QString() : QStringLiteral("; ") + counts.join(QStringLiteral(", "))) << ')'
+                 << Qt::endl;
     return outcome;
 }
 
@@ -391,6 +596,8 @@ SharedPtr<ApplicationContext> TestRunner::startApplication(const QString& applic
                                                         int timeout, QString* error)
 {
     SharedPtr<ApplicationContext> context = ApplicationRunner::startApplication(application, host, port, timeout, error);
+    if (context)
+        started.append(context);
     if (recording && context && context->id() >= 0)
         recording->applicationStarted(application);
     return context;
@@ -404,7 +611,7 @@ bool TestRunner::check(const QStringList& scripts)
         current = TestCase{QFileInfo(script).completeBaseName(), QFileInfo(script).absoluteFilePath(), QString()};
         QString code, error;
         if (!readScript(script, &code, &error)) {
-            output.stream() << script << ": " << error << Qt::endl;
+            out.stream() << script << ": " << error << Qt::endl;
             allWell = false;
             continue;
         }
@@ -417,9 +624,9 @@ bool TestRunner::check(const QStringList& scripts)
         message.remove(QRegExp(QStringLiteral("^Line\\s[0-9]*:\\s*")));
         message = message.trimmed();
         if (line > 0)
-            output.stream() << script << ':' << line << ": " << message << Qt::endl;
+            out.stream() << script << ':' << line << ": " << message << Qt::endl;
         else
-            output.stream() << script << ": " << message << Qt::endl;
+            out.stream() << script << ": " << message << Qt::endl;
     }
     delete interpreter;
     return allWell;

@@ -6,6 +6,7 @@
 #include "runnerinterface.h"
 #include "testresult.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -17,9 +18,10 @@ using CreateInterpreterFunction = Interpreter* (*)(RunnerInterface*);
 using CreateScriptedObjectMapFunction = ScriptedObjectMap* (*)(const QString&);
 
 struct TestCase {
-    QString name;   // tst_... or the script's base name
-    QString script; // absolute path of the test script
-    QString suite;  // name of the suite directory, empty for a lone script
+    QString name;     // tst_... or the script's base name
+    QString script;   // absolute path of the test script
+    QString suite;    // name of the suite directory, empty for a lone script
+    int timeout = -1; // seconds, from the suite's suite.ini; -1: the runner's --test-timeout
 };
 
 // Finds the test cases a command-line path names. On failure returns false with a message.
@@ -46,6 +48,24 @@ struct RunnerOptions {
     QString resultsDirectory; // attachments go to <resultsDirectory>/<suite>/<test case>; empty: none are kept
     bool abortOnFailure = false;
     int objectTimeout = 20000;
+    int testTimeout = 0; // seconds a test case may run; 0: no limit
+    bool exitZeroPasses = false;
+};
+
+// After a time limit or an interrupt ended a test case, its cleanup still runs, for this long at most.
+const int cleanupGraceSeconds = 5;
+
+// What a test case running in a child process tells the process that runs the suite (isolation.cpp).
+class RunReporter {
+public:
+    virtual ~RunReporter() = default;
+    virtual void entryAdded(const TestResult::Entry& entry) = 0;
+    // The test case's time limit is now `seconds` from its start (0: none).
+    virtual void timeLimitChanged(int seconds) = 0;
+    // The time limit ended the script; cleanup runs now, within cleanupGraceSeconds.
+    virtual void timeLimitReached() = 0;
+    // A detached application: it runs on until the run ends.
+    virtual void detachedProcess(qint64 pid) = 0;
 };
 
 class TestRunner : public ApplicationRunner, public TestResult::Listener {
@@ -54,11 +74,24 @@ public:
 
     TestRunner(CreateInterpreterFunction factory, Output& output, const RunnerOptions& options = RunnerOptions());
 
-    // Runs one test case in a fresh interpreter.
+    // Runs one test case in a fresh interpreter, in this process: its header, the test case, and the
+    // line that closes it.
     Outcome run(const TestCase& testCase);
+    // The three parts of run, for a test case that runs in another process.
+    void printHeader(const TestCase& testCase);
+    void runTestCase(const TestCase& testCase);
+    Outcome printOutcome(const TestCase& testCase, const TestResult& result, double seconds);
     // The results of the test case that ran last, and how long it took.
     const TestResult& lastResult() const { return result; }
     double lastSeconds() const { return seconds; }
+    const RunnerOptions& runnerOptions() const { return options; }
+    Output& output() { return out; }
+    // With a reporter, every result and limit of a test case is also passed on to it.
+    void setReporter(RunReporter* reporter) { this->reporter = reporter; }
+
+    // Ends the running test case as interrupted (its cleanup still runs). Safe in a signal handler.
+    static void requestInterrupt();
+    static bool interruptRequested();
     // Checks the syntax of each script; true when all are well formed.
     bool check(const QStringList& scripts);
     // Without it, suites' object maps are not read and `objectMap load` refuses.
@@ -81,18 +114,26 @@ public:
     void resultAdded(const TestResult::Entry& entry) override;
 
 private:
-    void reportScriptError(Interpreter* interpreter);
+    void reportScriptError(Interpreter* interpreter, const QString& function = QString());
+    bool reportStop(Interpreter* interpreter);
     bool callIfDefined(Interpreter* interpreter, const QString& function, bool required);
     bool readObjectMap(const QString& path, QString* message);
-
+    void registerRunnerCommands(Interpreter* interpreter);
+    void applyTimeLimit(Interpreter* interpreter);
+    int definitionLine(const QString& function) const;
 
     CreateInterpreterFunction createInterpreter;
     CreateScriptedObjectMapFunction createObjectMap = nullptr;
     Recording* recording = nullptr;
-    Output& output;
+    RunReporter* reporter = nullptr;
+    Output& out;
     RunnerOptions options;
     double seconds = 0;
     TestCase current;
+    QString currentCode;
     TestResult result;
-    bool scriptFailed = false;
+    QElapsedTimer clock;            // since the test case started
+    int timeLimit = 0;              // seconds, 0: none
+    bool ended = false;             // an exit, a time limit or an interrupt ended the test case
+    ApplicationContextList started; // by this test case; those running after it ended were detached
 };

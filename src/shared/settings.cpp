@@ -22,6 +22,24 @@ QString normalizedKey(QString key)
     return key;
 }
 
+// A line of the file as a warning shows it: control characters (an escape sequence would reach the
+// terminal) and other unprintable ones as \xHH or \uHHHH, and at most 120 characters of it.
+QString printableLine(const QString& line)
+{
+    QString shown;
+    for (const QChar c : line.left(120)) {
+        if (c.isPrint() || c == QLatin1Char(' '))
+            shown += c;
+        else if (c.unicode() < 0x100)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    if (line.size() > 120)
+        shown += QStringLiteral("...");
+    return shown;
+}
+
 } // namespace
 
 QString Settings::installationDirectory()
@@ -76,8 +94,10 @@ void Settings::parse()
     in.setCodec("UTF-8");
     QString groupName;
     bool inGroup = false;
+    int lineNumber = 0;
     while (!in.atEnd()) {
         const QString line = in.readLine().trimmed();
+        ++lineNumber;
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('['))) {
@@ -89,14 +109,15 @@ void Settings::parse()
             continue;
         }
         if (!inGroup) {
-            qWarning("Tarvin::Settings::parse: in file %s: line `%s' not in a group", qUtf8Printable(path),
-                     qUtf8Printable(line));
+            qWarning("Tarvin::Settings::parse: in file %s: line `%s' not in a group (line %d)", qUtf8Printable(path),
+                     qUtf8Printable(printableLine(line)), lineNumber);
             return;
         }
         const int eq = line.indexOf(QLatin1Char('='));
         if (eq < 0) {
-            qWarning("Tarvin::Settings::parse: in file %s: corrupted line `%s' in group `%s'", qUtf8Printable(path),
-                     qUtf8Printable(line), qUtf8Printable(groupName));
+            qWarning("Tarvin::Settings::parse: in file %s: corrupted line `%s' in group `%s' (line %d)",
+                     qUtf8Printable(path), qUtf8Printable(printableLine(line)), qUtf8Printable(printableLine(groupName)),
+                     lineNumber);
             return;
         }
         groups[groupName].insert(line.left(eq).trimmed(), line.mid(eq + 1));

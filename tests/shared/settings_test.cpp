@@ -126,8 +126,15 @@ TEST_F(SettingsTest, DamagedMissingAndUnreadableFilesKeepWhatWasReadBefore)
     EXPECT_EQ(noGroup.value("Paths", "x", "def"), QStringLiteral("def"));
     ASSERT_EQ(warnings.size(), 1);
     EXPECT_EQ(warnings.last(), QStringLiteral("Tarvin::Settings::parse: in file %1: line `key = \"before any "
-                                              "group\"' not in a group")
+                                              "group\"' not in a group (line 1)")
                                    .arg(dir.filePath("a.ini")));
+    // A damaged file's bytes are named, never sent to the terminal as they are.
+    warnings.clear();
+    Settings binary(write("[Paths]\n\x1b[2J\x7f\xc2\x9b\n", "bin.ini"), "bin.ini");
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_EQ(warnings.last(), QStringLiteral("Tarvin::Settings::parse: in file %1: corrupted line `\\x1b[2J\\x7f\\x9b' "
+                                              "in group `Paths' (line 2)")
+                                   .arg(dir.filePath("bin.ini")));
 
     // The corrupted line's warning text is read in runner_test InstallationPrefixAndDamagedSettings.
     Settings corrupted(write("[Paths]\nx = \"1\"\nbroken line\ny = \"2\"\n", "b.ini"), "b.ini");

@@ -3,7 +3,40 @@
 
 #include "interpreter.h"
 
+#include <cstring>
+
+namespace {
+
+DebuggerPositionMirror* positionMirror = nullptr;
+
+} // namespace
+
 Debugger::Debugger(Interpreter* interpreter) : interp(interpreter) {}
+
+void Debugger::setPositionMirror(DebuggerPositionMirror* mirror)
+{
+    positionMirror = mirror;
+    if (mirror) {
+        mirror->line = -1;
+        mirror->sourceId = -1;
+        mirror->file[0] = '\0';
+    }
+}
+
+// The file name is copied only when the source changes; a step within one file writes one int.
+void Debugger::mirrorPosition()
+{
+    if (!positionMirror)
+        return;
+    if (positionMirror->sourceId != current.sourceId) {
+        const QByteArray file = findSourceId(current.sourceId).toUtf8();
+        const int n = qMin(file.size(), int(sizeof positionMirror->file) - 1);
+        memcpy(positionMirror->file, file.constData(), n);
+        positionMirror->file[n] = '\0';
+        positionMirror->sourceId = current.sourceId;
+    }
+    positionMirror->line = current.line;
+}
 
 Debugger::~Debugger() = default;
 
@@ -16,6 +49,8 @@ Debugger* Debugger::self()
 void Debugger::setCurrentLine(int line)
 {
     current.line = line;
+    if (positionMirror)
+        positionMirror->line = line;
 }
 
 void Debugger::setCurrentColumn(int column)
@@ -26,6 +61,7 @@ void Debugger::setCurrentColumn(int column)
 void Debugger::setCurrentSourceId(int sourceId)
 {
     current.sourceId = sourceId;
+    mirrorPosition();
 }
 
 void Debugger::stop()
@@ -111,12 +147,14 @@ void Debugger::pushFrameAndSetCurrent(const DebuggerFrame& frame)
 {
     pushFrame(current);
     current = frame;
+    mirrorPosition();
 }
 
 void Debugger::popFrameAndSetCurrent()
 {
     if (!frames.isEmpty())
         current = frames.takeLast();
+    mirrorPosition();
 }
 
 LineInfoList Debugger::callStack() const

@@ -28,6 +28,15 @@ struct DebuggerFrame {
     }
 };
 
+// The current position, copied where another process can read it after this one ended: the runner's
+// parent process names the place where a test case stood when its process crashed or was killed.
+// Written as the position moves; `file` is the current source's file name, UTF-8, NUL-terminated.
+struct DebuggerPositionMirror {
+    volatile int line;
+    volatile int sourceId;
+    char file[4096];
+};
+
 // How the debugger decides to stop at a hook: 0 never, 1 step over (stop at the stored depth or above),
 // 2 step into (stop everywhere), 3 run to a breakpoint.
 enum DbgMode { DbgNone = 0, DbgStepOver = 1, DbgStepInto = 2, DbgRun = 3 };
@@ -107,7 +116,12 @@ public:
 
     void setClient(DebuggerClient* c) { client = c; }
 
+    // Every debugger of the process copies its position into `mirror` from now on (null: none).
+    static void setPositionMirror(DebuggerPositionMirror* mirror);
+
 private:
+    void mirrorPosition();
+
     Interpreter* interp;
     DebuggerFrame current;
     QList<DebuggerFrame> frames;

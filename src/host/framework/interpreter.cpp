@@ -161,3 +161,19 @@ void Interpreter::initNativeAPI()
 {
     NativeApi::registerAll(this);
 }
+
+void Interpreter::setTimeLimit(qint64) {}
+
+void Interpreter::interrupt() {}
+
+void Interpreter::setExitEndsScript(bool) {}
+
+Interpreter::StopReason Interpreter::stopReason() const
+{
+    return NotStopped;
+}
+
+int Interpreter::exitStatus() const
+{
+    return 0;
+}

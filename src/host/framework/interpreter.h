@@ -80,6 +80,22 @@ public:
     virtual bool isCallableAvailable(const QString& name) const;
     virtual SharedPtr<ScriptArgument> invokeCallable(const QString& name, const ScriptArgumentList& args);
 
+    // Ending a running script early, for hosts that run test cases unattended. Each stop makes the
+    // evaluate or callFunction in progress fail with a message of the back end's, past every catch of
+    // the script; stopReason() then says why. A back end without these keeps the defaults: no limit,
+    // no interrupt, and the language's own exit.
+    enum StopReason { NotStopped, TimeLimit, Interrupted, Exited };
+    // The script may run `milliseconds` from now; 0 or less: no limit. Once exceeded, the limit stays
+    // exceeded (every evaluation fails) until it is set again.
+    virtual void setTimeLimit(qint64 milliseconds);
+    // Stops the running script as soon as it is back in the interpreter. Safe in a signal handler.
+    virtual void interrupt();
+    // With it on, the script's exit ends the script instead of the process.
+    virtual void setExitEndsScript(bool on);
+    // Why the last evaluate or callFunction ended early, and the status the script gave exit.
+    virtual StopReason stopReason() const;
+    virtual int exitStatus() const;
+
     RunnerInterface* runner() const { return runnerInterface; }
     Debugger* debugger() const { return dbg; }
 

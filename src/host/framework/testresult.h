@@ -32,6 +32,10 @@ public:
     void add(Type type, const QString& message, const QString& detail = QString(), const QString& file = QString(),
              int line = -1);
 
+    // An entry recorded elsewhere (by another process running the test case): kept as it is, and no
+    // listener hears of it.
+    void append(const Entry& entry) { results.append(entry); }
+
     const QList<Entry>& entries() const { return results; }
     int count(Type type) const;
     // True when no result counts against the test: no failure, unexpected pass, error or fatal.

@@ -256,10 +256,25 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return setErrorResult(interp, QStringLiteral("Couldn't open file %1").arg(fileName));
     const QString code = codec->toUnicode(file.readAll());
+    const QByteArray utf8 = code.toUtf8();
+    const int deep = tclNestingTooDeep(utf8, maxParseNesting);
+    if (deep >= 0)
+        return setErrorResult(interp, QStringLiteral("In file %1 line %2: %3")
+                                          .arg(QFileInfo(path).absoluteFilePath())
+                                          .arg(utf8.left(deep).count('\n') + 1)
+                                          .arg(deepNestingMessage()));
 
     const int sourceId = debugger->nextSourceId();
     const QByteArray text = instrumentSource(code, sourceId).toUtf8();
-    debugger->setCode(sourceId, fileName);
+    // A relative name is registered as written: errors name it beside the test script, where the
+    // runner's test cases run. A script that changed directory read another file: that one is named.
+    QString registered = fileName;
+    RunnerInterface* runner = debugger->interpreter() ? debugger->interpreter()->runner() : nullptr;
+    if (QFileInfo(path).isRelative() && runner && !runner->testScriptPath().isEmpty() &&
+        QFileInfo(QFileInfo(runner->testScriptPath()).absoluteDir().filePath(path)).absoluteFilePath() !=
+            QFileInfo(path).absoluteFilePath())
+        registered = QFileInfo(path).absoluteFilePath();
+    debugger->setCode(sourceId, registered);
 
     Tcl_Obj* previousScript = swapInfoScript(interp, objv[objc - 1]);
     const TclDebugger::FrameState framesBefore = debugger->frameState();

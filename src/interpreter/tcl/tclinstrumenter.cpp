@@ -158,11 +158,21 @@ const char* extendWindow(const char* ahead, const char* end, long& openers, long
     return ahead;
 }
 
+// A braced word's inside, and the nesting level of the word.
+struct BracedRange {
+    const char* begin;
+    const char* end;
+    int depth;
+};
+
 // Follows Tcl's parser over [begin, end). For a whole range (oneCommand false): returns `end`,
 // or the start of the first command that nests deeper than maxNesting or fails to parse. For
 // one command (oneCommand true): returns the end of the command at `begin` (after its
 // terminator), or null when it nests too deep or fails to parse.
-const char* scanNesting(const char* begin, const char* end, int maxNesting, bool oneCommand)
+// The range itself lies `baseDepth` levels deep. With `tooDeep`, it is set when the scan stopped
+// because of the depth; with `braced`, the braced words of script levels are listed.
+const char* scanNesting(const char* begin, const char* end, int maxNesting, bool oneCommand, int baseDepth = 0,
+                        bool* tooDeep = nullptr, std::vector<BracedRange>* braced = nullptr)
 {
     std::vector<ScanFrame> stack;
     stack.push_back({TopScript, AtCommandStart});
@@ -173,7 +183,11 @@ const char* scanNesting(const char* begin, const char* end, int maxNesting, bool
 
     auto push = [&](FrameKind kind) {
         stack.push_back({kind, AtCommandStart});
-        return int(stack.size()) - 1 <= maxNesting;
+        if (int(stack.size()) - 1 + baseDepth <= maxNesting)
+            return true;
+        if (tooDeep)
+            *tooDeep = true;
+        return false;
     };
     // After '$': skips the name, and opens an index frame at "(". False on a parse error.
     auto variable = [&]() -> bool {
@@ -294,6 +308,8 @@ const char* scanNesting(const char* begin, const char* end, int maxNesting, bool
                 const char* open = p;
                 if (!bracedWord())
                     return fail();
+                if (braced)
+                    braced->push_back({open + 1, p - 1, baseDepth + int(stack.size())});
                 // {*} directly followed by a word expands that word.
                 if (p - open == 3 && open[1] == '*' && p < end && !isTclSpace(*p) &&
                     *p != '\n' && *p != ';' && !(*p == '\\' && end - p > 1 && p[1] == '\n'))
@@ -353,6 +369,55 @@ const char* tclParseNestingLimit(const char* begin, const char* end, int maxNest
     if (maxNesting >= 1 && countOpeners(begin, end, (maxNesting - 1) / 2 + 1) <= (maxNesting - 1) / 2)
         return end;
     return scanNesting(begin, end, maxNesting, false);
+}
+
+int tclNestingTooDeep(const QByteArray& script, int maxNesting)
+{
+    const char* const text = script.constData();
+    // Every level begins at one of these bytes; a script with few of them cannot nest deeply.
+    long openers = 0;
+    for (const char c : script)
+        openers += (c == '[') | (c == '(') | (c == '{') | (c == '"');
+    if (openers <= maxNesting)
+        return -1;
+    // Braced words may be scripts run later (bodies) or data; each is scanned as a script, one
+    // level deeper than the word. A command that fails to parse is never run, nor are the braced
+    // words in it.
+    const char* first = nullptr;
+    std::vector<BracedRange> work{{text, text + script.size(), 0}};
+    std::vector<BracedRange> found;
+    while (!work.empty()) {
+        const BracedRange range = work.back();
+        work.pop_back();
+        bool deep = false;
+        found.clear();
+        const char* stop = scanNesting(range.begin, range.end, maxNesting, false, range.depth, &deep, &found);
+        if (deep) {
+            if (!first || stop < first)
+                first = stop;
+            continue;
+        }
+        for (const BracedRange& b : found)
+            if (b.begin < stop)
+                work.push_back(b);
+    }
+    if (!first)
+        return -1;
+    // The command begins after the blanks and comment lines that precede it.
+    const char* const end = text + script.size();
+    while (first < end) {
+        if (*first == '#') {
+            const void* eol = std::memchr(first, '\n', end - first);
+            if (!eol)
+                break;
+            first = static_cast<const char*>(eol) + 1;
+        } else if (isTclSpace(*first) || *first == '\n' || *first == ';') {
+            ++first;
+        } else {
+            break;
+        }
+    }
+    return int(first - text);
 }
 
 namespace {

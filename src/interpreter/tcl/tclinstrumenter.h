@@ -72,3 +72,9 @@ QByteArray writeInstrumented(const QByteArray& script, int sourceId,
 // command whose parse would nest more than maxNesting levels deep (or that would fail to
 // parse while still being scanned). Follows Tcl 8.6's parser, without recursion.
 const char* tclParseNestingLimit(const char* begin, const char* end, int maxNesting);
+
+// Where Tcl's parser would nest more than maxNesting levels deep in `script` (UTF-8), braced words
+// counted as scripts one level deeper: the byte offset of the first command that does, or -1.
+// Such a script must not reach Tcl, whose parser recurses once per level and overflows the native
+// stack at some tens of thousands.
+int tclNestingTooDeep(const QByteArray& script, int maxNesting);

@@ -89,6 +89,8 @@ TclInterpreter::TclInterpreter(RunnerInterface* runner) : Interpreter(runner)
     Tcl_Preserve(interp);
     ownsInterp = true;
     registerCommands();
+    interruptHandler = Tcl_AsyncCreate(interruptProc, this);
+    Tcl_LimitAddHandler(interp, TCL_LIMIT_TIME, timeLimitProc, this, nullptr);
 }
 
 // The adopted interpreter gets a debugger of its own, so that the debug hook and `source` have one,
@@ -97,10 +99,16 @@ TclInterpreter::TclInterpreter(Tcl_Interp* adopted, RunnerInterface* runner) : I
 {
     dbg = new TclDebugger(this);
     registerCommands();
+    interruptHandler = Tcl_AsyncCreate(interruptProc, this);
+    Tcl_LimitAddHandler(interp, TCL_LIMIT_TIME, timeLimitProc, this, nullptr);
 }
 
 TclInterpreter::~TclInterpreter()
 {
+    if (interruptHandler)
+        Tcl_AsyncDelete(interruptHandler);
+    if (!Tcl_InterpDeleted(interp))
+        Tcl_LimitRemoveHandler(interp, TCL_LIMIT_TIME, timeLimitProc, this);
     clearCallables();
     setResult(SharedPtr<ScriptArgument>());
     if (globalContext) {
@@ -249,8 +257,113 @@ int restoreInfoScript(Tcl_Interp* interp, Tcl_Obj* previous, int code)
     return Tcl_RestoreInterpState(interp, state);
 }
 
+QString deepNestingMessage()
+{
+    return QStringLiteral("the script nests more than %1 levels deep (brackets, braces, quotes, array indices); "
+                          "Tcl cannot parse it")
+        .arg(maxParseNesting);
+}
+
+// Tcl's parser recurses once per level of nesting and overflows the native stack on a few tens of
+// thousands: such a script fails here, at the line of the command, before Tcl sees it.
+bool TclInterpreter::refuseDeepNesting(const QByteArray& code)
+{
+    const int at = tclNestingTooDeep(code, maxParseNesting);
+    if (at < 0)
+        return false;
+    Tcl_Obj* message = newTextObj(deepNestingMessage());
+    Tcl_SetObjResult(interp, message);
+    Tcl_SetVar2Ex(interp, "errorInfo", nullptr, message, TCL_GLOBAL_ONLY);
+    Tcl_SetErrorLine(interp, code.left(at).count('\n') + 1);
+    return true;
+}
+
+void TclInterpreter::setTimeLimit(qint64 milliseconds)
+{
+    Tcl_LimitTypeReset(interp, TCL_LIMIT_TIME);
+    if (milliseconds <= 0)
+        return;
+    Tcl_Time until;
+    Tcl_GetTime(&until);
+    until.sec += long(milliseconds / 1000);
+    until.usec += long(milliseconds % 1000) * 1000;
+    if (until.usec >= 1000000) {
+        until.sec += 1;
+        until.usec -= 1000000;
+    }
+    Tcl_LimitSetTime(interp, &until);
+    Tcl_LimitTypeSet(interp, TCL_LIMIT_TIME);
+}
+
+// Only marks the handler: Tcl runs interruptProc when the script is next between two commands.
+void TclInterpreter::interrupt()
+{
+    if (interruptHandler)
+        Tcl_AsyncMark(interruptHandler);
+}
+
+int TclInterpreter::interruptProc(ClientData data, Tcl_Interp*, int code)
+{
+    static_cast<TclInterpreter*>(data)->endEvaluation(Interrupted, QStringLiteral("interrupted"));
+    return code;
+}
+
+void TclInterpreter::timeLimitProc(ClientData data, Tcl_Interp*)
+{
+    static_cast<TclInterpreter*>(data)->stop = TimeLimit;
+}
+
+void TclInterpreter::endEvaluation(StopReason reason, const QString& message)
+{
+    stop = reason;
+    // Tcl_CancelEval takes the message object and releases it.
+    Tcl_CancelEval(interp, newTextObj(message), nullptr, TCL_CANCEL_UNWIND);
+}
+
+/*
+ * exit ?returnCode?
+ *
+ * The test script's exit, when the host wants scripts to end themselves only. Results: TCL_ERROR with
+ * "exit CODE" as the result, which no catch stops (the evaluation is cancelled). Side effects: the
+ * interpreter's stop reason and exit status are set.
+ */
+static int ExitObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    if (objc > 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?returnCode?");
+        return TCL_ERROR;
+    }
+    int status = 0;
+    if (objc == 2 && Tcl_GetIntFromObj(interp, objv[1], &status) != TCL_OK)
+        return TCL_ERROR;
+    auto self = static_cast<TclInterpreter*>(clientData);
+    self->endEvaluation(TclInterpreter::Exited, QStringLiteral("exit %1").arg(status));
+    self->setExitStatus(status);
+    return setErrorResult(interp, QStringLiteral("exit %1").arg(status));
+}
+
+void TclInterpreter::setExitEndsScript(bool on)
+{
+    if (on)
+        Tcl_CreateObjCommand(interp, "exit", ExitObjCmd, this, nullptr);
+}
+
 bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool instrument, bool keepResult)
 {
+    stop = NotStopped;
+    if (refuseDeepNesting(code.toUtf8())) {
+        script = code;
+        dbg->setCurrentLine(0);
+        clearError();
+        setResult(SharedPtr<ScriptArgument>());
+        if (keepResult) {
+            setResultMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));
+            setResult(SharedPtr<ScriptArgument>(new TclScriptArgument(Tcl_GetObjResult(interp), interp)));
+            return true;
+        }
+        reportError();
+        return false;
+    }
     if (instrument) {
         const int sourceId = dbg->nextSourceId();
         script = instrumentSource(code, sourceId);
@@ -299,8 +412,10 @@ bool TclInterpreter::callFunction(const QString& name, const ObjectList& args)
     for (Tcl_Obj* o : objv)
         Tcl_IncrRefCount(o);
 
-    // Called directly, without Tcl_EvalObjv: no traces and no call frame of its own.
-    const int rc = info.objProc(info.objClientData, interp, objv.size(), objv.data());
+    // Through Tcl's own evaluation, not the command procedure: tailcall, yield and coroutines need the
+    // frame and callbacks that Tcl_EvalObjv sets up (a direct call of a procedure that tailcalls panics).
+    stop = NotStopped;
+    const int rc = Tcl_EvalObjv(interp, objv.size(), objv.data(), 0);
 
     for (Tcl_Obj* o : objv)
         Tcl_DecrRefCount(o);

@@ -35,22 +35,40 @@ public:
     void setErrorLine(int line) override;
     QList<QPair<QByteArray, int>> matchingStepDefinitions(const Gherkin::Step& step) override;
     QStringList registeredStepPatterns(int stepType) override;
+    void setTimeLimit(qint64 milliseconds) override;
+    void interrupt() override;
+    void setExitEndsScript(bool on) override;
+    StopReason stopReason() const override { return stop; }
+    int exitStatus() const override { return exitCode; }
 
     Tcl_Interp* tclInterp() const { return interp; }
     QString scriptText() const { return script; }
 
     static void addTclModulePath(Tcl_Interp* interp);
 
+    // Ends the running evaluation past every catch, with `message` as its error (Tcl_CancelEval).
+    void endEvaluation(StopReason reason, const QString& message);
+    void setExitStatus(int status) { exitCode = status; }
+
 private:
     void locateTclLibrary();
     void registerCommands();
     void reportError();
+    bool refuseDeepNesting(const QByteArray& code);
+    static int interruptProc(ClientData data, Tcl_Interp* interp, int code);
+    static void timeLimitProc(ClientData data, Tcl_Interp* interp);
 
     Tcl_Interp* interp = nullptr;
     QString script;
     bool ownsInterp = false;
     TclScriptContext* globalContext = nullptr;
+    Tcl_AsyncHandler interruptHandler = nullptr;
+    StopReason stop = NotStopped;
+    int exitCode = 0;
 };
+
+// The message of a script that nests deeper than Tcl's parser can take (the place goes before it).
+QString deepNestingMessage();
 
 // The common return of command handlers: a pending error set meanwhile becomes this command's error.
 int finishCommand(int code);

@@ -25,7 +25,6 @@
 #include <cstring>
 #include <memory>
 
-#include <sys/prctl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -136,17 +135,6 @@ void pollProcess(QProcess* process)
     else if (process->state() != QProcess::NotRunning)
         process->waitForFinished(0);
 }
-
-// A started application never outlives the process that started it, however that process ends.
-class ApplicationProcess : public QProcess {
-protected:
-    void setupChildProcess() override
-    {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() == 1)
-            _exit(127); // the runner is gone already
-    }
-};
 
 // What a program is: a Qt program gets the agent and is waited for, any other binary runs without an
 // object model, and a script (or what cannot be read) may start a Qt program: it is given the agent and
@@ -484,7 +472,7 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
         }
     }
     context->startDirectory = directory;
-    context->process.reset(new ApplicationProcess);
+    context->process.reset(new QProcess);
     context->process->setProcessEnvironment(context->environment);
     context->process->setWorkingDirectory(directory);
     context->process->start(path, words);

@@ -221,6 +221,28 @@ public:
         return process->state() != QProcess::NotRunning;
     }
 
+    bool waitForExit(int timeout) override
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (isRunning()) {
+            if (timer.elapsed() >= timeout)
+                return false;
+            if (process)
+                process->waitForFinished(qMin<qint64>(100, timeout - timer.elapsed()));
+            else
+                QThread::msleep(20);
+        }
+        return true;
+    }
+
+    int exitStatus() const override
+    {
+        if (!process || process->state() != QProcess::NotRunning)
+            return -1;
+        return process->exitStatus() == QProcess::CrashExit ? 128 + process->exitCode() : process->exitCode();
+    }
+
     // How the application ended, for the messages of commands that found it gone.
     QString endText()
     {

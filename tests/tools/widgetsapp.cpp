@@ -6,6 +6,8 @@
 //   widgetsapp --no-window     runs its event loop without ever showing a window
 //   widgetsapp --title T       the main window's title (default "Widgets")
 //   widgetsapp --print-env V   writes V=VALUE of its environment to standard output at start
+//   widgetsapp --objects N     holds N more QObjects (for the agent's memory benchmark)
+//   widgetsapp --report-shown  writes "shown" to standard output once the window shows and events run
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -178,12 +180,18 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QString title = QStringLiteral("Widgets");
     bool window = true;
+    bool reportShown = false;
+    int extraObjects = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--exit") && i + 1 < args.size())
             return args.at(++i).toInt();
         if (args.at(i) == QLatin1String("--no-window"))
             window = false;
+        else if (args.at(i) == QLatin1String("--report-shown"))
+            reportShown = true;
+        else if (args.at(i) == QLatin1String("--objects") && i + 1 < args.size())
+            extraObjects = args.at(++i).toInt();
         else if (args.at(i) == QLatin1String("--title") && i + 1 < args.size())
             title = args.at(++i);
         else if (args.at(i) == QLatin1String("--print-env") && i + 1 < args.size()) {
@@ -193,7 +201,16 @@ int main(int argc, char* argv[])
         }
     }
     MainWindow main(title);
+    auto* holder = new QObject(&main);
+    holder->setObjectName(QStringLiteral("holder"));
+    for (int i = 0; i < extraObjects; ++i)
+        new QObject(holder);
     if (window)
         main.show();
+    if (reportShown)
+        QTimer::singleShot(0, [] {
+            printf("shown\n");
+            fflush(stdout);
+        });
     return app.exec();
 }

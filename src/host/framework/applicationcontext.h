@@ -50,6 +50,11 @@ public:
     virtual QString osName() const { return QString(); }
     virtual QString host() const { return QString(); }
     virtual int port() const { return -1; }
+    // Waits until the application ends, at most the timeout (milliseconds); whether it ended.
+    virtual bool waitForExit(int timeout) { return !isRunning(); }
+    // How it ended: its exit status, or 128 plus the signal that ended it; -1 while it runs or when that
+    // is not known (an application the runner did not start).
+    virtual int exitStatus() const { return -1; }
     // Lets go of the application: it leaves the runner's list and is no longer ended with the test
     // case. False when there is nothing to let go of.
     virtual bool detach() { return false; }

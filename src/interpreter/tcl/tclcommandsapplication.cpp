@@ -281,12 +281,14 @@ int SetApplicationContextObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Ob
  * applicationContext context option ?arg?
  *
  * Results: per option (name, commandLine, pid, osName, cwd, isRunning, startTime, usedMemory, totalTime,
- * isFrozen timeout, readStdout, readStderr, environmentVariable name, host, port, detach).
+ * isFrozen timeout, readStdout, readStderr, environmentVariable name, host, port, detach, and the
+ * exit status: exitStatus, waitForExit seconds).
  */
 int ApplicationContextObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     const char* option = objc >= 3 ? Tcl_GetString(objv[2]) : "";
-    const bool takesArgument = !strcmp(option, "isFrozen") || !strcmp(option, "environmentVariable");
+    const bool takesArgument =
+        !strcmp(option, "isFrozen") || !strcmp(option, "environmentVariable") || !strcmp(option, "waitForExit");
     if (objc != (takesArgument ? 4 : 3)) {
         Tcl_WrongNumArgs(interp, 1, objv, "context option");
         return TCL_ERROR;
@@ -332,6 +334,18 @@ int ApplicationContextObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* 
         result = newTextObj(context->host());
     } else if (!strcmp(option, "port")) {
         result = Tcl_NewIntObj(context->port());
+    } else if (!strcmp(option, "waitForExit") || !strcmp(option, "exitStatus")) {
+        // waitForExit SECONDS: the exit status once the application ended; exitStatus: the same, now.
+        double seconds = 0;
+        if (objc == 4 && (Tcl_GetDoubleFromObj(nullptr, objv[3], &seconds) != TCL_OK || seconds < 0))
+            return setErrorResult(interp, QStringLiteral("Invalid waitForExit timeout value '%1': expected seconds")
+                                              .arg(textOf(objv[3])));
+        if (objc == 4 && !context->waitForExit(int(qMin(seconds, 86400.0) * 1000)))
+            return setErrorResult(interp, QStringLiteral("The application '%1' is still running after %2 s")
+                                              .arg(context->name()).arg(seconds));
+        if (context->isRunning())
+            return setErrorResult(interp, QStringLiteral("The application '%1' is still running").arg(context->name()));
+        result = Tcl_NewIntObj(context->exitStatus());
     } else if (!strcmp(option, "detach")) {
         if (!context->detach())
             return setErrorResult(interp, QStringLiteral("detach() failed"));

@@ -20,3 +20,15 @@ proc main {} {
     test compare [catch {waitForObject {name nothingLikeThis} 3000} message] 1
     test verify [string match "*signal 11*" $message] $message
 }
+
+proc cleanup {} {
+    # The exit status of an application that ended, and of one the script closes.
+    set app [startApplication [OS getenv WIDGETSAPP]]
+    test compare [catch {applicationContext $app exitStatus} message] 1
+    test compare $message "The application 'widgetsapp_3' is still running"
+    test compare [catch {applicationContext $app waitForExit 0.1} message] 1
+    test compare $message "The application 'widgetsapp_3' is still running after 0.1 s"
+    chooseItem {type QMenuBar} File Quit
+    test compare [applicationContext $app waitForExit 10] 0
+    test compare [applicationContext [lindex [applicationContextList] 0] exitStatus] 139
+}

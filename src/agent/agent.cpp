@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <malloc.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -106,13 +108,10 @@ bool constantTimeEquals(const QByteArray& a, const QByteArray& b)
 
 Agent::Agent(QObject* parent) : QObject(parent)
 {
-    objects.destroyedListener = [this](const QList<quint64>& ids) {
-        pendingDestroyed += ids;
-        if (!destroyedFlushQueued) {
-            destroyedFlushQueued = true;
-            QTimer::singleShot(0, this, [this] { flushDestroyed(); });
-        }
-    };
+    // Deleted objects are announced soon after they go, while the runner holds any.
+    sweepTimer = new QTimer(this);
+    sweepTimer->setInterval(25);
+    connect(sweepTimer, &QTimer::timeout, this, [this] { flushDestroyed(); });
 }
 
 Agent::~Agent()
@@ -274,13 +273,16 @@ void Agent::send(const QJsonObject& message)
 
 void Agent::flushDestroyed()
 {
-    destroyedFlushQueued = false;
-    if (pendingDestroyed.isEmpty() || !authenticated)
+    if (objects.handedOut() == 0) {
+        sweepTimer->stop();
+        return;
+    }
+    const QList<quint64> gone = objects.sweep();
+    if (gone.isEmpty() || !authenticated)
         return;
     QJsonArray ids;
-    for (quint64 id : pendingDestroyed)
+    for (quint64 id : gone)
         ids.append(QString::number(id));
-    pendingDestroyed.clear();
     send(QJsonObject{{QStringLiteral("notice"), QStringLiteral("destroyed")}, {QStringLiteral("ids"), ids}});
 }
 
@@ -344,10 +346,16 @@ void Agent::serve(const QJsonObject& request)
     QString error;
     const bool ok = handle(request, &result, &error);
     inProgress.removeOne(&pending);
+    if (objects.handedOut() > 0 && !sweepTimer->isActive())
+        sweepTimer->start();
     if (pending.answered)
         return; // answered when the request blocked; its late result has nobody waiting for it
-    flushDestroyed();
-    send(ok ? reply(id, result) : failure(id, error));
+    const QByteArray answer = AgentProtocol::frame(ok ? reply(id, result) : failure(id, error));
+    if (clientFd >= 0 && !writeAll(clientFd, answer))
+        QTimer::singleShot(0, this, [this] { closeClient(); });
+    // A large answer (a lookup of thousands of objects) leaves the heap grown: give it back.
+    if (answer.size() > (1 << 20))
+        QTimer::singleShot(0, [] { malloc_trim(0); });
 }
 
 void Agent::answerBlockedRequests()

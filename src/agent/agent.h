@@ -9,6 +9,7 @@
 #include <QObject>
 
 class QSocketNotifier;
+class QTimer;
 
 class Agent : public QObject {
 public:
@@ -46,6 +47,5 @@ private:
     QByteArray inbox;
     QList<QJsonObject> queue;
     QList<Pending*> inProgress;
-    QList<quint64> pendingDestroyed;
-    bool destroyedFlushQueued = false;
+    QTimer* sweepTimer = nullptr;
 };

@@ -116,10 +116,12 @@ AgentObjects::AgentObjects() = default;
 
 quint64 AgentObjects::registerId(QObject* object)
 {
+    // No connection to the object's destroyed signal: a connection costs the object a few hundred
+    // bytes, which an application with many objects would feel. A guarded pointer tells when it is
+    // gone; sweep() notices it.
     const quint64 id = nextId++;
     ids.insert(object, id);
     objects.insert(id, object);
-    connect(object, &QObject::destroyed, this, [this, object] { forget(object); });
     return id;
 }
 
@@ -128,28 +130,38 @@ quint64 AgentObjects::idOf(QObject* object)
     if (!object)
         return 0;
     const auto it = ids.constFind(object);
-    return it != ids.constEnd() ? *it : registerId(object);
+    // An address can come back for a new object once the old one is gone: the old id is not its id.
+    if (it != ids.constEnd() && objects.value(*it).data() == object)
+        return *it;
+    return registerId(object);
 }
 
-void AgentObjects::forget(QObject* object)
+QList<quint64> AgentObjects::sweep()
 {
-    const quint64 id = ids.take(object);
-    if (!id)
-        return;
-    objects.remove(id);
     QList<quint64> gone;
-    gone << id;
-    // Items of a deleted view go with it.
+    for (auto it = objects.begin(); it != objects.end();) {
+        if (it.value().isNull()) {
+            gone << it.key();
+            it = objects.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = ids.begin(); it != ids.end();) {
+        if (!objects.contains(it.value()))
+            it = ids.erase(it);
+        else
+            ++it;
+    }
     for (auto it = items.begin(); it != items.end();) {
-        if (!it->owner || it->owner == object) {
+        if (!it->owner || !it->index.isValid()) {
             gone << it.key();
             it = items.erase(it);
         } else {
             ++it;
         }
     }
-    if (destroyedListener)
-        destroyedListener(gone);
+    return gone;
 }
 
 quint64 AgentObjects::idOfItem(QObject* owner, const QModelIndex& index)

@@ -13,7 +13,6 @@
 #include <QSet>
 #include <QVariant>
 
-#include <functional>
 
 class QAbstractItemModel;
 class QMetaObject;
@@ -40,8 +39,9 @@ public:
     // Whether the id was handed out at all (a gone object's id still was).
     bool known(quint64 id) const { return id > 0 && id < nextId; }
 
-    // Called with the ids of handed-out objects that the application deleted.
-    std::function<void(const QList<quint64>&)> destroyedListener;
+    // Forgets the handed-out objects and items the application deleted since the last sweep; their ids.
+    QList<quint64> sweep();
+    int handedOut() const { return objects.size() + items.size(); }
 
     // The wire reference of an object or item: {"object": ID, "class": NAME}.
     QJsonObject reference(QObject* object);
@@ -89,7 +89,6 @@ public:
 
 private:
     quint64 registerId(QObject* object);
-    void forget(QObject* object);
     bool matches(QObject* object, const QList<QPair<QString, QString>>& pairs, const QSet<QObject*>* containers) const;
     QList<QObject*> findAll(const QString& realName, bool* ok, QString* error);
     void collect(QObject* object, const QList<QPair<QString, QString>>& pairs, const QSet<QObject*>* containers,

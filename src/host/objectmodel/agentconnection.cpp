@@ -119,6 +119,8 @@ bool AgentConnection::readAvailable(int waitMs)
         const ssize_t n = ::recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
         if (n > 0) {
             inbox.append(chunk, int(n));
+            if (n < ssize_t(sizeof(chunk)))
+                break; // drained for now: no second call only to hear so
             continue;
         }
         if (n < 0 && errno == EINTR)

@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -374,7 +376,106 @@ void Agent::answerBlockedRequests()
 
 bool Agent::handle(const QJsonObject& request, QJsonValue* result, QString* error)
 {
+    if (request.value(QStringLiteral("op")).toString() == QLatin1String("watch")) {
+        watchedEvents.clear();
+        for (const QJsonValue& v : request.value(QStringLiteral("events")).toArray())
+            watchedEvents << v.toString();
+        if (watchedEvents.isEmpty())
+            QCoreApplication::instance()->removeEventFilter(this);
+        else
+            QCoreApplication::instance()->installEventFilter(this);
+        *result = QJsonValue(true);
+        return true;
+    }
     return AgentRequests::handle(&objects, request, result, error);
+}
+
+namespace {
+
+int scriptButtons(Qt::MouseButtons buttons)
+{
+    int bits = 0;
+    if (buttons & Qt::LeftButton)
+        bits |= 1;
+    if (buttons & Qt::MiddleButton)
+        bits |= 2;
+    if (buttons & Qt::RightButton)
+        bits |= 4;
+    if (buttons & Qt::XButton1)
+        bits |= 64;
+    if (buttons & Qt::XButton2)
+        bits |= 128;
+    return bits;
+}
+
+int scriptModifiers(Qt::KeyboardModifiers modifiers)
+{
+    int bits = 0;
+    if (modifiers & Qt::ControlModifier)
+        bits |= 128;
+    if (modifiers & Qt::ShiftModifier)
+        bits |= 256;
+    if (modifiers & Qt::AltModifier)
+        bits |= 512;
+    if (modifiers & Qt::MetaModifier)
+        bits |= 1024;
+    return bits;
+}
+
+QJsonObject tag(const char* kind, const QJsonValue& value)
+{
+    return QJsonObject{{QLatin1String(kind), value}};
+}
+
+} // namespace
+
+bool Agent::eventFilter(QObject* receiver, QEvent* event)
+{
+    // The events a user gives a widget (and their close), for the runner's event handlers: QMouseEvent
+    // (type, x, y, button, modifiers), QKeyEvent (type, key, modifiers, text), QCloseEvent.
+    const QEvent::Type type = event->type();
+    QString name;
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+        type == QEvent::MouseButtonDblClick || type == QEvent::MouseMove)
+        name = QStringLiteral("QMouseEvent");
+    else if (type == QEvent::KeyPress || type == QEvent::KeyRelease)
+        name = QStringLiteral("QKeyEvent");
+    else if (type == QEvent::Close)
+        name = QStringLiteral("QCloseEvent");
+    if (name.isEmpty() || !watchedEvents.contains(name) || clientFd < 0 || !receiver->isWidgetType())
+        return false;
+    if (type != QEvent::Close && !event->spontaneous())
+        return false;
+    QJsonArray args;
+    QByteArray identity;
+    if (name == QLatin1String("QMouseEvent")) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        static const QHash<int, QString> names{{QEvent::MouseButtonPress, QStringLiteral("MouseButtonPress")},
+                                               {QEvent::MouseButtonRelease, QStringLiteral("MouseButtonRelease")},
+                                               {QEvent::MouseButtonDblClick, QStringLiteral("MouseButtonDblClick")},
+                                               {QEvent::MouseMove, QStringLiteral("MouseMove")}};
+        args = QJsonArray{tag("string", names.value(type)), tag("int", mouse->pos().x()), tag("int", mouse->pos().y()),
+                          tag("int", scriptButtons(type == QEvent::MouseMove ? mouse->buttons() : mouse->button())),
+                          tag("int", scriptModifiers(mouse->modifiers()))};
+        identity = QByteArray::number(type) + ' ' + QByteArray::number(qulonglong(mouse->timestamp())) + ' ' +
+                   QByteArray::number(mouse->globalPos().x()) + ',' + QByteArray::number(mouse->globalPos().y());
+    } else if (name == QLatin1String("QKeyEvent")) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        args = QJsonArray{tag("string", type == QEvent::KeyPress ? QStringLiteral("KeyPress") : QStringLiteral("KeyRelease")),
+                          tag("int", key->key()), tag("int", scriptModifiers(key->modifiers())), tag("string", key->text())};
+        identity = QByteArray::number(type) + ' ' + QByteArray::number(qulonglong(key->timestamp())) + ' ' +
+                   QByteArray::number(key->key());
+    } else {
+        identity = "close " + QByteArray::number(quintptr(event));
+    }
+    if (identity == lastReported)
+        return false; // the same event, passed on to a parent
+    lastReported = identity;
+    send(QJsonObject{{QStringLiteral("notice"), QStringLiteral("event")},
+                     {QStringLiteral("event"), name},
+                     {QStringLiteral("object"), objects.reference(receiver)},
+                     {QStringLiteral("args"), args}});
+    return false;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 
+class QEvent;
 class QSocketNotifier;
 class QTimer;
 
@@ -35,6 +36,7 @@ private:
     void send(const QJsonObject& message);
     void sendHello();
     void flushDestroyed();
+    bool eventFilter(QObject* receiver, QEvent* event) override;
 
     AgentObjects objects;
     int listenFd = -1;
@@ -48,4 +50,8 @@ private:
     QList<QJsonObject> queue;
     QList<Pending*> inProgress;
     QTimer* sweepTimer = nullptr;
+    // The event types the runner's handlers wait for, and the last event reported (an event that
+    // propagates to the parents of its receiver is reported once).
+    QStringList watchedEvents;
+    QByteArray lastReported;
 };

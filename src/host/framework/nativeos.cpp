@@ -2,6 +2,8 @@
 // and a pause that keeps the runner's event processing going.
 #include "nativeapi.h"
 
+#include "inspector.h"
+
 #include "runnerinterface.h"
 #include "scriptargument.h"
 #include "scriptcontext.h"
@@ -107,6 +109,7 @@ bool osSleep(ScriptContext* context)
                 runner->keepAlive();
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
+        Inspector::self()->deliverPendingEvents(); // handlers of the applications' events
         const qint64 rest = total - timer.elapsed();
         if (rest > 0)
             QThread::msleep(ulong(qMin<qint64>(rest, 20)));

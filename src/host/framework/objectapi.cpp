@@ -70,6 +70,7 @@ void pause(int elapsed)
         runner->keepAlive();
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
+    Inspector::self()->deliverPendingEvents();
     QThread::msleep(elapsed < 1000 ? 20 : 100);
 }
 

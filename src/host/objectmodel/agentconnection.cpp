@@ -163,6 +163,8 @@ void AgentConnection::handleNotice(const QJsonObject& notice)
             if (SharedPtr<Object> proxy = proxies.take(id))
                 proxy->invalidate();
         }
+    } else if (kind == QLatin1String("event")) {
+        pendingEvents.append(notice);
     } else if (kind == QLatin1String("busy")) {
         closeReason = QStringLiteral("The application is driven by another runner already");
         close();
@@ -342,15 +344,47 @@ ObjectList AgentConnection::topLevelObjects()
     return list;
 }
 
+void AgentConnection::watchEvents(const QStringList& eventNames)
+{
+    if (eventNames == watched || fd < 0)
+        return;
+    watched = eventNames;
+    QJsonValue result;
+    QString error;
+    if (!request(QJsonObject{{QStringLiteral("op"), QStringLiteral("watch")},
+                             {QStringLiteral("events"), QJsonArray::fromStringList(eventNames)}},
+                 &result, &error))
+        qWarning("The application '%s' does not report its events: %s", qUtf8Printable(contextName), qUtf8Printable(error));
+}
+
+void AgentConnection::deliverPendingEvents()
+{
+    if (delivering)
+        return; // a handler's own requests bring more events: the loop below takes them
+    pollNotices();
+    delivering = true;
+    SharedPtr<AgentConnection> keep(this); // a handler may end the application's context
+    while (!pendingEvents.isEmpty()) {
+        const QJsonObject event = pendingEvents.takeFirst();
+        SharedPtr<Object> object = objectFor(event.value(QStringLiteral("object")).toObject());
+        ObjectList args;
+        for (const QJsonValue& a : event.value(QStringLiteral("args")).toArray())
+            args << fromWire(a);
+        Inspector::self()->raiseEvent(object, event.value(QStringLiteral("event")).toString(), args);
+    }
+    delivering = false;
+}
+
 bool AgentConnection::userInput(const QString& action, const QVariantMap& parameters)
 {
     QJsonObject message = QJsonObject::fromVariantMap(parameters);
     message.insert(QStringLiteral("action"), action);
     QString error;
-    if (input(message, &error))
-        return true;
-    Inspector::self()->setLastError(error);
-    return false;
+    const bool given = input(message, &error);
+    if (!given)
+        Inspector::self()->setLastError(error);
+    deliverPendingEvents(); // handlers of what the input made happen run before the command returns
+    return given;
 }
 
 QByteArray AgentConnection::screenshot()

@@ -71,6 +71,8 @@ public:
     bool userInput(const QString& action, const QVariantMap& parameters) override;
     QByteArray screenshot() override;
     QString unavailableReason() const override { return fd >= 0 ? QString() : closedReason(); }
+    void watchEvents(const QStringList& eventNames) override;
+    void deliverPendingEvents() override;
 
 private:
     bool readAvailable(int waitMs);
@@ -90,6 +92,10 @@ private:
     quint64 requests = 0;
     QHash<quint64, SharedPtr<Object>> proxies;
     QSet<quint64> destroyed;
+    // Events the application reported for handlers, raised at the next safe point.
+    QList<QJsonObject> pendingEvents;
+    QStringList watched;
+    bool delivering = false;
 };
 
 // Listens for the applications the runner starts: a socket in a private directory (mode 0700) that

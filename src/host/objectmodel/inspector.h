@@ -29,6 +29,10 @@ public:
     virtual QByteArray screenshot() = 0;
     // Why no object can be found any more (the application ended); empty while it runs.
     virtual QString unavailableReason() const = 0;
+    // The event types that handlers wait for: the application reports them as they happen.
+    virtual void watchEvents(const QStringList& eventNames) {}
+    // Raises the events the application reported since the last call (Inspector::raiseEvent).
+    virtual void deliverPendingEvents() {}
 };
 
 class Inspector {
@@ -73,7 +77,18 @@ public:
 
     // The provider of the current application's objects; null for the inspector's own top-level objects.
     // Lookups and the top-level objects go to it while it is set.
-    void setObjectProvider(ObjectProvider* provider) { objectProvider = provider; providedTopLevel.clear(); }
+    void setObjectProvider(ObjectProvider* provider)
+    {
+        objectProvider = provider;
+        providedTopLevel.clear();
+        announceWatchedEvents();
+    }
+    // Raises what the current application reported meanwhile; for the places a script waits.
+    void deliverPendingEvents()
+    {
+        if (objectProvider)
+            objectProvider->deliverPendingEvents();
+    }
     ObjectProvider* currentObjectProvider() const { return objectProvider; }
 
     // The first object (in tree order) that the real name matches, or null; all of them.
@@ -196,6 +211,8 @@ private:
         }
     };
     bool install(const Handler& handler);
+    // Tells the current application which event types handlers wait for.
+    void announceWatchedEvents();
     bool uninstall(const Handler& handler);
     bool handlerApplies(const Handler& handler, const Object* object, const QString& eventName) const;
     bool classSetting(const QHash<QString, bool>& settings, const Object* object) const;

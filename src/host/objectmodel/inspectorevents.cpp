@@ -139,16 +139,31 @@ bool Inspector::install(const Handler& handler)
                          .arg(handler.eventName));
         return false;
     }
-    if (!handlers.contains(handler))
+    if (!handlers.contains(handler)) {
         handlers << handler;
+        announceWatchedEvents();
+    }
     return true;
+}
+
+void Inspector::announceWatchedEvents()
+{
+    if (!objectProvider)
+        return;
+    QStringList names;
+    for (const Handler& h : handlers)
+        if (!names.contains(h.eventName))
+            names << h.eventName;
+    objectProvider->watchEvents(names);
 }
 
 bool Inspector::uninstall(const Handler& handler)
 {
     setLastError(QString());
-    if (handlers.removeAll(handler) > 0)
+    if (handlers.removeAll(handler) > 0) {
+        announceWatchedEvents();
         return true;
+    }
     setLastError(
         QStringLiteral("No handler '%1' is installed for '%2' events%3")
             .arg(handler.callback, handler.eventName, describe(handler.typeName, handler.object.get())));
@@ -192,6 +207,7 @@ bool Inspector::uninstallTypeEventHandler(const QString& typeName, const QString
 void Inspector::clearEventHandlers()
 {
     handlers.clear();
+    announceWatchedEvents();
 }
 
 bool Inspector::classSetting(const QHash<QString, bool>& settings, const Object* object) const

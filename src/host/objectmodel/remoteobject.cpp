@@ -484,7 +484,15 @@ bool RemoteObject::input(const QString& action, QJsonObject input) const
     input.insert(QStringLiteral("op"), QStringLiteral("input"));
     input.insert(QStringLiteral("action"), action);
     QJsonValue result;
-    return ask(input, &result);
+    const bool given = ask(input, &result);
+    const QString reason = inspector()->lastError();
+    // Handlers of what the input made happen run before the command returns, as with an application
+    // in the runner's own process.
+    SharedPtr<AgentConnection> keep = link;
+    keep->deliverPendingEvents();
+    if (!given)
+        inspector()->setLastError(reason);
+    return given;
 }
 
 bool RemoteObject::mouseEvent(const MouseInput& mouse)

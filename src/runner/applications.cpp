@@ -243,15 +243,16 @@ public:
         return process->exitStatus() == QProcess::CrashExit ? 128 + process->exitCode() : process->exitCode();
     }
 
-    // How the application ended, for the messages of commands that found it gone.
+    // How the application ended, for the messages of commands that found it gone. A connection that
+    // closes almost always means a process that is ending: its end is waited for a moment.
     QString endText()
     {
-        if (process && process->state() != QProcess::NotRunning && !procAlive(processId))
-            process->waitForFinished(1000);
-        if (process && process->state() == QProcess::NotRunning)
-            return QStringLiteral("The application '%1' %2").arg(name(), describeEnd(process.get()));
         if (ended)
             return QStringLiteral("The application '%1' has been ended by the runner").arg(name());
+        if (process && process->state() != QProcess::NotRunning)
+            process->waitForFinished(3000);
+        if (process && process->state() == QProcess::NotRunning)
+            return QStringLiteral("The application '%1' %2").arg(name(), describeEnd(process.get()));
         return QStringLiteral("The application '%1' closed its connection").arg(name());
     }
 

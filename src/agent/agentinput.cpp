@@ -378,7 +378,8 @@ bool chooseInView(AgentObjects* objects, QAbstractItemView* view, const QStringL
     }
     view->scrollTo(index);
     settle();
-    const QRect local = view->visualRect(index);
+    // The part of the item the view shows (an item can be wider than the view).
+    const QRect local = view->visualRect(index).intersected(view->viewport()->rect());
     if (!local.isValid()) {
         *error = QStringLiteral("The item '%1' is not shown").arg(path.join(QLatin1Char('/')));
         return false;
@@ -394,19 +395,20 @@ bool chooseInCombo(AgentObjects* objects, QComboBox* combo, const QString& text,
         return false;
     }
     if (!combo->view()->isVisible()) {
-        activate(combo);
-        Target target;
-        target.window = windowOf(combo);
-        target.top = combo->window();
-        target.global = combo->mapToGlobal(QPoint(combo->width() - 8, combo->height() / 2)); // the arrow
-        click(target, Qt::LeftButton, Qt::NoModifier);
+        // Opened from the keyboard (F4), as a click would open it: after a click the combo box ignores
+        // a release for a double-click interval, which would swallow the quick click on the entry.
+        QString why;
+        if (QWindow* window = keyWindow(combo, &why)) {
+            sendKey(window, QEvent::KeyPress, Qt::Key_F4, Qt::NoModifier, QString());
+            sendKey(window, QEvent::KeyRelease, Qt::Key_F4, Qt::NoModifier, QString());
+        }
         if (!settleUntil([combo] { return combo->view()->isVisible(); }, 500))
             combo->showPopup();
         settle();
     }
     QAbstractItemView* view = combo->view();
     view->scrollTo(index);
-    const QRect local = view->visualRect(index);
+    const QRect local = view->visualRect(index).intersected(view->viewport()->rect());
     if (!view->isVisible() || !local.isValid()) {
         *error = QStringLiteral("The combo box's list did not open");
         return false;

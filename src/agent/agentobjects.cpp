@@ -534,8 +534,8 @@ bool AgentObjects::itemBounds(const AgentItem& item, QRect* rect) const
     }
     if (!view || !view->isVisible())
         return false;
-    const QRect local = view->visualRect(item.index);
-    if (!local.isValid())
+    const QRect local = view->visualRect(item.index).intersected(view->viewport()->rect());
+    if (!local.isValid() || local.isEmpty())
         return false;
     *rect = QRect(view->viewport()->mapToGlobal(local.topLeft()), local.size());
     return true;

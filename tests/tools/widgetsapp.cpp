@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -105,6 +106,11 @@ public:
         options->addWidget(spin);
         auto* check = new QCheckBox(QStringLiteral("Urgent"));
         options->addWidget(check);
+        auto* slider = new QSlider(Qt::Horizontal);
+        slider->setObjectName(QStringLiteral("slider"));
+        slider->setRange(0, 100);
+        slider->setMinimumWidth(120);
+        options->addWidget(slider);
         // Twins without names: only their place tells them apart.
         options->addWidget(new QPushButton(QStringLiteral("Twin")));
         options->addWidget(new QPushButton(QStringLiteral("Twin")));

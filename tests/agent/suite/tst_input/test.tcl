@@ -33,6 +33,10 @@ proc main {} {
 
     mouseWheel {name countSpin} 3
     test compare [property get [waitForObject {name countSpin}] value] 3
+    set slider [waitForObject {name slider}]
+    set width [dict get [object globalBounds $slider] width]
+    mouseDrag $slider 4 5 [expr {$width - 4}] 0
+    test compare [property get $slider value] 100
     mouseClick {type QCheckBox text Urgent}
     test compare [property get [waitForObject {type QCheckBox text Urgent}] checked] 1
 

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QPainter>
 #include <QPixmap>
+#include <QThread>
 #include <QWidget>
 
 namespace AgentRequests {
@@ -113,6 +114,13 @@ bool handle(AgentObjects* objects, const QJsonObject& request, QJsonValue* resul
     }
     if (!target(&object, &item, &isItem))
         return false;
+    QObject* owner = isItem ? item.owner.data() : object;
+    if (owner && owner->thread() != QThread::currentThread() && op != QLatin1String("info") &&
+        op != QLatin1String("children")) {
+        *error = QStringLiteral("The %1 lives in another thread of the application: only objects of its main "
+                                "thread can be used").arg(QLatin1String(owner->metaObject()->className()));
+        return false;
+    }
 
     if (op == QLatin1String("get")) {
         const QString name = request.value(QStringLiteral("property")).toString();

@@ -152,7 +152,21 @@ ProgramKind programKind(const QString& path)
     if (!data)
         return ProgramKind::Unknown;
     const QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(qMin<qint64>(file.size(), INT_MAX)));
-    return view.contains("libQt5Core.so") ? ProgramKind::Qt : ProgramKind::Other;
+    if (view.contains("libQt5Core.so"))
+        return ProgramKind::Qt;
+    // Qt may come in through a library of the program's own: the dynamic loader lists them all
+    // without running the program.
+    QProcess trace;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_TRACE_LOADED_OBJECTS"), QStringLiteral("1"));
+    trace.setProcessEnvironment(environment);
+    trace.start(path, QStringList());
+    if (!trace.waitForFinished(5000)) {
+        trace.kill();
+        trace.waitForFinished();
+        return ProgramKind::Unknown;
+    }
+    return trace.readAllStandardOutput().contains("libQt5Core.so") ? ProgramKind::Qt : ProgramKind::Other;
 }
 
 // The agent library: $TARVIN_AGENT_LIBRARY, else ../lib/libtarvinagent.so beside the runner.

@@ -753,6 +753,8 @@ void ApplicationRunner::makeCurrent(const SharedPtr<ApplicationContext>& context
     current = context == none ? SharedPtr<ApplicationContext>() : context;
     RunnerContext* chosen = runnerContext(current);
     inspector->setObjectProvider(chosen && chosen->connection ? chosen->connection.get() : nullptr);
+    // Global properties, functions and event types exist while an application context is current.
+    inspector->setApplicationContextValid(current && current->isValid());
     if (RunnerContext* next = runnerContext(current)) {
         for (const SharedPtr<Object>& object : next->stashedObjects)
             inspector->addTopLevelObject(object);

@@ -140,6 +140,9 @@ public:
 
     // Every handler goes (the application that raised their events has ended).
     void clearEventHandlers();
+    // The installed handlers in the order they are called: a scope ("object", "type" or "global"), what
+    // it names (the object's real name, the type name, or empty), the event type and the callback.
+    QList<QStringList> installedHandlers() const;
     int eventHandlerCount() const { return handlers.size(); }
     // How a handler is called; the script side installs it (the framework's interpreter calls the script
     // function of that name with the object and the event's arguments).
@@ -183,7 +186,7 @@ private:
                         bool firstOnly) const;
 
     Class* global;
-    bool contextValid = true;
+    bool contextValid = false; // no application has started yet
     ObjectProvider* objectProvider = nullptr;
     // The provider's top-level objects as last counted, so that numbering them is stable while a
     // script walks them.

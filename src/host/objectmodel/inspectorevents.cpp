@@ -204,6 +204,22 @@ bool Inspector::uninstallTypeEventHandler(const QString& typeName, const QString
     return uninstall(Handler{Handler::ForType, SharedPtr<Object>(), typeName, eventName, callback});
 }
 
+QList<QStringList> Inspector::installedHandlers() const
+{
+    QList<QStringList> list;
+    for (Handler::Scope scope : {Handler::ForObject, Handler::ForType, Handler::Global})
+        for (const Handler& h : handlers) {
+            if (h.scope != scope)
+                continue;
+            const QString target = scope == Handler::ForObject ? (h.object ? h.object->realName() : QString())
+                                   : scope == Handler::ForType ? h.typeName
+                                                               : QString();
+            static const char* const names[] = {"object", "type", "global"};
+            list << QStringList{QLatin1String(names[scope]), target, h.eventName, h.callback};
+        }
+    return list;
+}
+
 void Inspector::clearEventHandlers()
 {
     handlers.clear();

@@ -40,6 +40,7 @@ const TclCommandEntry tclCommandTable[] = {
     {"objectMap", ObjectMapObjCmd, false},
     {"installEventHandler", InstallEventHandlerObjCmd, false},
     {"uninstallEventHandler", UninstallEventHandlerObjCmd, false},
+    {"eventHandlers", EventHandlersObjCmd, false},
     {"runFeatureFile", RunFeatureFileObjCmd, false},
     {"_tarvin_connect_to_remote_system", ConnectToRemoteSystemObjCmd, false},
     {"_tarvin_close_remote_system_connection", CloseRemoteSystemConnectionObjCmd, false},

@@ -176,6 +176,30 @@ int UninstallEventHandlerObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Ob
     return eventHandlerCommand(interp, objc, objv, false);
 }
 
+/*
+ * eventHandlers
+ *
+ * Results: the installed handlers in the order they are called, one list each: the scope (object,
+ * type or global), the object's real name or the type name (empty for global handlers), the event
+ * type and the callback.
+ */
+int EventHandlersObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const QStringList& handler : Inspector::self()->installedHandlers()) {
+        Tcl_Obj* entry = Tcl_NewListObj(0, nullptr);
+        for (const QString& field : handler)
+            Tcl_ListObjAppendElement(nullptr, entry, newTextObj(field));
+        Tcl_ListObjAppendElement(nullptr, list, entry);
+    }
+    Tcl_SetObjResult(interp, list);
+    return finishCommand(TCL_OK);
+}
+
 int SetMouseTrackingObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     return classSwitchCommand(interp, objc, objv, &Inspector::setMouseTracking);

@@ -481,6 +481,16 @@ void TclInterpreter::setPendingError(const QString& message)
     pendingErrorText = message;
 }
 
+QString TclInterpreter::takePendingError()
+{
+    if (pendingErrorInterp != interp)
+        return QString();
+    const QString message = pendingErrorText;
+    pendingErrorText.clear();
+    pendingErrorInterp = nullptr;
+    return message;
+}
+
 void TclInterpreter::setScriptArguments(const QString& argv0, const QStringList& args)
 {
     Interpreter::setScriptArguments(argv0, args);

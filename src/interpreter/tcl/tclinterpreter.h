@@ -31,6 +31,7 @@ public:
     void registerApplicationCommands() override;
     int interpreterKind() const override;
     void setPendingError(const QString& message) override;
+    QString takePendingError() override;
     void setScriptArguments(const QString& argv0, const QStringList& args) override;
     void setErrorLine(int line) override;
     QList<QPair<QByteArray, int>> matchingStepDefinitions(const Gherkin::Step& step) override;

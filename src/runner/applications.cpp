@@ -481,8 +481,14 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
         return false;
     }
     const QString program = words.takeFirst();
-    QString path = program.contains(QLatin1Char('/')) ? QDir(directory).absoluteFilePath(program)
-                                                      : QStandardPaths::findExecutable(program, context->environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    // A bare name is looked up on PATH, then beside the runner (where the example application lives).
+    QString path = program.contains(QLatin1Char('/'))
+                       ? QDir(directory).absoluteFilePath(program)
+                       : QStandardPaths::findExecutable(
+                             program, context->environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'),
+                                                                                             Qt::SkipEmptyParts));
+    if (path.isEmpty() && !program.contains(QLatin1Char('/')))
+        path = QStandardPaths::findExecutable(program, {QCoreApplication::applicationDirPath()});
     if (path.isEmpty())
         path = program; // let the start fail with the system's own reason
     const ProgramKind kind = programKind(path);

@@ -172,7 +172,7 @@ QString Output::paint(const QString& text, Colour c) const
 TestRunner::TestRunner(CreateInterpreterFunction factory, Output& output, const RunnerOptions& options)
     : createInterpreter(factory), out(output), options(options)
 {
-    AddressBook::registerApplication();
+    AddressBook::registerApplication(); // the in-process demo, for the library's own tests
     result.setListener(this);
 }
 

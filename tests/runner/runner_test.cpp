@@ -252,7 +252,7 @@ TEST_F(RunnerTest, ApplicationsStartOnRequestAndEndWithTheirTestCase)
                          "    set f [open ../pids.txt w]\n"
                          "    puts $f \"[applicationContext $a pid] [applicationContext $b pid]\"\n"
                          "    close $f\n"
-                         "    startApplication addressbook\n"
+                         "    startApplication demo_addressbook\n"
                          "}\n")
               .replace(QLatin1String("FAKE"), fake)
               .toUtf8());
@@ -260,7 +260,7 @@ TEST_F(RunnerTest, ApplicationsStartOnRequestAndEndWithTheirTestCase)
                                      "    set pids [read [open ../pids.txt]]\n"
                                      "    puts \"next: [llength [applicationContextList]]\"\n"
                                      "    puts \"alive: [file exists /proc/[lindex $pids 0]] [file exists /proc/[lindex $pids 1]]\"\n"
-                                     "    startApplication addressbook\n"
+                                     "    startApplication demo_addressbook\n"
                                      "    puts [property get [findObject {type PushButton name addButton}] text]\n"
                                      "}\n");
     const RunOutcome r = run({"suite"});
@@ -390,7 +390,7 @@ TEST_F(RunnerTest, SuiteObjectMapNamesObjects)
     // Test cases run in name order; each reads the map afresh, nothing added by an earlier one remains.
     write("suite/tst_again/test.tcl",
           "proc main {} {\n"
-          "    startApplication addressbook\n"
+          "    startApplication demo_addressbook\n"
           "    test compare [objectMap add [waitForObject {type Table}]] :entries_Table \"added\"\n"
           "}\n");
     write("suite/tst_zlast/test.tcl",

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QAbstractItemView>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -471,9 +472,31 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
     if (identity == lastReported)
         return false; // the same event, passed on to a parent
     lastReported = identity;
+    QJsonObject reference = objects.reference(receiver);
+    // A click in an item view names the item under the pointer, relative to the item.
+    if (name == QLatin1String("QMouseEvent")) {
+        auto* view = qobject_cast<QAbstractItemView*>(receiver->parent());
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (view && view->viewport() == receiver) {
+            const QModelIndex index = view->indexAt(mouse->pos());
+            if (index.isValid()) {
+                const QRect rect = view->visualRect(index);
+                reference = objects.itemReference(view, index);
+                args.replace(1, tag("int", mouse->pos().x() - rect.x()));
+                args.replace(2, tag("int", mouse->pos().y() - rect.y()));
+            }
+        }
+    }
+    // The object's real name as it is now: by the time the runner hears of the event the object may be
+    // gone (a dialog that Return closed).
+    AgentItem item;
+    const quint64 id = reference.value(QStringLiteral("object")).toString().toULongLong();
+    reference.insert(QStringLiteral("realName"),
+                     objects.item(id, &item) ? objects.itemRealName(item) : objects.realName(receiver));
     send(QJsonObject{{QStringLiteral("notice"), QStringLiteral("event")},
                      {QStringLiteral("event"), name},
-                     {QStringLiteral("object"), objects.reference(receiver)},
+                     {QStringLiteral("input"), name != QLatin1String("QCloseEvent")},
+                     {QStringLiteral("object"), reference},
                      {QStringLiteral("args"), args}});
     return false;
 }

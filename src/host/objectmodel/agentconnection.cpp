@@ -370,7 +370,11 @@ void AgentConnection::deliverPendingEvents()
         ObjectList args;
         for (const QJsonValue& a : event.value(QStringLiteral("args")).toArray())
             args << fromWire(a);
-        Inspector::self()->raiseEvent(object, event.value(QStringLiteral("event")).toString(), args);
+        const QString name = event.value(QStringLiteral("event")).toString();
+        if (event.value(QStringLiteral("input")).toBool())
+            Inspector::self()->reportInput(object, name, args);
+        else
+            Inspector::self()->raiseEvent(object, name, args);
     }
     delivering = false;
 }

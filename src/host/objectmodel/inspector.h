@@ -136,7 +136,14 @@ public:
     // type, the object's type, or its name or real name). An empty observer ends the observation.
     using EventObserver = std::function<void(const SharedPtr<Object>& object, const QString& eventName,
                                              const ObjectList& args)>;
-    void setEventObserver(const EventObserver& observer) { eventObserver = observer; }
+    void setEventObserver(const EventObserver& observer)
+    {
+        eventObserver = observer;
+        announceWatchedEvents();
+    }
+    // An application in another process reports the input it received (a person's, or the script's
+    // own): the observer hears it, unless filtered, and then the handlers.
+    void reportInput(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args);
 
     // Every handler goes (the application that raised their events has ended).
     void clearEventHandlers();

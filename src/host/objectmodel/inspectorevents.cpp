@@ -146,11 +146,23 @@ bool Inspector::install(const Handler& handler)
     return true;
 }
 
+void Inspector::reportInput(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args)
+{
+    if (eventObserver && object && !filteredFromRecording(object.get(), eventName)) {
+        const EventObserver observe = eventObserver;
+        observe(object, eventName, args);
+    }
+    raiseEvent(object, eventName, args);
+}
+
 void Inspector::announceWatchedEvents()
 {
     if (!objectProvider)
         return;
     QStringList names;
+    // A recording hears every mouse and key input the application gets.
+    if (eventObserver)
+        names << QStringLiteral("QMouseEvent") << QStringLiteral("QKeyEvent");
     for (const Handler& h : handlers)
         if (!names.contains(h.eventName))
             names << h.eventName;

@@ -28,7 +28,7 @@ namespace {
 
 QString wordText(Tcl_Obj* word)
 {
-    return QString::fromUtf8(Tcl_GetString(word));
+    return textOf(word);
 }
 
 // The object a word stands for: a handle as it is, a name through waitForObject (its errors stand).

@@ -40,7 +40,12 @@ const char usage[] =
     "\n"
     "Options:\n"
     "  --junit FILE       Also write the results as JUnit XML to FILE.\n"
-    "  --results DIR      Keep attachments (test attachFile) in DIR/<suite>/<test case>.\n"
+    "  --results DIR      Keep attachments (test attachFile, test attachDesktopScreenshot) and the\n"
+    "                     screenshots of failures in DIR/<suite>/<test case>. Default with --junit:\n"
+    "                     REPORT-results beside the report, REPORT being its file name without the\n"
+    "                     extension; without either nothing is kept.\n"
+    "  --no-screenshots   Take no screenshot of the application at failed verifications and errors\n"
+    "                     (by default the first 10 of a test case are saved with its attachments).\n"
     "  --abort-on-fail    End a test case at its first failed verification.\n"
     "  --timeout MS       How long waitForObject and its kin wait by default (default: 20000).\n"
     "  --test-timeout SECONDS\n"
@@ -200,6 +205,8 @@ int main(int argc, char* argv[])
             colour = false;
         } else if (arg == QLatin1String("--verbose")) {
             verbose = true;
+        } else if (arg == QLatin1String("--no-screenshots")) {
+            options.screenshotsOnFailure = false;
         } else if (arg == QLatin1String("--junit") || arg == QLatin1String("--results")) {
             if (++i == args.size())
                 return usageError(QStringLiteral("%1 needs a %2").arg(arg, arg == "--junit" ? "file name" : "directory"));
@@ -265,6 +272,11 @@ int main(int argc, char* argv[])
     defaultInstallationPrefix();
     // The settings are read here once: what is wrong with them is said once, not by every test case.
     Tarvin::Settings(1);
+    // The attachments and screenshots go beside the report that links them unless told otherwise.
+    if (options.resultsDirectory.isEmpty() && !junitPath.isEmpty()) {
+        const QFileInfo report(junitPath);
+        options.resultsDirectory = report.dir().filePath(report.completeBaseName() + QStringLiteral("-results"));
+    }
     // Test cases run in their own directories.
     if (!options.resultsDirectory.isEmpty())
         options.resultsDirectory = QFileInfo(options.resultsDirectory).absoluteFilePath();

@@ -217,8 +217,11 @@ void TestRunner::resultAdding(TestResult::Entry& entry)
     ++failureScreenshots;
     QString error;
     entry.attachment = saveApplicationScreenshot(directory, QStringLiteral("failure"), &error);
-    if (entry.attachment.isEmpty())
+    if (entry.attachment.isEmpty()) {
         screenshotProblem = error;
+        // An application that did not answer (stopped, busy) would make every later failure wait too.
+        failureScreenshots = maxFailureScreenshots;
+    }
 }
 
 void TestRunner::resultAdded(const TestResult::Entry& entry)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need.
+# Installs the Debian packages the build, the tests and the benchmarks need (chromium: the HTML
+# report's test looks at the page in a headless browser).
 # A quick no-op when every package is there already; runs as root (or through sudo when available).
 set -euo pipefail
 
@@ -10,6 +11,7 @@ packages=(
     zlib1g-dev libminizip-dev libtinyxml-dev libfreexl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     python3
+    chromium
 )
 
 missing=()

@@ -1,4 +1,5 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
+#include "htmlreport.h"
 #include "isolation.h"
 #include "junit.h"
 #include "recording.h"
@@ -40,7 +41,15 @@ const char usage[] =
     "\n"
     "Options:\n"
     "  --junit FILE       Also write the results as JUnit XML to FILE.\n"
-    "  --results DIR      Keep attachments (test attachFile) in DIR/<suite>/<test case>.\n"
+    "  --html FILE        Also write the results as one HTML page to FILE (screenshots and attachments\n"
+    "                     are linked by paths relative to it).\n"
+    "  --results DIR      Keep attachments (test attachFile, test attachDesktopScreenshot) and the\n"
+    "                     screenshots of failures in DIR/<suite>/<test case>. Default with --html or\n"
+    "                     --junit: REPORT-results beside the report (the HTML one first), REPORT being its\n"
+    "                     file name without the extension. Without any of them failures take no\n"
+    "                     screenshots and attached files stay where they are.\n"
+    "  --no-screenshots   Take no screenshot of the application at failed verifications and errors\n"
+    "                     (by default the first 10 of a test case are saved with its attachments).\n"
     "  --abort-on-fail    End a test case at its first failed verification.\n"
     "  --timeout MS       How long waitForObject and its kin wait by default (default: 20000).\n"
     "  --test-timeout SECONDS\n"
@@ -178,6 +187,7 @@ int main(int argc, char* argv[])
     QStringList paths;
     QString library;
     QString junitPath;
+    QString htmlPath;
     QString recordPath;
     QString showData, sheet;
     bool sheetGiven = false;
@@ -200,6 +210,12 @@ int main(int argc, char* argv[])
             colour = false;
         } else if (arg == QLatin1String("--verbose")) {
             verbose = true;
+        } else if (arg == QLatin1String("--html")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("--html needs a file name"));
+            htmlPath = args.at(i);
+        } else if (arg == QLatin1String("--no-screenshots")) {
+            options.screenshotsOnFailure = false;
         } else if (arg == QLatin1String("--junit") || arg == QLatin1String("--results")) {
             if (++i == args.size())
                 return usageError(QStringLiteral("%1 needs a %2").arg(arg, arg == "--junit" ? "file name" : "directory"));
@@ -265,6 +281,11 @@ int main(int argc, char* argv[])
     defaultInstallationPrefix();
     // The settings are read here once: what is wrong with them is said once, not by every test case.
     Tarvin::Settings(1);
+    // The attachments and screenshots go beside the report that links them unless told otherwise.
+    if (options.resultsDirectory.isEmpty() && !(htmlPath.isEmpty() && junitPath.isEmpty())) {
+        const QFileInfo report(htmlPath.isEmpty() ? junitPath : htmlPath);
+        options.resultsDirectory = report.dir().filePath(report.completeBaseName() + QStringLiteral("-results"));
+    }
     // Test cases run in their own directories.
     if (!options.resultsDirectory.isEmpty())
         options.resultsDirectory = QFileInfo(options.resultsDirectory).absoluteFilePath();
@@ -329,6 +350,7 @@ int main(int argc, char* argv[])
 
     int passed = 0, failed = 0, skipped = 0, notRun = 0;
     JUnitReport junit;
+    HtmlReport html;
     for (const TestCase& testCase : cases) {
         if (interruptedBy()) {
             ++notRun;
@@ -348,22 +370,30 @@ int main(int argc, char* argv[])
         junit.addTestCase(testCase.suite, testCase.name, testCase.script,
                           isolated ? isolated->lastSeconds() : runner.lastSeconds(),
                           isolated ? isolated->lastResult() : runner.lastResult());
+        html.addTestCase(testCase.suite, testCase.name, testCase.script,
+                         isolated ? isolated->lastSeconds() : runner.lastSeconds(),
+                         isolated ? isolated->lastResult() : runner.lastResult());
     }
     if (isolated)
         isolated->finish();
     const int signal = interruptedBy();
-    if (signal)
-        out << output.paint(QStringLiteral("Interrupted by %1; %2 test cases not run")
-                                .arg(QLatin1String(signal == SIGINT ? "SIGINT" : "SIGTERM"))
-                                .arg(notRun),
-                            Output::Red)
-            << Qt::endl;
+    if (signal) {
+        const QString interrupted = QStringLiteral("Interrupted by %1; %2 test cases not run")
+                                        .arg(QLatin1String(signal == SIGINT ? "SIGINT" : "SIGTERM"))
+                                        .arg(notRun);
+        out << output.paint(interrupted, Output::Red) << Qt::endl;
+        html.setNote(interrupted);
+    }
     out << "Summary: " << output.paint(QStringLiteral("%1 passed").arg(passed), passed ? Output::Green : Output::Plain)
         << ", " << output.paint(QStringLiteral("%1 failed").arg(failed), failed ? Output::Red : Output::Plain);
     if (skipped)
         out << ", " << output.paint(QStringLiteral("%1 skipped").arg(skipped), Output::Yellow);
     out << Qt::endl;
     if (!junitPath.isEmpty() && !junit.write(junitPath, &error)) {
+        fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
+        return signal ? 128 + signal : 2;
+    }
+    if (!htmlPath.isEmpty() && !html.write(htmlPath, &error)) {
         fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
         return signal ? 128 + signal : 2;
     }

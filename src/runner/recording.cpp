@@ -294,6 +294,11 @@ void Recording::eventHandled(const SharedPtr<Object>& object, const QString& eve
     if (eventName == QLatin1String("QMouseEvent") && dynamic_cast<RemoteObject*>(object.get()) &&
         argText(args, 0) == QLatin1String("MouseMove") && argInt(args, 3) == 0)
         return;
+    // Shift, Control, Alt, Meta, Caps Lock and AltGr on their own: what they do is in the modifiers and
+    // the text of the keys pressed with them.
+    const int key = eventName == QLatin1String("QKeyEvent") ? argInt(args, 1) : 0;
+    if (dynamic_cast<RemoteObject*>(object.get()) && ((key >= 0x01000020 && key <= 0x01000026) || key == 0x01001103))
+        return;
     if (gatherTyping(object, eventName, args))
         return;
     flushTyping();

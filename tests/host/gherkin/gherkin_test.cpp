@@ -307,3 +307,75 @@ TEST(GherkinRunner, OutlinesRunOncePerRowAndTagsFilter)
     notSlow.include("@all"); // feature tags count for every scenario
     EXPECT_EQ(runFeature(f, &actions, &report, notSlow).passed, 2);
 }
+
+TEST(GherkinTags, ExpressionsFollowPrecedenceAndReportSyntaxErrors)
+{
+    const QList<QByteArray> smoke{"@smoke"};
+    const QList<QByteArray> smokeSlow{"@smoke", "@slow"};
+    const QList<QByteArray> wip{"@wip"};
+    const QList<QByteArray> none;
+    struct Case {
+        const char* expression;
+        bool smoke, smokeSlow, wip, none;
+    };
+    const Case cases[] = {
+        {"", true, true, true, true},
+        {"@smoke", true, true, false, false},
+        {"not @smoke", false, false, true, true},
+        {"@smoke and not @slow", true, false, false, false},
+        // not binds tighter than and, and tighter than or
+        {"@wip or @smoke and @slow", false, true, true, false},
+        {"(@wip or @smoke) and not @slow", true, false, true, false},
+        {"not not @wip", false, false, true, false},
+        {"not (@smoke or @wip)", false, false, false, true},
+        {"  @smoke\tand(@slow)", false, true, false, false},
+    };
+    for (const Case& c : cases) {
+        TagExpression e;
+        QString error;
+        ASSERT_TRUE(TagExpression::parse(c.expression, &e, &error)) << c.expression << error.toStdString();
+        EXPECT_EQ(e.accepts(smoke), c.smoke) << c.expression;
+        EXPECT_EQ(e.accepts(smokeSlow), c.smokeSlow) << c.expression;
+        EXPECT_EQ(e.accepts(wip), c.wip) << c.expression;
+        EXPECT_EQ(e.accepts(none), c.none) << c.expression;
+    }
+
+    // Escapes make operators and parentheses part of a tag.
+    TagExpression escaped;
+    QString error;
+    ASSERT_TRUE(TagExpression::parse("@a\\(1\\) or \\and", &escaped, &error));
+    EXPECT_TRUE(escaped.accepts({"@a(1)"}));
+    EXPECT_TRUE(escaped.accepts({"and"}));
+    EXPECT_FALSE(escaped.accepts({"@a"}));
+
+    const QMap<QByteArray, QString> bad{
+        {"@a and", "a tag is missing after 'and'"},
+        {"and @a", "a tag is missing before 'and'"},
+        {"(@a or @b", "a '(' is not closed"},
+        {"@a @b", "unexpected '@b'"},
+        {"@a)", "unexpected ')'"},
+        {"not", "a tag is missing after 'not'"},
+        {"@a\\", "it ends in a backslash"},
+    };
+    for (auto it = bad.begin(); it != bad.end(); ++it) {
+        TagExpression e;
+        QString message;
+        EXPECT_FALSE(TagExpression::parse(it.key(), &e, &message)) << it.key().constData();
+        EXPECT_TRUE(message.contains(it.value())) << message.toStdString();
+        EXPECT_TRUE(message.contains(QString::fromUtf8(it.key()))) << message.toStdString();
+    }
+
+    // The filter applies the expression to feature, scenario and examples tags together.
+    const Feature f = parse("@feat\nFeature: F\n@smoke\nScenario: a\n  Given x\n@slow\nScenario: b\n  Given y\n"
+                            "Scenario Outline: c\n  Given <v>\n@smoke\nExamples:\n  | v |\n  | 1 |\n"
+                            "Examples:\n  | v |\n  | 2 |\n");
+    TagExpression smokeOnly;
+    ASSERT_TRUE(TagExpression::parse("@feat and @smoke", &smokeOnly, &error));
+    Filter filter;
+    filter.setExpression(smokeOnly);
+    RecordingActions actions;
+    RecordingReport report;
+    const RunSummary summary = runFeature(f, &actions, &report, filter);
+    EXPECT_EQ(summary.passed, 2);
+    EXPECT_EQ(summary.filteredOut, 2);
+}

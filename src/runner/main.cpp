@@ -1,4 +1,5 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
+#include "gherkin.h"
 #include "htmlreport.h"
 #include "isolation.h"
 #include "junit.h"
@@ -51,6 +52,12 @@ const char usage[] =
     "  --no-screenshots   Take no screenshot of the application at failed verifications and errors\n"
     "                     (by default the first 10 of a test case are saved with its attachments).\n"
     "  --abort-on-fail    End a test case at its first failed verification.\n"
+    "  --tags EXPRESSION  Feature files: run only the scenarios whose tags (with those of their feature\n"
+    "                     and examples) satisfy EXPRESSION: tags, not, and, or and parentheses, as in\n"
+    "                     '@smoke and not (@slow or @wip)'. Scenarios left out are not reported.\n"
+    "  --dry-run          Feature files: parse them and match every step against the step definitions\n"
+    "                     without running steps or hooks (no application starts); undefined and\n"
+    "                     ambiguous steps are errors. Test cases that are Tcl scripts are skipped.\n"
     "  --timeout MS       How long waitForObject and its kin wait by default (default: 20000).\n"
     "  --test-timeout SECONDS\n"
     "                     End a test case that runs longer than SECONDS in all (default: 0, no limit), as\n"
@@ -105,6 +112,25 @@ const char usage[] =
     "  130  interrupted by SIGINT; 143: by SIGTERM\n";
 
 bool verbose = false;
+
+// The step definitions proposed for undefined steps (their results' detail), each once.
+void collectSnippets(const TestResult& result, QStringList* snippets)
+{
+    for (const TestResult::Entry& entry : result.entries())
+        if (entry.type == TestResult::Error && entry.message.startsWith(QLatin1String("Undefined step: ")) &&
+            !entry.detail.isEmpty() && !snippets->contains(entry.detail))
+            snippets->append(entry.detail);
+}
+
+void printSnippets(QTextStream& out, const QStringList& snippets)
+{
+    if (snippets.isEmpty())
+        return;
+    out << "\nUndefined steps can be defined with these step definitions (in steps/*.tcl):\n\n";
+    for (const QString& snippet : snippets)
+        out << snippet << "\n\n";
+    out.flush();
+}
 
 void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
@@ -237,6 +263,16 @@ int main(int argc, char* argv[])
             inProcess = true;
         } else if (arg == QLatin1String("--abort-on-fail")) {
             options.abortOnFailure = true;
+        } else if (arg == QLatin1String("--dry-run")) {
+            options.dryRun = true;
+        } else if (arg == QLatin1String("--tags")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("--tags needs a tag expression such as '@smoke and not @slow'"));
+            Gherkin::TagExpression expression;
+            QString problem;
+            if (!Gherkin::TagExpression::parse(args.at(i).toUtf8(), &expression, &problem))
+                return usageError(QStringLiteral("--tags: %1").arg(problem));
+            options.tagExpression = args.at(i).toUtf8();
         } else if (arg == QLatin1String("--timeout")) {
             bool ok = false;
             if (++i < args.size())
@@ -351,6 +387,7 @@ int main(int argc, char* argv[])
     int passed = 0, failed = 0, skipped = 0, notRun = 0;
     JUnitReport junit;
     HtmlReport html;
+    QStringList snippets;
     for (const TestCase& testCase : cases) {
         if (interruptedBy()) {
             ++notRun;
@@ -367,6 +404,7 @@ int main(int argc, char* argv[])
             ++skipped;
             break;
         }
+        collectSnippets(isolated ? isolated->lastResult() : runner.lastResult(), &snippets);
         junit.addTestCase(testCase.suite, testCase.name, testCase.script,
                           isolated ? isolated->lastSeconds() : runner.lastSeconds(),
                           isolated ? isolated->lastResult() : runner.lastResult());
@@ -376,6 +414,7 @@ int main(int argc, char* argv[])
     }
     if (isolated)
         isolated->finish();
+    printSnippets(out, snippets);
     const int signal = interruptedBy();
     if (signal) {
         const QString interrupted = QStringLiteral("Interrupted by %1; %2 test cases not run")

@@ -546,6 +546,9 @@ void TestRunner::runTestCase(const TestCase& testCase)
     if (feature && !QFileInfo(testCase.script).isReadable()) {
         result.add(TestResult::Error, QStringLiteral("cannot read feature file %1").arg(testCase.script), QString(),
                    testCase.script);
+    } else if (!feature && options.dryRun) {
+        result.add(TestResult::Skip, QStringLiteral("a dry run checks feature files only"), QString(),
+                   testCase.script);
     } else if (!feature && !readScript(testCase.script, &code, &error)) {
         result.add(TestResult::Error, error, QString(), testCase.script);
     } else {

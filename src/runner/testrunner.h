@@ -53,6 +53,8 @@ struct RunnerOptions {
     // A failed verification or an error saves a picture of the current application's windows into the
     // test case's result directory (when there is one), attached to that result.
     bool screenshotsOnFailure = true;
+    QByteArray tagExpression; // feature files: only the scenarios whose tags satisfy it run
+    bool dryRun = false;      // feature files: steps are matched against their definitions, none runs
 };
 
 // At most this many pictures of failures are taken per test case: a loop of failures is slow enough.
@@ -113,6 +115,8 @@ public:
     QString testSuiteName() const override { return current.suite; }
     QString resultDirectory() const override;
     int objectTimeout() const override { return options.objectTimeout; }
+    QByteArray tagExpression() const override { return options.tagExpression; }
+    bool dryRun() const override { return options.dryRun; }
     void keepAlive() override;
     TestResult* testResult() const override { return const_cast<TestResult*>(&result); }
     bool loadObjectMap(const QString& path) override;

@@ -52,7 +52,7 @@ proc ::Tarvin::BDD::patternToRegexp {pattern} {
 
 # (Procedures here end with return: the debugger's frame of a procedure is popped there.)
 
-# Registers a definition; a second definition of the same keyword and pattern replaces the first.
+# Registers a definition; a second definition of the same keyword and pattern is an error naming both.
 proc ::Tarvin::BDD::define {keyword where arguments} {
     variable definitions
     variable nextId
@@ -69,35 +69,42 @@ proc ::Tarvin::BDD::define {keyword where arguments} {
     if {[catch {regexp -about -- $re} about]} {
         return -code error "invalid step pattern '$pattern' at [join $where :]: $about"
     }
-    set name ::Tarvin::BDD::Steps::step[incr nextId]
-    proc $name $parameters $body
-    set kept {}
     foreach definition $definitions {
-        if {[lindex $definition 0] ne $keyword || [lindex $definition 1] ne $pattern} {
-            lappend kept $definition
-        } else {
-            rename [lindex $definition 3] {}
+        if {[lindex $definition 0] eq $keyword && [lindex $definition 1] eq $pattern} {
+            return -code error "the step $keyword \"$pattern\" at [join $where :] is defined already at\
+                [join [lrange $definition 4 5] :]"
         }
     }
-    lappend kept [list $keyword $pattern $re $name {*}$where]
-    set definitions $kept
+    set name ::Tarvin::BDD::Steps::step[incr nextId]
+    proc $name $parameters $body
+    lappend definitions [list $keyword $pattern $re $name {*}$where]
     return
 }
 
+# A definition that cannot be registered is an error at its own line in the step file: the error is
+# caught and returned here, which pops this procedure's debugger frame.
 proc ::Step {args} {
-    ::Tarvin::BDD::define Step [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define Step [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 proc ::Given {args} {
-    ::Tarvin::BDD::define Given [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define Given [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 proc ::When {args} {
-    ::Tarvin::BDD::define When [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define When [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 proc ::Then {args} {
-    ::Tarvin::BDD::define Then [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define Then [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 

@@ -514,7 +514,76 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
     const RunOutcome abort = run({"--abort-on-fail", "suite/tst_bdd/test.feature"});
     EXPECT_EQ(abort.exitCode, 1);
     EXPECT_CONTAINS(abort.out, "Section: Scenario: Broken");
-    EXPECT_FALSE(abort.out.contains("Scenario: Wrong"));
+    EXPECT_FALSE(abort.out.contains("Section: Scenario: Wrong"));
+    EXPECT_CONTAINS(abort.out, "LOG " + feature + ":10: Not run: Scenario: Wrong\n");
+    EXPECT_CONTAINS(abort.out, "LOG " + feature + ":16: Not run: Scenario: Clash\n");
+}
+
+TEST_F(RunnerTest, FeaturesAreSelectedByTagsCheckedInADryRunAndUndefinedStepsGetDefinitions)
+{
+    const QString feature = write("suite/tst_tags/test.feature", "@all\nFeature: Tags\n"
+                                                                 "  @smoke\n  Scenario: Quick\n    Given the number 2\n"
+                                                                 "  @smoke @slow\n  Scenario: Long\n    Given the number 3\n"
+                                                                 "  Scenario: Other\n"
+                                                                 "    Given I have 12 \"red\" apples in \"the big box\"\n"
+                                                                 "    When I pay -3 euros on day 2.5\n"
+                                                                 "      | a |\n"
+                                                                 "    Then I have 12 \"red\" apples in \"the big box\"\n"
+                                                                 "    And the note\n      \"\"\"\n      text\n      \"\"\"\n"
+                                                                 "  Scenario: Again\n"
+                                                                 "    Given I have 12 \"red\" apples in \"the big box\"\n");
+    write("suite/tst_tags/steps/numbers.tcl", "Given \"the number |integer|\" {n} {\n"
+                                              "    close [open ran.txt w]\n"
+                                              "}\n"
+                                              "OnScenarioStart {context} { close [open hook.txt w] }\n");
+    write("suite/tst_script/test.tcl", "proc main {} { close [open ../tst_tags/script.txt w] }\n");
+
+    RunOutcome r = run({"--tags", "@smoke and not @slow", "suite/tst_tags"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "PASS " + feature + ":5: Given the number 2\n");
+    EXPECT_FALSE(r.out.contains("Long")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("Other")) << r.out.toStdString();
+
+    r = run({"--tags", "(@slow or not @smoke) and @all", "suite/tst_tags"});
+    EXPECT_CONTAINS(r.out, "Scenario: Long");
+    EXPECT_CONTAINS(r.out, "Scenario: Other");
+    EXPECT_FALSE(r.out.contains("Quick")) << r.out.toStdString();
+
+    r = run({"--tags", "@smoke and", "suite/tst_tags"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "--tags: tag expression '@smoke and' could not be parsed: a tag is missing after 'and'");
+
+    // A dry run runs no step, no hook and no script, and reports every step that is not defined.
+    QFile::remove(dir.filePath("suite/tst_tags/ran.txt"));
+    QFile::remove(dir.filePath("suite/tst_tags/hook.txt"));
+    r = run({"--dry-run", "suite"});
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("suite/tst_tags/ran.txt")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("suite/tst_tags/hook.txt")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("suite/tst_tags/script.txt")));
+    EXPECT_FALSE(r.out.contains("PASS ")) << r.out.toStdString();
+    EXPECT_CONTAINS(r.out, "ERROR " + feature + ":10: Undefined step: Given I have 12 \"red\" apples in \"the big box\"\n");
+    EXPECT_CONTAINS(r.out, "SKIPPED");
+    EXPECT_CONTAINS(r.out, "a dry run checks feature files only");
+
+    // Each undefined step's definition is proposed once at the end, ready to paste.
+    const int from = r.out.indexOf("Undefined steps can be defined");
+    const QString snippets = r.out.mid(from, r.out.indexOf("Summary:") - from);
+    EXPECT_EQ(snippets.count("Given {I have |integer| \"|word|\" apples in \"|any|\"} {number text text2} {\n"
+                             "    error \"the step is not written yet\"\n}"), 1) << snippets.toStdString();
+    EXPECT_CONTAINS(snippets, "When {I pay |integer| euros on day 2.5} {number table} {");
+    EXPECT_CONTAINS(snippets, "Then {I have |integer| \"|word|\" apples in \"|any|\"} {number text text2} {");
+    EXPECT_CONTAINS(snippets, "Then {the note} {docString} {");
+
+    // A pasted definition matches its step.
+    QFile steps(dir.filePath("suite/tst_tags/steps/numbers.tcl"));
+    ASSERT_TRUE(steps.open(QIODevice::Append));
+    for (const QString& part : snippets.split("\n\n", Qt::SkipEmptyParts).mid(1))
+        steps.write(part.toUtf8() + "\n");
+    steps.close();
+    r = run({"--dry-run", "suite/tst_tags"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("Undefined")) << r.out.toStdString();
 }
 
 TEST_F(RunnerTest, EveryScriptGetsTheNativeApi)

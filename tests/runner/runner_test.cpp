@@ -584,6 +584,12 @@ TEST_F(RunnerTest, FeaturesAreSelectedByTagsCheckedInADryRunAndUndefinedStepsGet
     r = run({"--dry-run", "suite/tst_tags"});
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
     EXPECT_FALSE(r.out.contains("Undefined")) << r.out.toStdString();
+
+    // A definition that cannot be registered is an error at its line in the step file.
+    write("other/tst_badrx/test.feature", "Feature: F\n  Scenario: S\n    Given x\n");
+    const QString badSteps = write("other/tst_badrx/steps/s.tcl", "Given \"x\" {} {}\nWhen -rx {(} {} {}\n");
+    r = run({"other/tst_badrx"});
+    EXPECT_CONTAINS(r.out, "ERROR " + badSteps + ":2: invalid step pattern '(' at " + badSteps + ":2: ");
 }
 
 TEST_F(RunnerTest, EveryScriptGetsTheNativeApi)

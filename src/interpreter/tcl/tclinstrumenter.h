@@ -47,9 +47,11 @@ struct Tcl_Interp;
 // Returns the script with debug hook calls inserted, tagged with sourceId.
 QString instrumentSource(const QString& code, int sourceId);
 
-// One hook call to insert immediately before the byte at `position` of the script.
+// One hook call to insert immediately before the byte at `position` of the script. A BodyStart inserts
+// nothing: it opens a step definition's or a hook's body, whose first command gets its step hook even on
+// the line of the definition (the body runs later, on its own).
 struct HookRecord {
-    enum Kind { StepHook, FramePush, FramePop };
+    enum Kind { StepHook, FramePush, FramePop, BodyStart };
     Kind kind;
     int position;
 };

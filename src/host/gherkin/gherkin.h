@@ -63,13 +63,24 @@ struct Scenario {
     QList<QByteArray> tags;
     QList<Step> steps;
     QList<Examples> examples;
+    int rule = -1; // index in the feature's rules, -1 outside any
 
     // True when at least one examples block holds rows.
     bool isScenarioOutline() const;
 };
 
+// A Rule groups scenarios; its tags count for them and its background runs after the feature's.
+struct Rule {
+    SourceLocation location;
+    QByteArray title;
+    QList<QByteArray> tags;
+    bool hasBackground = false;
+    Background background;
+};
+
 struct Feature {
     QString file;
+    QByteArray language = "en"; // from a `# language:` line before the feature
     SourceLocation location;
     QByteArray title;
     QByteArray description;
@@ -77,6 +88,7 @@ struct Feature {
     bool hasBackground = false;
     Background background;
     QList<Scenario> scenarios;
+    QList<Rule> rules;
 };
 
 // A feature file that cannot be run: the file, the line (1-based, 0 when none) and what is wrong.

@@ -1,20 +1,48 @@
 // Reading feature files: one pass over the lines, a small state machine that knows which block (feature,
 // background, scenario, examples) it is in and what may follow a step (a doc string or a table).
 #include "gherkin.h"
+#include "languages.h"
 
 #include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace Gherkin {
 
 namespace {
 
 struct Keyword {
-    const char* text;
-    int type; // step type, or -1 for And/But/* (the previous step's type)
+    QByteArray text; // a header's with its colon
+    KeywordKind kind;
+    int type; // step type, or -1 for And, But and * (the previous step's type)
 };
 
-const Keyword stepKeywords[] = {{"Given ", Step::Given}, {"When ", Step::When}, {"Then ", Step::Then},
-                                {"And ", -1},            {"But ", -1},          {"* ", -1}};
+// The keywords of a language, longest first, so that a keyword that begins another one (Szenario,
+// Szenariogrundriss) never hides it. Empty for an unknown language.
+QList<Keyword> keywordsOf(const QByteArray& language)
+{
+    QList<Keyword> keywords;
+    QList<QByteArray> continuing; // And and But keywords: they keep the previous step's type
+    for (int i = 0; i < languageKeywordCount; ++i)
+        if (language == languageKeywords[i].language &&
+            (languageKeywords[i].kind == KeywordAnd || languageKeywords[i].kind == KeywordBut))
+            continuing.append(languageKeywords[i].keyword);
+    for (int i = 0; i < languageKeywordCount; ++i) {
+        const LanguageKeyword& k = languageKeywords[i];
+        if (language != k.language)
+            continue;
+        Keyword keyword{k.keyword, k.kind, -1};
+        if (k.kind < KeywordGiven)
+            keyword.text += ':';
+        else if (!continuing.contains(keyword.text))
+            keyword.type = k.kind == KeywordGiven ? Step::Given : k.kind == KeywordWhen ? Step::When : Step::Then;
+        keywords.append(keyword);
+    }
+    std::stable_sort(keywords.begin(), keywords.end(),
+                     [](const Keyword& a, const Keyword& b) { return a.text.size() > b.text.size(); });
+    return keywords;
+}
 
 class Parser {
 public:
@@ -29,9 +57,11 @@ private:
         *error = RunFeatureError(file, line, message);
         return false;
     }
-    bool header(const QByteArray& trimmed, const char* keyword, QByteArray* title) const;
+    // The header keyword the line begins with, -1 when none; its title after the colon.
+    int header(const QByteArray& trimmed, QByteArray* title) const;
     bool parseLine(int index);
     bool parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword);
+    bool parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title);
     bool parseDocString(int* index, int column, const QByteArray& fence);
     bool parseRow(int lineNo, int column, const QByteArray& line, TableRow* row);
     void takeTags(QList<QByteArray>* tags);
@@ -48,6 +78,8 @@ private:
     bool inDescription = false;
     Table* lastTable = nullptr; // the table that a row line continues
     int lastTableLine = 0;
+    QList<Keyword> keywords = keywordsOf("en");
+    int ruleScenarios = 0; // scenarios of the current rule so far
 };
 
 QByteArray trimmedLine(const QByteArray& line, int* column)
@@ -59,18 +91,21 @@ QByteArray trimmedLine(const QByteArray& line, int* column)
     return line.mid(i).trimmed();
 }
 
-bool Parser::header(const QByteArray& trimmed, const char* keyword, QByteArray* title) const
+int Parser::header(const QByteArray& trimmed, QByteArray* title) const
 {
-    if (!trimmed.startsWith(keyword))
-        return false;
-    *title = trimmed.mid(int(qstrlen(keyword))).trimmed();
-    return true;
+    for (const Keyword& keyword : keywords) {
+        if (keyword.kind < KeywordGiven && trimmed.startsWith(keyword.text)) {
+            *title = trimmed.mid(keyword.text.size()).trimmed();
+            return keyword.kind;
+        }
+    }
+    return -1;
 }
 
 QList<Step>* Parser::currentSteps()
 {
     if (block == InBackground)
-        return &feature->background.steps;
+        return feature->rules.isEmpty() ? &feature->background.steps : &feature->rules.last().background.steps;
     if (block == InScenario && !feature->scenarios.isEmpty())
         return &feature->scenarios.last().steps;
     return nullptr;
@@ -105,7 +140,7 @@ bool Parser::parse(const QByteArray& text)
             return false;
     }
     if (!pendingTags.isEmpty())
-        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Scenario or Examples"));
+        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Rule, a Scenario or Examples"));
     if (block == BeforeFeature)
         return fail(0, QStringLiteral("no 'Feature:' in the file"));
     for (int i : outlines)
@@ -125,6 +160,20 @@ bool Parser::parseLine(int index)
     const int lineNo = index + 1;
     int column;
     const QByteArray trimmed = trimmedLine(lines.at(index), &column);
+    if (trimmed.startsWith('#') && block == BeforeFeature) {
+        static const QRegularExpression languageLine(QStringLiteral("^#\\s*language\\s*:\\s*(\\S+)\\s*$"));
+        const QRegularExpressionMatch m = languageLine.match(QString::fromUtf8(trimmed));
+        if (m.hasMatch()) {
+            const QByteArray language = m.captured(1).toUtf8();
+            keywords = keywordsOf(language);
+            if (keywords.isEmpty())
+                return fail(lineNo, QStringLiteral("unknown language '%1' (a code of the Gherkin keyword table "
+                                                   "such as en, de, fr)")
+                                        .arg(m.captured(1)));
+            feature->language = language;
+        }
+        return true;
+    }
     if (trimmed.isEmpty() || trimmed.startsWith('#'))
         return true;
     const SourceLocation here{quint64(lineNo), quint64(column)};
@@ -161,7 +210,8 @@ bool Parser::parseLine(int index)
 
     QByteArray title;
     lastTable = nullptr;
-    if (header(trimmed, "Feature:", &title)) {
+    const int kind = header(trimmed, &title);
+    if (kind == KeywordFeature) {
         if (block != BeforeFeature)
             return fail(lineNo, QStringLiteral("a second 'Feature:'; a file holds one feature"));
         block = InFeature;
@@ -173,34 +223,34 @@ bool Parser::parseLine(int index)
     }
     if (block == BeforeFeature)
         return fail(lineNo, QStringLiteral("expected 'Feature:', found '%1'").arg(QString::fromUtf8(trimmed)));
-    if (header(trimmed, "Background:", &title)) {
-        if (!pendingTags.isEmpty())
-            return fail(lineNo, QStringLiteral("a Background cannot have tags"));
-        if (feature->hasBackground)
-            return fail(lineNo, QStringLiteral("a second 'Background:'; a feature has one at most"));
-        if (!feature->scenarios.isEmpty())
-            return fail(lineNo, QStringLiteral("'Background:' must come before the first scenario"));
-        feature->hasBackground = true;
-        feature->background.location = here;
-        feature->background.title = title;
-        block = InBackground;
+    if (kind == KeywordBackground)
+        return parseBackground(lineNo, here, title);
+    if (kind == KeywordRule) {
+        Rule rule;
+        rule.location = here;
+        rule.title = title;
+        takeTags(&rule.tags);
+        feature->rules.append(rule);
+        ruleScenarios = 0;
+        block = InFeature;
         inDescription = true;
         return true;
     }
-    const bool outline = header(trimmed, "Scenario Outline:", &title) || header(trimmed, "Scenario Template:", &title);
-    if (outline || header(trimmed, "Scenario:", &title) || header(trimmed, "Example:", &title)) {
-        if (outline)
+    if (kind == KeywordScenario || kind == KeywordScenarioOutline) {
+        if (kind == KeywordScenarioOutline)
             outlines.append(feature->scenarios.size());
         Scenario scenario;
         scenario.location = here;
         scenario.title = title;
+        scenario.rule = feature->rules.size() - 1;
         takeTags(&scenario.tags);
         feature->scenarios.append(scenario);
+        ++ruleScenarios;
         block = InScenario;
         inDescription = true;
         return true;
     }
-    if (header(trimmed, "Examples:", &title) || header(trimmed, "Scenarios:", &title)) {
+    if (kind == KeywordExamples) {
         if (block != InScenario && block != InExamples)
             return fail(lineNo, QStringLiteral("'Examples:' must follow a Scenario Outline"));
         Examples examples;
@@ -215,21 +265,45 @@ bool Parser::parseLine(int index)
         return true;
     }
     if (!pendingTags.isEmpty())
-        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Scenario or Examples"));
-    for (const Keyword& keyword : stepKeywords) {
-        if (trimmed.startsWith(keyword.text) || trimmed == QByteArray(keyword.text).trimmed()) {
+        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Rule, a Scenario or Examples"));
+    for (const Keyword& keyword : keywords) {
+        if (keyword.kind < KeywordGiven)
+            continue;
+        if (trimmed.startsWith(keyword.text) || trimmed == keyword.text.trimmed()) {
             inDescription = false;
             return parseStep(lineNo, column, trimmed, keyword);
         }
     }
     if (inDescription) {
-        if (block == InFeature)
+        if (block == InFeature && feature->rules.isEmpty())
             feature->description += (feature->description.isEmpty() ? "" : "\n") + trimmed;
         return true;
     }
     return fail(lineNo, QStringLiteral("expected a step (Given, When, Then, And, But), a table, a doc string or a "
                                        "new Scenario, found '%1'")
                             .arg(QString::fromUtf8(trimmed)));
+}
+
+bool Parser::parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title)
+{
+    if (!pendingTags.isEmpty())
+        return fail(lineNo, QStringLiteral("a Background cannot have tags"));
+    // Inside a Rule the background is the rule's own.
+    const bool inRule = !feature->rules.isEmpty();
+    bool& has = inRule ? feature->rules.last().hasBackground : feature->hasBackground;
+    Background& background = inRule ? feature->rules.last().background : feature->background;
+    if (has)
+        return fail(lineNo, inRule ? QStringLiteral("a second 'Background:' in this Rule; a rule has one at most")
+                                   : QStringLiteral("a second 'Background:'; a feature has one at most"));
+    if (inRule ? ruleScenarios > 0 : !feature->scenarios.isEmpty())
+        return fail(lineNo, inRule ? QStringLiteral("'Background:' must come before the rule's first scenario")
+                                   : QStringLiteral("'Background:' must come before the first scenario"));
+    has = true;
+    background.location = here;
+    background.title = title;
+    block = InBackground;
+    inDescription = true;
+    return true;
 }
 
 bool Parser::parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword)
@@ -243,7 +317,7 @@ bool Parser::parseStep(int lineNo, int column, const QByteArray& trimmed, const 
     Step step;
     step.type = keyword.type >= 0 ? keyword.type : (steps->isEmpty() ? int(Step::NoKeyword) : steps->last().type);
     step.text = trimmed;
-    step.textOffset = qMin(quint64(qstrlen(keyword.text)), quint64(trimmed.size()));
+    step.textOffset = qMin(quint64(keyword.text.size()), quint64(trimmed.size()));
     step.extent.begin = SourceLocation{quint64(lineNo), quint64(column)};
     step.extent.end = SourceLocation{quint64(lineNo), quint64(column + trimmed.size())};
     if (step.stepText().trimmed().isEmpty())

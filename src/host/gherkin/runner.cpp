@@ -95,6 +95,8 @@ public:
         report->scenarioStarted(feature, scenario, title);
         bool going = hooks(ScriptActions::ScenarioHook, ScriptActions::Start, title, scenario.location, &failed);
         QList<Step> all = feature.hasBackground ? feature.background.steps : QList<Step>();
+        if (scenario.rule >= 0 && scenario.rule < feature.rules.size() && feature.rules.at(scenario.rule).hasBackground)
+            all += feature.rules.at(scenario.rule).background.steps;
         all += steps;
         for (const Step& step : all) {
             if (!going) {
@@ -172,7 +174,10 @@ RunSummary runFeature(const Feature& feature, ScriptActions* actions, ReportGene
                            &featureFailed);
     summary.failed += featureFailed ? 1 : 0;
     for (const Scenario& scenario : feature.scenarios) {
-        const QList<QByteArray> tags = feature.tags + scenario.tags;
+        QList<QByteArray> tags = feature.tags;
+        if (scenario.rule >= 0 && scenario.rule < feature.rules.size())
+            tags += feature.rules.at(scenario.rule).tags;
+        tags += scenario.tags;
         if (scenario.examples.isEmpty()) {
             if (!filter.accepts(tags)) {
                 ++summary.filteredOut;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QMap>
+#include <QRegularExpression>
 #include <QStringList>
 
 using namespace Gherkin;
@@ -123,6 +124,12 @@ TEST(GherkinParser, MalformedFilesNameTheLine)
         {"Feature: a\nBackground:\nBackground:\n", 3, "a second 'Background:'"},
         {"Feature: a\n@ok notatag\n", 2, "'notatag' is not a tag"},
         {"Feature: a\nScenario: s\n  Given   \n", 3, "the step 'Given' has no text"},
+        {"# language: xx-none\nFeature: a\n", 1, "unknown language 'xx-none'"},
+        {"Feature: a\nRule: r\nScenario: s\n  Given x\nBackground:\n", 5,
+         "'Background:' must come before the rule's first scenario"},
+        {"Feature: a\nRule: r\nBackground:\nBackground:\n", 4, "a second 'Background:' in this Rule"},
+        // Keywords of another language mean nothing in English.
+        {"Funktionalit\xc3\xa4t: a\n", 1, "expected 'Feature:'"},
     };
     for (const Case& c : cases) {
         Feature feature;
@@ -378,4 +385,60 @@ TEST(GherkinTags, ExpressionsFollowPrecedenceAndReportSyntaxErrors)
     const RunSummary summary = runFeature(f, &actions, &report, filter);
     EXPECT_EQ(summary.passed, 2);
     EXPECT_EQ(summary.filteredOut, 2);
+}
+
+TEST(GherkinParser, RulesAndLanguages)
+{
+    // A rule's tags and background add to the feature's for its scenarios; a later rule starts afresh,
+    // and the feature's own scenarios before any rule have neither.
+    const Feature f = parse("Feature: F\n  Background:\n    Given fb\n"
+                            "  Scenario: before\n    Given s0\n"
+                            "  @r1\n  Rule: first\n    some description\n    Background:\n      Given rb\n"
+                            "    Example: one\n      Given s1\n"
+                            "  Rule: second\n    Scenario: two\n      Given s2\n");
+    ASSERT_EQ(f.rules.size(), 2);
+    EXPECT_EQ(f.rules.at(0).tags, QList<QByteArray>{"@r1"});
+    EXPECT_TRUE(f.rules.at(0).hasBackground);
+    EXPECT_FALSE(f.rules.at(1).hasBackground);
+    EXPECT_TRUE(f.description.isEmpty());
+    ASSERT_EQ(f.scenarios.size(), 3);
+    EXPECT_EQ(f.scenarios.at(0).rule, -1);
+    EXPECT_EQ(f.scenarios.at(1).rule, 0);
+    EXPECT_EQ(f.scenarios.at(2).rule, 1);
+    RecordingActions actions;
+    RecordingReport report;
+    Filter onlyR1;
+    onlyR1.include("@r1");
+    EXPECT_EQ(runFeature(f, &actions, &report).passed, 3);
+    EXPECT_EQ(actions.calls.filter(QRegularExpression("^Given")),
+              (QStringList{"Given fb", "Given s0", "Given fb", "Given rb", "Given s1", "Given fb", "Given s2"}));
+    EXPECT_EQ(runFeature(f, &actions, &report, onlyR1).passed, 1);
+
+    // German keywords, a longer keyword that begins with a shorter one, * steps, a CRLF file.
+    const Feature de = parse("# language: de\r\nFunktionalit\xc3\xa4t: Rechnen\r\n"
+                             "  Szenariogrundriss: Summe\r\n    Angenommen ich habe <a>\r\n"
+                             "    Und noch <a>\r\n    * fertig\r\n    Wenn ich addiere\r\n    Dann ist es gut\r\n"
+                             "    Beispiele:\r\n      | a |\r\n      | 1 |\r\n"
+                             "  Szenario: Einfach\r\n    Gegeben seien Zahlen\r\n");
+    EXPECT_EQ(de.language, QByteArray("de"));
+    EXPECT_EQ(de.title, QByteArray("Rechnen"));
+    ASSERT_EQ(de.scenarios.size(), 2);
+    EXPECT_TRUE(de.scenarios.at(0).isScenarioOutline());
+    QList<int> types;
+    QList<QByteArray> texts;
+    for (const Step& step : de.scenarios.at(0).steps) {
+        types << step.type;
+        texts << step.stepText();
+    }
+    EXPECT_EQ(types, (QList<int>{Step::Given, Step::Given, Step::Given, Step::When, Step::Then}));
+    EXPECT_EQ(texts, (QList<QByteArray>{"ich habe <a>", "noch <a>", "fertig", "ich addiere", "ist es gut"}));
+    // "Gegeben seien " is longer than "Gegeben sei ": the text does not keep an "en".
+    EXPECT_EQ(de.scenarios.at(1).steps.at(0).stepText(), QByteArray("Zahlen"));
+
+    // A language whose step keywords have no blank after them.
+    const Feature zh = parse("# language: zh-CN\n\xe5\x8a\x9f\xe8\x83\xbd: \xe5\x8a\xa0\xe6\xb3\x95\n"
+                             "  \xe5\x9c\xba\xe6\x99\xaf: s\n    \xe5\x81\x87\xe5\xa6\x82x\n");
+    ASSERT_EQ(zh.scenarios.size(), 1);
+    EXPECT_EQ(zh.scenarios.at(0).steps.at(0).type, int(Step::Given));
+    EXPECT_EQ(zh.scenarios.at(0).steps.at(0).stepText(), QByteArray("x"));
 }

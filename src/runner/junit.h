@@ -1,5 +1,7 @@
 // JUnit XML for CI: one testsuite per suite, one testcase per test case, with its failures (message and
-// FILE:LINE), errors, skips and the test case's log.
+// FILE:LINE), errors, skips and the test case's log. A behaviour-driven test case gives one testcase per
+// scenario (and example row) instead, named "feature: scenario", and one of its own only for failures
+// outside every scenario.
 #pragma once
 
 #include "testresult.h"
@@ -17,6 +19,7 @@ public:
 private:
     struct Case {
         QString suite, name, script;
+        QString className; // empty: suite.name
         double seconds;
         QList<TestResult::Entry> entries;
         bool skipped;

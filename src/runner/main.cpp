@@ -1,4 +1,5 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
+#include "bddresults.h"
 #include "gherkin.h"
 #include "htmlreport.h"
 #include "isolation.h"
@@ -41,7 +42,8 @@ const char usage[] =
     "ends the test case (--abort-on-fail) in init ends it there: main does not run; cleanup always runs.\n"
     "\n"
     "Options:\n"
-    "  --junit FILE       Also write the results as JUnit XML to FILE.\n"
+    "  --junit FILE       Also write the results as JUnit XML to FILE (a feature file's scenarios are\n"
+    "                     testcases of their own, named \"feature: scenario\").\n"
     "  --html FILE        Also write the results as one HTML page to FILE (screenshots and attachments\n"
     "                     are linked by paths relative to it).\n"
     "  --results DIR      Keep attachments (test attachFile, test attachDesktopScreenshot) and the\n"
@@ -388,6 +390,7 @@ int main(int argc, char* argv[])
     JUnitReport junit;
     HtmlReport html;
     QStringList snippets;
+    BddCounts bdd;
     for (const TestCase& testCase : cases) {
         if (interruptedBy()) {
             ++notRun;
@@ -405,6 +408,7 @@ int main(int argc, char* argv[])
             break;
         }
         collectSnippets(isolated ? isolated->lastResult() : runner.lastResult(), &snippets);
+        countBdd((isolated ? isolated->lastResult() : runner.lastResult()).entries(), &bdd);
         junit.addTestCase(testCase.suite, testCase.name, testCase.script,
                           isolated ? isolated->lastSeconds() : runner.lastSeconds(),
                           isolated ? isolated->lastResult() : runner.lastResult());
@@ -428,6 +432,8 @@ int main(int argc, char* argv[])
     if (skipped)
         out << ", " << output.paint(QStringLiteral("%1 skipped").arg(skipped), Output::Yellow);
     out << Qt::endl;
+    if (bdd.scenarios())
+        out << bddSummary(bdd) << Qt::endl;
     if (!junitPath.isEmpty() && !junit.write(junitPath, &error)) {
         fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
         return signal ? 128 + signal : 2;

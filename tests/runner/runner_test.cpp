@@ -509,6 +509,17 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     const QString xml = QString::fromUtf8(report.readAll());
     EXPECT_CONTAINS(xml, "<error message=\"" + feature + ":8: Step failed: When I divide by 0: divide by zero\"");
+    // One testcase per scenario, named by feature and scenario; the feature of tst_tagged passed in a
+    // test.tcl whose own verification lies outside its scenarios, and counts only there.
+    EXPECT_CONTAINS(xml, "<testcase name=\"Sums: Right\" classname=\"suite.tst_bdd\" file=\"" + feature + "\"");
+    EXPECT_CONTAINS(xml, "<testcase name=\"Sums: Arity\" classname=\"suite.tst_bdd\"");
+    EXPECT_CONTAINS(xml, "<testcase name=\"Tags: Run\" classname=\"suite.tst_tagged\"");
+    EXPECT_FALSE(xml.contains("name=\"tst_bdd\"")) << "no failure outside the scenarios";
+    EXPECT_CONTAINS(xml, "<testcase name=\"tst_bad\" classname=\"suite.tst_bad\"");
+    EXPECT_CONTAINS(xml, "<testsuite name=\"suite\" tests=\"8\" failures=\"1\" errors=\"5\"");
+    // The summary counts scenarios and steps too.
+    EXPECT_CONTAINS(r.out, "Summary: 1 passed, 2 failed\nScenarios: 7 (2 passed, 5 failed); steps: 13 (6 passed, "
+                           "3 failed, 1 undefined, 1 ambiguous, 2 skipped)\n");
 
     // With --abort-on-fail the first failed scenario ends the feature; the verification is reported once.
     const RunOutcome abort = run({"--abort-on-fail", "suite/tst_bdd/test.feature"});
@@ -517,6 +528,7 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
     EXPECT_FALSE(abort.out.contains("Section: Scenario: Wrong"));
     EXPECT_CONTAINS(abort.out, "LOG " + feature + ":10: Not run: Scenario: Wrong\n");
     EXPECT_CONTAINS(abort.out, "LOG " + feature + ":16: Not run: Scenario: Clash\n");
+    EXPECT_CONTAINS(abort.out, "Scenarios: 6 (1 passed, 1 failed, 4 not run); steps: 6 (4 passed, 1 failed, 1 skipped)");
 }
 
 TEST_F(RunnerTest, FeaturesAreSelectedByTagsCheckedInADryRunAndUndefinedStepsGetDefinitions)

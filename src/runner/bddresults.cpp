@@ -28,16 +28,19 @@ QList<ScenarioRun> scenarioRuns(const QList<TestResult::Entry>& entries, QList<T
 {
     QList<ScenarioRun> runs;
     QString feature;
+    int featureLine = -1;
     bool inScenario = false;
     int depth = 0; // sections a step opened inside the scenario
     for (const TestResult::Entry& e : entries) {
         if (e.type == TestResult::SectionStart && e.message.startsWith(featurePrefix)) {
             feature = e.message.mid(featurePrefix.size());
+            featureLine = e.line;
         } else if (e.type == TestResult::SectionStart && e.message.startsWith(scenarioPrefix) && !inScenario) {
             ScenarioRun run;
             run.feature = feature;
             run.scenario = e.message.mid(scenarioPrefix.size());
             run.file = e.file;
+            run.featureLine = featureLine;
             run.line = e.line;
             runs.append(run);
             inScenario = true;
@@ -60,6 +63,7 @@ QList<ScenarioRun> scenarioRuns(const QList<TestResult::Entry>& entries, QList<T
             run.feature = feature;
             run.scenario = e.message.mid(notRunScenario.size());
             run.file = e.file;
+            run.featureLine = featureLine;
             run.line = e.line;
             run.notRun = true;
             runs.append(run);

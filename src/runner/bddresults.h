@@ -13,6 +13,7 @@ struct ScenarioRun {
     QString feature;  // the feature's title
     QString scenario; // the scenario's title; an example row's carries its values
     QString file;     // the feature file
+    int featureLine = -1;
     int line = -1;
     double seconds = 0;
     bool notRun = false; // left out after an earlier failure (--abort-on-fail)

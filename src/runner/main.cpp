@@ -1,5 +1,6 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
 #include "bddresults.h"
+#include "cucumberjson.h"
 #include "gherkin.h"
 #include "htmlreport.h"
 #include "isolation.h"
@@ -44,6 +45,8 @@ const char usage[] =
     "Options:\n"
     "  --junit FILE       Also write the results as JUnit XML to FILE (a feature file's scenarios are\n"
     "                     testcases of their own, named \"feature: scenario\").\n"
+    "  --format cucumber-json FILE\n"
+    "                     Also write the scenarios of feature files as Cucumber's JSON report to FILE.\n"
     "  --html FILE        Also write the results as one HTML page to FILE (screenshots and attachments\n"
     "                     are linked by paths relative to it).\n"
     "  --results DIR      Keep attachments (test attachFile, test attachDesktopScreenshot) and the\n"
@@ -216,6 +219,7 @@ int main(int argc, char* argv[])
     QString library;
     QString junitPath;
     QString htmlPath;
+    QString cucumberJsonPath;
     QString recordPath;
     QString showData, sheet;
     bool sheetGiven = false;
@@ -265,6 +269,11 @@ int main(int argc, char* argv[])
             inProcess = true;
         } else if (arg == QLatin1String("--abort-on-fail")) {
             options.abortOnFailure = true;
+        } else if (arg == QLatin1String("--format")) {
+            if (i + 2 >= args.size() || args.at(i + 1) != QLatin1String("cucumber-json"))
+                return usageError(QStringLiteral("--format needs a format, cucumber-json, and a file name"));
+            cucumberJsonPath = args.at(i + 2);
+            i += 2;
         } else if (arg == QLatin1String("--dry-run")) {
             options.dryRun = true;
         } else if (arg == QLatin1String("--tags")) {
@@ -391,6 +400,7 @@ int main(int argc, char* argv[])
     HtmlReport html;
     QStringList snippets;
     BddCounts bdd;
+    CucumberJsonReport cucumberJson;
     for (const TestCase& testCase : cases) {
         if (interruptedBy()) {
             ++notRun;
@@ -409,6 +419,7 @@ int main(int argc, char* argv[])
         }
         collectSnippets(isolated ? isolated->lastResult() : runner.lastResult(), &snippets);
         countBdd((isolated ? isolated->lastResult() : runner.lastResult()).entries(), &bdd);
+        cucumberJson.addTestCase(isolated ? isolated->lastResult() : runner.lastResult());
         junit.addTestCase(testCase.suite, testCase.name, testCase.script,
                           isolated ? isolated->lastSeconds() : runner.lastSeconds(),
                           isolated ? isolated->lastResult() : runner.lastResult());
@@ -435,6 +446,10 @@ int main(int argc, char* argv[])
     if (bdd.scenarios())
         out << bddSummary(bdd) << Qt::endl;
     if (!junitPath.isEmpty() && !junit.write(junitPath, &error)) {
+        fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
+        return signal ? 128 + signal : 2;
+    }
+    if (!cucumberJsonPath.isEmpty() && !cucumberJson.write(cucumberJsonPath, &error)) {
         fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
         return signal ? 128 + signal : 2;
     }

@@ -1,6 +1,9 @@
 // tarvinrunner end to end: real scripts, real processes, exit codes and what the user reads.
 #include "runnerfixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QXmlStreamReader>
 
 namespace {
@@ -560,6 +563,30 @@ TEST_F(RunnerTest, FeaturesAreSelectedByTagsCheckedInADryRunAndUndefinedStepsGet
     EXPECT_CONTAINS(r.out, "Scenario: Long");
     EXPECT_CONTAINS(r.out, "Scenario: Other");
     EXPECT_FALSE(r.out.contains("Quick")) << r.out.toStdString();
+
+    // Cucumber's JSON report: features, scenarios with their tags, steps with keyword, status and line.
+    r = run({"--tags", "not @slow", "--format", "cucumber-json", "report.json", "suite/tst_tags"});
+    QFile json(dir.filePath("report.json"));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonArray features = QJsonDocument::fromJson(json.readAll()).array();
+    ASSERT_EQ(features.size(), 1);
+    const QJsonObject tagsFeature = features.at(0).toObject();
+    EXPECT_EQ(tagsFeature.value("uri").toString(), feature);
+    EXPECT_EQ(tagsFeature.value("name").toString(), "Tags");
+    const QJsonArray elements = tagsFeature.value("elements").toArray();
+    ASSERT_EQ(elements.size(), 3); // Quick, Other, Again
+    const QJsonObject quick = elements.at(0).toObject();
+    EXPECT_EQ(quick.value("name").toString(), "Quick");
+    EXPECT_EQ(quick.value("tags").toArray().at(1).toObject().value("name").toString(), "@smoke");
+    const QJsonObject quickStep = quick.value("steps").toArray().at(0).toObject();
+    EXPECT_EQ(quickStep.value("keyword").toString(), "Given ");
+    EXPECT_EQ(quickStep.value("name").toString(), "the number 2");
+    EXPECT_EQ(quickStep.value("line").toInt(), 5);
+    EXPECT_EQ(quickStep.value("result").toObject().value("status").toString(), "passed");
+    QStringList statuses;
+    for (const QJsonValue step : elements.at(1).toObject().value("steps").toArray())
+        statuses << step.toObject().value("result").toObject().value("status").toString();
+    EXPECT_EQ(statuses, (QStringList{"undefined", "skipped", "skipped", "skipped"}));
 
     r = run({"--tags", "@smoke and", "suite/tst_tags"});
     EXPECT_EQ(r.exitCode, 2);

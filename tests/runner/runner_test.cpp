@@ -477,7 +477,8 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
                                        "proc main {} {\n"
                                        "    test verify [runFeatureFile test.feature ~@no] \"all scenarios passed\"\n"
                                        "}\n");
-    const QString bad = write("suite/tst_bad/test.feature", "Feature: Bad\n  Scenario: s\n    Given x\n  Then what\n  oops\n");
+    const QString bad = write("suite/tst_bad/test.feature", "Feature: Bad\n  Scenario: s\n    Given x\n  Then what\n  oops\n"
+                                                          "  Scenario Outline: o\n    Given y\n");
 
     const RunOutcome r = run({"--junit", "report.xml", "suite"});
     EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
@@ -506,6 +507,7 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
     // A malformed feature file fails its test case with the line and what was expected there.
     EXPECT_CONTAINS(r.out, "ERROR " + bad + ":5: expected a step (Given, When, Then, And, But), a table, a doc "
                                             "string or a new Scenario, found 'oops'\n");
+    EXPECT_CONTAINS(r.out, "ERROR " + bad + ":6: the Scenario Outline 'o' has no Examples\n");
     EXPECT_CONTAINS(r.out, "FAILED tst_bad (");
 
     QFile report(dir.filePath("report.xml"));

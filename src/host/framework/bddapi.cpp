@@ -285,7 +285,18 @@ int runFeatureFile(ScriptContext* context)
             frame.column = 0;
             debugger->setCode(frame.sourceId, path);
         }
-        context->setError(error.toString(), frame);
+        // The errors after the first are results of their own, at their lines; the first ends the script.
+        if (TestResult* result = resultFor(context)) {
+            const QRegularExpression where(QStringLiteral("^(.*):(\\d+): (.*)$"));
+            for (const QString& later : error.following()) {
+                const QRegularExpressionMatch m = where.match(later);
+                if (m.hasMatch())
+                    result->add(TestResult::Error, m.captured(3), QString(), m.captured(1), m.captured(2).toInt());
+                else
+                    result->add(TestResult::Error, later);
+            }
+        }
+        context->setError(Gherkin::RunFeatureError(error.file(), error.lineNo(), error.message()).toString(), frame);
         return 1;
     }
     TestResult* result = resultFor(context);

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace Gherkin {
 
@@ -100,17 +101,23 @@ public:
     QString file() const { return fileName; }
     int lineNo() const { return line; }
     QString message() const { return text; }
-    // "FILE:LINE: message", or "FILE: message" without a line.
+    // "FILE:LINE: message", or "FILE: message" without a line; the errors found after it follow, a line
+    // each.
     QString toString() const;
+    // Later errors of the same file ("FILE:LINE: message" each).
+    QStringList following() const { return more; }
+    void addFollowing(const RunFeatureError& later) { more.append(later.toString()); }
 
 private:
     QString fileName;
     int line = 0;
     QString text;
+    QStringList more;
 };
 
 // Parses feature text; `fileName` only names the file in errors and in the feature. False with the
-// error on a malformed text; the feature is then incomplete.
+// error on a malformed text (the first one, with up to 9 more that follow it); the feature is then
+// incomplete.
 bool parseFeature(const QByteArray& text, const QString& fileName, Feature* feature, RunFeatureError* error);
 bool parseFeatureFile(const QString& path, Feature* feature, RunFeatureError* error);
 

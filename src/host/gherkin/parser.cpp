@@ -52,11 +52,13 @@ public:
 private:
     enum Block { BeforeFeature, InFeature, InBackground, InScenario, InExamples };
 
+    // Notes an error; parsing goes on at the next line, so that one run shows several.
     bool fail(int line, const QString& message)
     {
-        *error = RunFeatureError(file, line, message);
+        errors.append(RunFeatureError(file, line, message));
         return false;
     }
+    bool finish();
     // The header keyword the line begins with, -1 when none; its title after the colon.
     int header(const QByteArray& trimmed, QByteArray* title) const;
     bool parseLine(int index);
@@ -79,6 +81,7 @@ private:
     Table* lastTable = nullptr; // the table that a row line continues
     int lastTableLine = 0;
     QList<Keyword> keywords = keywordsOf("en");
+    QList<RunFeatureError> errors;
     int ruleScenarios = 0; // scenarios of the current rule so far
 };
 
@@ -127,32 +130,45 @@ bool Parser::parse(const QByteArray& text)
         if (line.endsWith('\r'))
             line.chop(1);
     feature->file = file;
-    for (int i = 0; i < lines.size(); ++i) {
+    const int maxErrors = 10;
+    for (int i = 0; i < lines.size() && errors.size() < maxErrors; ++i) {
         const QByteArray& line = lines.at(i);
         int column;
         const QByteArray trimmed = trimmedLine(line, &column);
         if (trimmed.startsWith("\"\"\"") || trimmed.startsWith("```")) {
-            if (!parseDocString(&i, column, trimmed.left(3)))
-                return false;
+            parseDocString(&i, column, trimmed.left(3)); // an unclosed one takes the rest of the file
             continue;
         }
-        if (!parseLine(i))
-            return false;
+        // Before the feature, every line would be an error of its own: one is enough.
+        if (!parseLine(i) && block == BeforeFeature)
+            return finish();
     }
     if (!pendingTags.isEmpty())
-        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Rule, a Scenario or Examples"));
-    if (block == BeforeFeature)
-        return fail(0, QStringLiteral("no 'Feature:' in the file"));
+        fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Rule, a Scenario or Examples"));
+    if (block == BeforeFeature && errors.isEmpty())
+        fail(0, QStringLiteral("no 'Feature:' in the file"));
     for (int i : outlines)
         if (feature->scenarios.at(i).examples.isEmpty())
-            return fail(int(feature->scenarios.at(i).location.line),
-                        QStringLiteral("the Scenario Outline '%1' has no Examples")
-                            .arg(QString::fromUtf8(feature->scenarios.at(i).title)));
+            fail(int(feature->scenarios.at(i).location.line),
+                 QStringLiteral("the Scenario Outline '%1' has no Examples")
+                     .arg(QString::fromUtf8(feature->scenarios.at(i).title)));
     for (const Scenario& scenario : feature->scenarios)
         for (const Examples& examples : scenario.examples)
             if (examples.table.isEmpty())
-                return fail(int(examples.location.line), QStringLiteral("'Examples:' needs a table with a header row"));
-    return true;
+                fail(int(examples.location.line), QStringLiteral("'Examples:' needs a table with a header row"));
+    return finish();
+}
+
+bool Parser::finish()
+{
+    if (errors.isEmpty())
+        return true;
+    std::stable_sort(errors.begin(), errors.end(),
+                     [](const RunFeatureError& a, const RunFeatureError& b) { return a.lineNo() < b.lineNo(); });
+    *error = errors.first();
+    for (int i = 1; i < errors.size() && i < 10; ++i)
+        error->addFollowing(errors.at(i));
+    return false;
 }
 
 bool Parser::parseLine(int index)
@@ -199,8 +215,10 @@ bool Parser::parseLine(int index)
         for (const QByteArray& tag : trimmed.simplified().split(' ')) {
             if (tag.startsWith('#'))
                 break;
-            if (!tag.startsWith('@') || tag.size() < 2)
+            if (!tag.startsWith('@') || tag.size() < 2) {
+                pendingTags.clear();
                 return fail(lineNo, QStringLiteral("'%1' is not a tag (tags begin with @)").arg(QString::fromUtf8(tag)));
+            }
             pendingTags.append(tag);
         }
         pendingTagsLine = lineNo;
@@ -286,8 +304,10 @@ bool Parser::parseLine(int index)
 
 bool Parser::parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title)
 {
-    if (!pendingTags.isEmpty())
+    if (!pendingTags.isEmpty()) {
+        pendingTags.clear();
         return fail(lineNo, QStringLiteral("a Background cannot have tags"));
+    }
     // Inside a Rule the background is the rule's own.
     const bool inRule = !feature->rules.isEmpty();
     bool& has = inRule ? feature->rules.last().hasBackground : feature->hasBackground;
@@ -333,8 +353,16 @@ bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
     const int openLine = *index + 1;
     QList<Step>* steps = currentSteps();
     if (!steps || steps->isEmpty() || lastTable != &steps->last().table || !steps->last().table.isEmpty() ||
-        !steps->last().multiLineText.isEmpty())
+        !steps->last().multiLineText.isEmpty()) {
+        // The doc string is skipped as a whole: its lines are no steps.
+        int c;
+        for (int i = *index + 1; i < lines.size(); ++i)
+            if (trimmedLine(lines.at(i), &c) == fence) {
+                *index = i;
+                break;
+            }
         return fail(openLine, QStringLiteral("a doc string must follow a step"));
+    }
     Step& step = steps->last();
     const int indentation = column - 1;
     for (int i = *index + 1; i < lines.size(); ++i) {
@@ -355,6 +383,7 @@ bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
         text.replace("\\\"\\\"\\\"", "\"\"\"");
         step.multiLineText.append(text);
     }
+    *index = lines.size();
     return fail(openLine, QStringLiteral("the doc string opened here is not closed with %1").arg(QString::fromUtf8(fence)));
 }
 
@@ -398,8 +427,11 @@ bool Parser::parseRow(int lineNo, int column, const QByteArray& line, TableRow* 
 
 QString RunFeatureError::toString() const
 {
-    return line > 0 ? QStringLiteral("%1:%2: %3").arg(fileName, QString::number(line), text)
-                    : QStringLiteral("%1: %2").arg(fileName, text);
+    QString first = line > 0 ? QStringLiteral("%1:%2: %3").arg(fileName, QString::number(line), text)
+                             : QStringLiteral("%1: %2").arg(fileName, text);
+    for (const QString& later : more)
+        first += QLatin1Char('\n') + later;
+    return first;
 }
 
 bool parseFeature(const QByteArray& text, const QString& fileName, Feature* feature, RunFeatureError* error)

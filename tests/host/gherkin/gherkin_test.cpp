@@ -387,6 +387,29 @@ TEST(GherkinTags, ExpressionsFollowPrecedenceAndReportSyntaxErrors)
     EXPECT_EQ(summary.filteredOut, 2);
 }
 
+TEST(GherkinParser, SeveralErrorsAreReportedTogether)
+{
+    Feature feature;
+    RunFeatureError error;
+    EXPECT_FALSE(parseFeature("Feature: a\n  Scenario: s\n    Given x\n      | a | b |\n      | c |\n"
+                              "    oops\n  \"\"\"\n  Given inside\n  \"\"\"\n  Scenario: t\n    Given y\n"
+                              "  Scenario Outline: o\n    Given <z>\n",
+                              "bad.feature", &feature, &error));
+    EXPECT_EQ(error.lineNo(), 5);
+    EXPECT_EQ(error.toString(),
+              "bad.feature:5: this row has 1 cells, the table's first row (line 4) has 2\n"
+              "bad.feature:6: expected a step (Given, When, Then, And, But), a table, a doc string or a new "
+              "Scenario, found 'oops'\n"
+              "bad.feature:7: a doc string must follow a step\n"
+              "bad.feature:12: the Scenario Outline 'o' has no Examples");
+    // A file that is no feature at all gives one error, not one per line.
+    EXPECT_FALSE(parseFeature("one\ntwo\nthree\n", "bad.feature", &feature, &error));
+    EXPECT_EQ(error.toString(), "bad.feature:1: expected 'Feature:', found 'one'");
+    // A doc string with a content type after its fence.
+    const Feature f = parse("Feature: a\nScenario: s\n  Given json\n    ```json\n    {\"a\": 1}\n    ```\n");
+    EXPECT_EQ(f.scenarios.at(0).steps.at(0).multiLineText, QList<QByteArray>{"{\"a\": 1}"});
+}
+
 TEST(GherkinParser, RulesAndLanguages)
 {
     // A rule's tags and background add to the feature's for its scenarios; a later rule starts afresh,

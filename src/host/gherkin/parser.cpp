@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cstring>
 
 namespace Gherkin {
 
@@ -61,7 +62,7 @@ private:
     bool finish();
     // The header keyword the line begins with, -1 when none; its title after the colon.
     int header(const QByteArray& trimmed, QByteArray* title) const;
-    bool parseLine(int index);
+    bool parseLine(int index, const QByteArray& trimmed, int column);
     bool parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword);
     bool parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title);
     bool parseDocString(int* index, int column, const QByteArray& fence);
@@ -85,13 +86,26 @@ private:
     int ruleScenarios = 0; // scenarios of the current rule so far
 };
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The line without its leading and trailing blanks, in storage of its own (the lines themselves are
+// views of the text being parsed).
 QByteArray trimmedLine(const QByteArray& line, int* column)
 {
-    int i = 0;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-        ++i;
-    *column = i + 1;
-    return line.mid(i).trimmed();
+    const char* p = line.constData();
+    int begin = 0;
+    while (begin < line.size() && (p[begin] == ' ' || p[begin] == '\t'))
+        ++begin;
+    *column = begin + 1;
+    while (begin < line.size() && isBlank(p[begin]))
+        ++begin;
+    int end = line.size();
+    while (end > begin && isBlank(p[end - 1]))
+        --end;
+    return QByteArray(p + begin, end - begin);
 }
 
 int Parser::header(const QByteArray& trimmed, QByteArray* title) const
@@ -122,13 +136,20 @@ void Parser::takeTags(QList<QByteArray>* tags)
 
 bool Parser::parse(const QByteArray& text)
 {
-    QByteArray data = text;
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
-    lines = data.split('\n');
-    for (QByteArray& line : lines)
-        if (line.endsWith('\r'))
-            line.chop(1);
+    // Lines are views of the text, which outlives the parse; what the feature keeps is copied.
+    const char* data = text.constData();
+    const char* const end = data + text.size();
+    if (text.startsWith("\xEF\xBB\xBF"))
+        data += 3;
+    while (data <= end) {
+        const char* newline = static_cast<const char*>(memchr(data, '\n', size_t(end - data)));
+        const char* lineEnd = newline ? newline : end;
+        const char* contentEnd = lineEnd > data && lineEnd[-1] == '\r' ? lineEnd - 1 : lineEnd;
+        lines.append(QByteArray::fromRawData(data, int(contentEnd - data)));
+        if (!newline)
+            break;
+        data = newline + 1;
+    }
     feature->file = file;
     const int maxErrors = 10;
     for (int i = 0; i < lines.size() && errors.size() < maxErrors; ++i) {
@@ -140,7 +161,7 @@ bool Parser::parse(const QByteArray& text)
             continue;
         }
         // Before the feature, every line would be an error of its own: one is enough.
-        if (!parseLine(i) && block == BeforeFeature)
+        if (!parseLine(i, trimmed, column) && block == BeforeFeature)
             return finish();
     }
     if (!pendingTags.isEmpty())
@@ -171,11 +192,9 @@ bool Parser::finish()
     return false;
 }
 
-bool Parser::parseLine(int index)
+bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
 {
     const int lineNo = index + 1;
-    int column;
-    const QByteArray trimmed = trimmedLine(lines.at(index), &column);
     if (trimmed.startsWith('#') && block == BeforeFeature) {
         static const QRegularExpression languageLine(QStringLiteral("^#\\s*language\\s*:\\s*(\\S+)\\s*$"));
         const QRegularExpressionMatch m = languageLine.match(QString::fromUtf8(trimmed));
@@ -374,12 +393,12 @@ bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
             lastTable = nullptr; // nothing more attaches to this step
             return true;
         }
-        QByteArray text = lines.at(i);
+        const QByteArray& line = lines.at(i);
         // The fence's indentation is removed from every line that has it.
         int strip = 0;
-        while (strip < indentation && strip < text.size() && (text[strip] == ' ' || text[strip] == '\t'))
+        while (strip < indentation && strip < line.size() && (line[strip] == ' ' || line[strip] == '\t'))
             ++strip;
-        text = text.mid(strip);
+        QByteArray text(line.constData() + strip, line.size() - strip);
         text.replace("\\\"\\\"\\\"", "\"\"\"");
         step.multiLineText.append(text);
     }

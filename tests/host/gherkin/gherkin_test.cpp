@@ -465,3 +465,76 @@ TEST(GherkinParser, RulesAndLanguages)
     EXPECT_EQ(zh.scenarios.at(0).steps.at(0).type, int(Step::Given));
     EXPECT_EQ(zh.scenarios.at(0).steps.at(0).stepText(), QByteArray("x"));
 }
+
+namespace {
+
+// A compact account of what the parser read: per scenario its title, tags and rule, then each step's
+// type and text, doc string lines (/) and cells (|).
+QString dump(const Feature& f)
+{
+    QStringList out;
+    for (const Scenario& s : f.scenarios) {
+        QString line = QString::fromUtf8(s.title);
+        for (const QByteArray& tag : s.tags)
+            line += ' ' + QString::fromUtf8(tag);
+        if (s.rule >= 0)
+            line += QStringLiteral(" rule=%1").arg(QString::fromUtf8(f.rules.at(s.rule).title));
+        for (const Examples& e : s.examples)
+            for (const QByteArray& tag : e.tags)
+                line += " examples" + QString::fromUtf8(tag);
+        for (const Step& step : s.steps) {
+            line += QStringLiteral("; %1 %2").arg(step.type).arg(QString::fromUtf8(step.stepText()));
+            for (const QByteArray& doc : step.multiLineText)
+                line += " /" + QString::fromUtf8(doc);
+            for (const TableRow& row : step.table)
+                for (const TableCell& cell : row)
+                    line += " |" + QString::fromUtf8(cell.text);
+        }
+        out << line;
+    }
+    return out.join('\n');
+}
+
+} // namespace
+
+TEST(GherkinParser, ConstructsFileByFile)
+{
+    const struct {
+        const char* construct;
+        const char* text;
+        const char* read;
+    } cases[] = {
+        {"comments between table rows and in descriptions",
+         "Feature: f\n  # about f\n  Scenario: s\n    # before\n    Given t\n      | a |\n      # between\n"
+         "      | b |\n",
+         "s; 0 t |a |b"},
+        {"escaped bars, backslashes and line feeds in cells",
+         "Feature: f\nScenario: s\n  Given t\n    | a\\|b | c\\\\ | x\\ny |\n",
+         "s; 0 t |a|b |c\\ |x\ny"},
+        {"tags on a rule, a scenario and examples, with a comment after them",
+         "Feature: f\n@r @q # rule tags\nRule: R\n  @s\n  Scenario Outline: o\n    Given <x>\n"
+         "    @e\n    Examples:\n      | x |\n      | 1 |\n",
+         "o @s rule=R examples@e; 0 <x>"},
+        {"a * step first takes no keyword, later ones the one before",
+         "Feature: f\nScenario: s\n  * first\n  When w\n  * second\n",
+         "s; 3 first; 1 w; 1 second"},
+        {"doc strings with ``` and a content type, and an escaped fence inside",
+         "Feature: f\nScenario: s\n  Given t\n    ```markdown\n    # title\n    ```\n  Then u\n"
+         "    \"\"\"\n    a \\\"\\\"\\\" b\n    \"\"\"\n",
+         "s; 0 t /# title; 2 u /a \"\"\" b"},
+        {"keywords that begin other keywords (Example: and Examples:, French Sachant)",
+         "# language: fr\nFonctionnalit\xc3\xa9: f\nExemple: e\n  Sachant qu'il pleut\n  Sachant que x\n"
+         "  Sachant y\n  Et z\n",
+         "e; 0 il pleut; 0 x; 0 y; 0 z"},
+        {"CRLF line ends and a byte-order mark",
+         "\xEF\xBB\xBF" "Feature: f\r\nScenario: s\r\n  Given t\r\n    | a |\r\n",
+         "s; 0 t |a"},
+    };
+    for (const auto& c : cases) {
+        Feature feature;
+        RunFeatureError error;
+        ASSERT_TRUE(parseFeature(c.text, "c.feature", &feature, &error)) << c.construct << ": "
+                                                                         << error.toString().toStdString();
+        EXPECT_EQ(dump(feature), QString::fromUtf8(c.read)) << c.construct;
+    }
+}

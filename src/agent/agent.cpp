@@ -71,22 +71,6 @@ void takeEnvironment()
         setenv("LD_PRELOAD", kept.join(':').constData(), 1);
 }
 
-bool writeAll(int fd, const QByteArray& data)
-{
-    const char* p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::send(fd, p, size_t(left), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 QJsonObject reply(const QJsonValue& id, const QJsonValue& result)
 {
     return QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("ok"), true}, {QStringLiteral("result"), result}};
@@ -216,7 +200,7 @@ bool Agent::startListening(const QByteArray& spec)
         if (fd < 0)
             return;
         if (clientFd >= 0) {
-            writeAll(fd, AgentProtocol::frame(QJsonObject{{QStringLiteral("notice"), QStringLiteral("busy")}}));
+            AgentProtocol::sendAll(fd, AgentProtocol::frame(QJsonObject{{QStringLiteral("notice"), QStringLiteral("busy")}}));
             ::close(fd); // one runner at a time
             return;
         }
@@ -270,7 +254,7 @@ void Agent::closeClient()
 
 void Agent::send(const QJsonObject& message)
 {
-    if (clientFd >= 0 && !writeAll(clientFd, AgentProtocol::frame(message)))
+    if (clientFd >= 0 && !AgentProtocol::sendAll(clientFd, AgentProtocol::frame(message)))
         QTimer::singleShot(0, this, [this] { closeClient(); });
 }
 
@@ -354,7 +338,7 @@ void Agent::serve(const QJsonObject& request)
     if (pending.answered)
         return; // answered when the request blocked; its late result has nobody waiting for it
     const QByteArray answer = AgentProtocol::frame(ok ? reply(id, result) : failure(id, error));
-    if (clientFd >= 0 && !writeAll(clientFd, answer))
+    if (clientFd >= 0 && !AgentProtocol::sendAll(clientFd, answer))
         QTimer::singleShot(0, this, [this] { closeClient(); });
     // A large answer (a lookup of thousands of objects) leaves the heap grown: give it back.
     if (answer.size() > (1 << 20))

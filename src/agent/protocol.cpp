@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,22 @@ int takeMessage(QByteArray* buffer, QJsonObject* message, QString* error)
     }
     *message = document.object();
     return 1;
+}
+
+bool sendAll(int fd, const QByteArray& data)
+{
+    const char* p = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::send(fd, p, size_t(left), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
 }
 
 QString agentDirectory(QString* error)

@@ -39,6 +39,10 @@ QByteArray frame(const QJsonObject& message);
 // object); the damaged frame is dropped from the buffer.
 int takeMessage(QByteArray* buffer, QJsonObject* message, QString* error);
 
+// Writes all of the data to a stream socket (no SIGPIPE when the other end is gone); false when the
+// connection failed.
+bool sendAll(int fd, const QByteArray& data);
+
 // The directory of the sockets of agents that wait for a runner (mode 0700, made when missing):
 // $TARVIN_AGENT_DIR, else $XDG_RUNTIME_DIR/tarvin-agents, else /tmp/tarvin-agents-UID. Empty with a
 // reason when it cannot be made or belongs to another user.

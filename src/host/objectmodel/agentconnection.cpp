@@ -23,22 +23,6 @@
 
 namespace {
 
-bool writeAll(int fd, const QByteArray& data)
-{
-    const char* p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::send(fd, p, size_t(left), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 bool fillUnixAddress(const QString& path, sockaddr_un* address)
 {
     const QByteArray local = QFile::encodeName(path);
@@ -210,7 +194,7 @@ bool AgentConnection::request(QJsonObject message, QJsonValue* result, QString* 
     ++requests;
     const qint64 id = nextRequestId++;
     message.insert(QStringLiteral("id"), id);
-    if (!writeAll(fd, AgentProtocol::frame(message))) {
+    if (!AgentProtocol::sendAll(fd, AgentProtocol::frame(message))) {
         lostConnection();
         *error = closedReason();
         return false;

@@ -182,7 +182,8 @@ TEST_F(MixedSuite, RerunOfFailuresRunsOnlyThoseAndItsReportReplacesThemInAMerge)
 }
 
 // A test case that crashes leaves a background process behind: it is ended, while the background
-// process of a test case still running beside it (its process group) lives on until that one ends.
+// process of a test case still running beside it lives on until that one ends, though its parent (a
+// shell) has gone and the runner took it in: it is of that test case's process group.
 TEST_F(ScaleTest, JobsEndWhatACrashedTestCaseLeftButNotWhatAnotherRunningOneStarted)
 {
     write("suite/tst_1_crash/test.tcl", "proc main {} {\n"
@@ -191,7 +192,7 @@ TEST_F(ScaleTest, JobsEndWhatACrashedTestCaseLeftButNotWhatAnotherRunningOneStar
                                         "    exec kill -SEGV [pid]\n"
                                         "}\n");
     write("suite/tst_2_long/test.tcl", "proc main {} {\n"
-                                       "    set p [exec sleep 300 &]\n"
+                                       "    set p [exec sh -c {sleep 300 >/dev/null 2>&1 & echo $!}]\n"
                                        "    set f [open ../long.pid w]; puts $f $p; close $f\n"
                                        "    after 1500\n"
                                        "    test verify [expr {![catch {exec kill -0 $p}]}] {still running}\n"

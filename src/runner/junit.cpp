@@ -27,6 +27,11 @@ bool isError(TestResult::Type t)
 
 } // namespace
 
+QString JUnitReport::className(const QString& suite, const QString& name)
+{
+    return (suite.isEmpty() ? QStringLiteral("tarvinrunner") : suite) + QLatin1Char('.') + name;
+}
+
 void JUnitReport::addTestCase(const QString& suite, const QString& name, const QString& script, double seconds,
                               const TestResult& result)
 {
@@ -73,7 +78,7 @@ bool JUnitReport::write(const QString& path, QString* error) const
         for (const Case* c : s.value()) {
             xml.writeStartElement(QStringLiteral("testcase"));
             xml.writeAttribute(QStringLiteral("name"), c->name);
-            xml.writeAttribute(QStringLiteral("classname"), s.key() + QLatin1Char('.') + c->name);
+            xml.writeAttribute(QStringLiteral("classname"), className(s.key(), c->name));
             xml.writeAttribute(QStringLiteral("file"), c->script);
             xml.writeAttribute(QStringLiteral("time"), QString::number(c->seconds, 'f', 3));
             QStringList log;

@@ -30,12 +30,14 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <csignal>
 #include <unistd.h>
 
 namespace {
 
 // What the environment asked for, read (and removed) when the library is loaded.
 struct Settings {
+    qint64 runnerPid = 0;
     QByteArray connectPath;
     QByteArray listen;
     QByteArray secret;
@@ -56,10 +58,12 @@ void takeEnvironment()
     s.connectPath = qgetenv(AgentProtocol::connectVariable);
     s.listen = qgetenv(AgentProtocol::listenVariable);
     s.secret = qgetenv(AgentProtocol::secretVariable);
+    s.runnerPid = qgetenv(AgentProtocol::runnerVariable).toLongLong();
     s.enabled = !s.connectPath.isEmpty() || !s.listen.isEmpty();
     unsetenv(AgentProtocol::connectVariable);
     unsetenv(AgentProtocol::listenVariable);
     unsetenv(AgentProtocol::secretVariable);
+    unsetenv(AgentProtocol::runnerVariable);
     const QByteArray preload = qgetenv("LD_PRELOAD");
     QList<QByteArray> kept;
     for (const QByteArray& entry : preload.split(preload.contains(':') ? ':' : ' '))
@@ -113,6 +117,19 @@ Agent::~Agent()
 void Agent::start()
 {
     const Settings& s = settings();
+    // An application the runner started never outlives the runner, however the runner ends (a kill
+    // leaves it no time to end what it started): once the runner is gone, the application quits.
+    if (s.runnerPid > 0) {
+        auto* watch = new QTimer(this);
+        connect(watch, &QTimer::timeout, this, [pid = pid_t(s.runnerPid)] {
+            if (::kill(pid, 0) == 0 || errno != ESRCH)
+                return;
+            qWarning("tarvinagent: the runner (process %d) has ended; the application ends too", int(pid));
+            QCoreApplication::exit(1);
+            QTimer::singleShot(3000, [] { _exit(1); }); // an application that does not leave its loop
+        });
+        watch->start(1000);
+    }
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Agent::answerBlockedRequests);
     if (!s.connectPath.isEmpty()) {

@@ -30,6 +30,7 @@ const char connectVariable[] = "TARVIN_AGENT_CONNECT";   // a local socket of th
 const char listenVariable[] = "TARVIN_AGENT_LISTEN";     // [HOST:]PORT to serve over TCP, or a socket path
 const char secretVariable[] = "TARVIN_AGENT_SECRET";     // what a TCP client must present first
 const char directoryVariable[] = "TARVIN_AGENT_DIR";     // where listening agents put their sockets
+const char runnerVariable[] = "TARVIN_AGENT_RUNNER";     // the runner's process: the application ends with it
 
 // A frame ready to send: the length and the JSON text of the object.
 QByteArray frame(const QJsonObject& message);

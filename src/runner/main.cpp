@@ -272,6 +272,8 @@ bool selectShard(const Shard& shard, const QString& source, const QString& durat
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // The applications the test cases start end with this process, not with the test case's own.
+    qputenv("TARVIN_RUNNER_PID", QByteArray::number(qint64(getpid())));
     qInstallMessageHandler(messageHandler);
 
     QStringList paths;

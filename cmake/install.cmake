@@ -1,6 +1,6 @@
 # Installation and the Debian package. The installation has the build tree's layout, which is where
 # the runner, the library and the agent look for each other:
-#   bin/       tarvinrunner, tarvinlaunch
+#   bin/       tarvinrunner, tarvinlaunch, addressbook (the example application, found beside the runner)
 #   lib/       libtarvintcl.so, the host libraries, libtarvinagent.so (../lib beside the programs)
 #   lib/tcl/   the tool's Tcl packages (appended to auto_path: $TARVIN_PREFIX/lib/tcl)
 #   scriptmodules/tcl/  the object map template ($TARVIN_PREFIX/scriptmodules/tcl)
@@ -9,7 +9,7 @@
 # Every binary finds its libraries through RUNPATH $ORIGIN/../lib, and the runner takes the directory
 # above its own bin/ as TARVIN_PREFIX, so the tree works wherever it is put.
 
-install(TARGETS tarvinrunner tarvinlaunch RUNTIME DESTINATION bin)
+install(TARGETS tarvinrunner tarvinlaunch addressbook RUNTIME DESTINATION bin)
 install(TARGETS tarvintcl tarvinagent tarvinobjectmodel gherkin tarvininterpreter tarvintest tarvinsw tarvinshared
                 tarvinaddressbook
         LIBRARY DESTINATION lib)

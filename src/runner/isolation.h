@@ -16,7 +16,7 @@ struct DebuggerPositionMirror;
 class IsolatedRunner {
 public:
     // The most test cases that may run at once.
-    static const int maxJobs = 256;
+    static constexpr int maxJobs = 256;
 
     IsolatedRunner(TestRunner& runner, int jobs = 1);
     ~IsolatedRunner();

@@ -258,7 +258,11 @@ void Agent::sendHello()
 
 void Agent::closeClient()
 {
-    delete clientNotifier;
+    // Often called from the notifier's own signal: it goes once that has returned.
+    if (clientNotifier) {
+        clientNotifier->setEnabled(false);
+        clientNotifier->deleteLater();
+    }
     clientNotifier = nullptr;
     if (clientFd >= 0)
         ::close(clientFd);

@@ -296,19 +296,7 @@ void Agent::flushDestroyed()
 
 void Agent::readClient()
 {
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::recv(clientFd, chunk, sizeof(chunk), MSG_DONTWAIT);
-        if (n > 0) {
-            inbox.append(chunk, int(n));
-            if (n < ssize_t(sizeof(chunk)))
-                break;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
+    if (!AgentProtocol::receiveAvailable(clientFd, &inbox)) {
         closeClient(); // the runner went away
         return;
     }

@@ -68,6 +68,23 @@ bool sendAll(int fd, const QByteArray& data)
     return true;
 }
 
+bool receiveAvailable(int fd, QByteArray* inbox)
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
+        if (n > 0) {
+            inbox->append(chunk, int(n));
+            if (n < ssize_t(sizeof(chunk)))
+                return true; // drained for now: no second call only to hear so
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+
 QString agentDirectory(QString* error)
 {
     QString path = QString::fromLocal8Bit(qgetenv(directoryVariable));

@@ -44,6 +44,10 @@ int takeMessage(QByteArray* buffer, QJsonObject* message, QString* error);
 // connection failed.
 bool sendAll(int fd, const QByteArray& data);
 
+// Appends what the socket holds now to `inbox` without waiting; false when the other end closed the
+// connection or it failed.
+bool receiveAvailable(int fd, QByteArray* inbox);
+
 // The directory of the sockets of agents that wait for a runner (mode 0700, made when missing):
 // $TARVIN_AGENT_DIR, else $XDG_RUNTIME_DIR/tarvin-agents, else /tmp/tarvin-agents-UID. Empty with a
 // reason when it cannot be made or belongs to another user.

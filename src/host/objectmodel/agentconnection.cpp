@@ -98,19 +98,7 @@ bool AgentConnection::readAvailable(int waitMs)
         return errno == EINTR;
     if (ready == 0)
         return true;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
-        if (n > 0) {
-            inbox.append(chunk, int(n));
-            if (n < ssize_t(sizeof(chunk)))
-                break; // drained for now: no second call only to hear so
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
+    if (!AgentProtocol::receiveAvailable(fd, &inbox)) {
         lostConnection();
         return false;
     }

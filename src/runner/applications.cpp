@@ -510,6 +510,10 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
             context->environment.insert(QStringLiteral("LD_PRELOAD"),
                                         preload.isEmpty() ? library : library + QLatin1Char(':') + preload);
             context->environment.insert(QLatin1String(AgentProtocol::connectVariable), listener->socketPath());
+            const QByteArray runnerPid = qgetenv("TARVIN_RUNNER_PID");
+            context->environment.insert(QLatin1String(AgentProtocol::runnerVariable),
+                                        runnerPid.isEmpty() ? QString::number(QCoreApplication::applicationPid())
+                                                            : QString::fromLatin1(runnerPid));
             if (!context->environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
                 context->environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         }

@@ -29,6 +29,11 @@ bool isError(TestResult::Type t)
 
 } // namespace
 
+QString JUnitReport::className(const QString& suite, const QString& name)
+{
+    return (suite.isEmpty() ? QStringLiteral("tarvinrunner") : suite) + QLatin1Char('.') + name;
+}
+
 void JUnitReport::addTestCase(const QString& suite, const QString& name, const QString& script, double seconds,
                               const TestResult& result)
 {
@@ -39,7 +44,7 @@ void JUnitReport::addTestCase(const QString& suite, const QString& name, const Q
         cases.append(Case{suiteName, name, script, QString(), seconds, result.entries(), result.skipped()});
         return;
     }
-    const QString className = suiteName + QLatin1Char('.') + name;
+    const QString caseClass = className(suiteName, name);
     for (const ScenarioRun& run : runs) {
         QList<TestResult::Entry> entries = run.entries;
         if (run.notRun) {
@@ -50,14 +55,14 @@ void JUnitReport::addTestCase(const QString& suite, const QString& name, const Q
             skip.line = run.line;
             entries.append(skip);
         }
-        cases.append(Case{suiteName, run.feature + QStringLiteral(": ") + run.scenario, run.file, className,
+        cases.append(Case{suiteName, run.feature + QStringLiteral(": ") + run.scenario, run.file, caseClass,
                           run.seconds, entries, run.notRun});
     }
     bool restFailed = false;
     for (const TestResult::Entry& e : rest)
         restFailed = restFailed || isFailure(e.type) || isError(e.type);
     if (restFailed)
-        cases.append(Case{suiteName, name, script, className, 0, rest, false});
+        cases.append(Case{suiteName, name, script, caseClass, 0, rest, false});
 }
 
 bool JUnitReport::write(const QString& path, QString* error) const
@@ -100,7 +105,7 @@ bool JUnitReport::write(const QString& path, QString* error) const
             xml.writeStartElement(QStringLiteral("testcase"));
             xml.writeAttribute(QStringLiteral("name"), c->name);
             xml.writeAttribute(QStringLiteral("classname"),
-                               c->className.isEmpty() ? s.key() + QLatin1Char('.') + c->name : c->className);
+                               c->className.isEmpty() ? className(s.key(), c->name) : c->className);
             xml.writeAttribute(QStringLiteral("file"), c->script);
             xml.writeAttribute(QStringLiteral("time"), QString::number(c->seconds, 'f', 3));
             QStringList log;

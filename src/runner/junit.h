@@ -13,6 +13,9 @@ class JUnitReport {
 public:
     void addTestCase(const QString& suite, const QString& name, const QString& script, double seconds,
                      const TestResult& result);
+    // The classname a test case has in the report, "suite.name" ("tarvinrunner.name" outside a suite):
+    // what --durations and --rerun-failed know a test case by.
+    static QString className(const QString& suite, const QString& name);
     // False with a message when the file cannot be written.
     bool write(const QString& path, QString* error) const;
 

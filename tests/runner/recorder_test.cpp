@@ -123,3 +123,29 @@ TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_FALSE(QFile::exists(dir.filePath("x.tcl")));
 }
+
+// A symbolic name that Tcl's $ substitution would cut short (a letter outside ASCII) is written as
+// ${names::...}, and the recording replays.
+TEST_F(RecorderTest, NamesBeyondAsciiAreWrittenWhole)
+{
+    write("suite/shared/scripts/names.tcl",
+          "package require tarvin::objectmaphelper\n"
+          "namespace eval names {\n"
+          "    set Hauptfenster [::Tarvin::ObjectName name mainWindow type MainWindow]\n"
+          "    set Hinzufügen [::Tarvin::ObjectName container $Hauptfenster name addButton type PushButton]\n"
+          "}\n");
+    write("suite/tst_drive/test.tcl",
+          "proc main {} {\n"
+          "    startApplication demo_addressbook\n"
+          "    mousePress [waitForObject ${names::Hinzufügen}]\n"
+          "    mouseRelease [waitForObject ${names::Hinzufügen}]\n"
+          "}\n");
+    QDir(dir.path()).mkpath("suite/tst_recorded");
+    RunOutcome r = run({"--record", "suite/tst_recorded/test.tcl", "suite/tst_drive"});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const QString script = read("suite/tst_recorded/test.tcl");
+    EXPECT_CONTAINS(script, QString::fromUtf8("    waitForObject ${names::Hinzufügen}\n"));
+    EXPECT_CONTAINS(script, QString::fromUtf8("    sendEvent QMouseEvent ${names::Hinzufügen} MouseButtonPress"));
+    r = run({"suite/tst_recorded"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+}

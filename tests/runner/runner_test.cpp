@@ -394,7 +394,9 @@ TEST_F(RunnerTest, SuiteObjectMapNamesObjects)
     write("suite/tst_again/test.tcl",
           "proc main {} {\n"
           "    startApplication demo_addressbook\n"
-          "    test compare [objectMap add [waitForObject {type Table}]] :entries_Table \"added\"\n"
+          "    test compare [objectMap add [waitForObject {type Table}]] {$names::entries_Table} \"added\"\n"
+          "    test compare [property get [waitForObject $names::entries_Table] rowCount] 0 \"usable at once\"\n"
+          "    test compare [objectMap add [waitForObject {type PushButton name addButton}]] {$names::Add_Button} \"known\"\n"
           "}\n");
     write("suite/tst_zlast/test.tcl",
           "proc main {} {\n"

@@ -119,3 +119,41 @@ TEST_F(UserRecordingTest, WhatAPersonDoesIsRecordedAndReplays)
     EXPECT_EQ(replay.exitCode, 0) << replay.out.toStdString() << replay.err.toStdString();
     EXPECT_CONTAINS(replay.out, "PASSED tst_recorded");
 }
+
+// The runner killed outright (no time to end anything): the applications its test cases started end
+// all the same, within a few seconds.
+TEST_F(UserRecordingTest, ApplicationsEndWithAKilledRunner)
+{
+    write("suite/tst_hold/test.tcl",
+          "proc main {} {\n"
+          "    set app [startApplication addressbook]\n"
+          "    set f [open ../app.pid w]\n"
+          "    puts $f [applicationContext $app pid]\n"
+          "    close $f\n"
+          "    OS sleep 60\n"
+          "}\n");
+    QProcess runner;
+    runner.setWorkingDirectory(dir.path());
+    runner.start(QStringLiteral(TARVIN_BINARY_DIR "/bin/tarvinrunner"), {QStringLiteral("suite/tst_hold")});
+    ASSERT_TRUE(runner.waitForStarted());
+    QElapsedTimer timer;
+    timer.start();
+    while (read("suite/app.pid").trimmed().isEmpty() && timer.elapsed() < 30000)
+        QThread::msleep(50);
+    const qint64 pid = read("suite/app.pid").trimmed().toLongLong();
+    ASSERT_GT(pid, 0);
+    runner.kill();
+    runner.waitForFinished();
+    auto alive = [pid] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = stat.readAll();
+        const int close = text.lastIndexOf(')');
+        return close > 0 && text.mid(close + 2, 1) != "Z";
+    };
+    timer.restart();
+    while (alive() && timer.elapsed() < 10000)
+        QThread::msleep(100);
+    EXPECT_FALSE(alive()) << "the address book (process " << pid << ") outlived the killed runner";
+}

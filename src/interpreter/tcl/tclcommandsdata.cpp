@@ -225,6 +225,13 @@ int ObjectMapObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const obj
             return setErrorResult(interp, QStringLiteral("Object '") + textOf(objv[2]) + QStringLiteral("' not found."));
         const QString realName = object->realName();
         const QString symbolic = map->symbolicName(realName, true);
+        // In a suite's style the entry is usable as $names::NAME at once.
+        if (symbolic.startsWith(QLatin1String("$names::"))) {
+            Tcl_Eval(interp, "namespace eval ::names {}");
+            const QByteArray variable = QByteArray("::names::") + symbolic.mid(8).toUtf8();
+            if (!Tcl_GetVar2Ex(interp, variable.constData(), nullptr, TCL_GLOBAL_ONLY))
+                Tcl_SetVar2Ex(interp, variable.constData(), nullptr, newTextObj(realName), TCL_GLOBAL_ONLY);
+        }
         Tcl_SetObjResult(interp, newTextObj(symbolic));
         Inspector* inspector = Inspector::self();
         inspector->remoteCall(QStringLiteral("addToObjectMap"),

@@ -207,6 +207,20 @@ void TclInterpreter::addTclModulePath(Tcl_Interp* interp)
     }
     if (shared)
         Tcl_SetVar2Ex(interp, "auto_path", nullptr, autoPath, TCL_GLOBAL_ONLY);
+    // The tool's own packages are announced at once: a `package require` of one (every suite's object
+    // map asks for its helper) then needs no search of auto_path, which would read every package index
+    // of the machine's Tcl libraries, each through the instrumenting source command.
+    const QDir packages(path);
+    for (const QString& entry : packages.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString index = packages.filePath(entry + QLatin1String("/pkgIndex.tcl"));
+        if (!QFileInfo::exists(index))
+            continue;
+        Tcl_SetVar2Ex(interp, "dir", nullptr, newTextObj(packages.filePath(entry)), TCL_GLOBAL_ONLY);
+        if (Tcl_EvalFile(interp, QFile::encodeName(index).constData()) != TCL_OK)
+            qWarning("Could not read the package index %s: %s", qUtf8Printable(index), Tcl_GetStringResult(interp));
+        Tcl_UnsetVar(interp, "dir", TCL_GLOBAL_ONLY);
+    }
+    Tcl_ResetResult(interp);
 }
 
 void TclInterpreter::registerCommands()

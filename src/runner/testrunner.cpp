@@ -459,6 +459,30 @@ bool TestRunner::loadObjectMap(const QString& path)
     return true;
 }
 
+// `objectMap save`: the entries made while the test case ran go into the suite's names.tcl.
+bool TestRunner::saveObjectMap(const QMap<QString, QString>& entries, QString* error)
+{
+    const QString path =
+        QFileInfo(current.script).absoluteDir().absoluteFilePath(QStringLiteral("../shared/scripts/names.tcl"));
+    if (current.suite.isEmpty() || !QFileInfo(path).isFile() || !createObjectMap) {
+        *error = QStringLiteral("The test case belongs to no suite with an object map (shared/scripts/names.tcl)");
+        return false;
+    }
+    std::unique_ptr<ScriptedObjectMap> map(createObjectMap(QDir::cleanPath(path)));
+    map->setRunner(this);
+    if (!map->load(error))
+        return false;
+    for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+        QString preferred = it.key();
+        if (preferred.startsWith(QLatin1String("$names::")))
+            preferred = preferred.mid(8);
+        else if (preferred.startsWith(QLatin1Char(':')))
+            preferred = preferred.mid(1);
+        map->symbolicName(it.value(), true, preferred);
+    }
+    return map->save(error);
+}
+
 namespace {
 
 volatile sig_atomic_t interruptFlag = 0;

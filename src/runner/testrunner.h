@@ -120,6 +120,7 @@ public:
     void keepAlive() override;
     TestResult* testResult() const override { return const_cast<TestResult*>(&result); }
     bool loadObjectMap(const QString& path) override;
+    bool saveObjectMap(const QMap<QString, QString>& entries, QString* error) override;
 
     void resultAdding(TestResult::Entry& entry) override;
     void resultAdded(const TestResult::Entry& entry) override;

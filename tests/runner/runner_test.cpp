@@ -642,3 +642,31 @@ TEST_F(RunnerTest, EveryScriptGetsTheNativeApi)
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_CONTAINS(r.out, "PASSED tst_timing");
 }
+
+// objectMap save: what a test case added goes into the suite's names.tcl, for the test cases after it.
+TEST_F(RunnerTest, AddedObjectMapEntriesAreSavedOnRequest)
+{
+    write("suite/shared/scripts/names.tcl",
+          "package require tarvin::objectmaphelper\n"
+          "namespace eval names {\n"
+          "    set Main_Window [::Tarvin::ObjectName name mainWindow type MainWindow]\n"
+          "}\n");
+    write("suite/tst_1_add/test.tcl",
+          "proc main {} {\n"
+          "    startApplication demo_addressbook\n"
+          "    test compare [objectMap add [waitForObject {type Table}]] {$names::entries_Table}\n"
+          "    objectMap save\n"
+          "}\n");
+    write("suite/tst_2_use/test.tcl",
+          "proc main {} {\n"
+          "    startApplication demo_addressbook\n"
+          "    test compare [property get [waitForObject $names::entries_Table] rowCount] 0\n"
+          "}\n");
+    write("lone.tcl", "proc main {} { objectMap save }\n");
+    RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(read("suite/shared/scripts/names.tcl"), "    set entries_Table [::Tarvin::ObjectName ");
+    r = run({"lone.tcl"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_CONTAINS(r.out, "The test case belongs to no suite with an object map (shared/scripts/names.tcl)");
+}

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 class Object;
@@ -30,6 +31,13 @@ public:
     // Called between polls of long waits so that the runner stays responsive.
     virtual void keepAlive() {}
     virtual bool loadObjectMap(const QString& path) { return false; }
+    // Adds the entries (symbolic name -> real name) to the suite's object map file and saves it; false
+    // with a reason when there is no such file or it cannot be written.
+    virtual bool saveObjectMap(const QMap<QString, QString>& entries, QString* error)
+    {
+        *error = QStringLiteral("This runner keeps no object map files");
+        return false;
+    }
     // A lookup by `function` found no object of that name.
     virtual void objectNotFound(const QString& objectName, const QString& function, const QString& detail) {}
     // How long the waiting lookups wait by default, in milliseconds.

@@ -627,6 +627,7 @@ QString ObjectMap::symbolicName(const QString& realName, bool add)
     for (int n = 2; entries.contains(name); ++n)
         name = base + QLatin1Char('_') + QString::number(n);
     entries.insert(name, realName);
+    made.insert(name, realName);
     return name;
 }
 

@@ -386,11 +386,18 @@ public:
     // The real name of a symbolic name; a text that is no symbolic name of the map is returned unchanged.
     QString realName(const QString& symbolicName) const;
     QStringList symbolicNames() const { return entries.keys(); }
-    void clear() { entries.clear(); }
+    void clear()
+    {
+        entries.clear();
+        made.clear();
+    }
     void insert(const QString& symbolicName, const QString& realName) { entries.insert(symbolicName, realName); }
+    // The entries made by symbolicName(..., true) since the map was cleared: what saving adds to a file.
+    QMap<QString, QString> madeEntries() const { return made; }
 
 private:
     QMap<QString, QString> entries;
+    QMap<QString, QString> made;
 };
 
 class PropertyValue {

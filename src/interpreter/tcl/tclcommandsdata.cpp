@@ -240,6 +240,16 @@ int ObjectMapObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const obj
             return setErrorResult(interp, inspector->lastError());
         return finishCommand(TCL_OK);
     }
+    if (!strcmp(option, "save")) {
+        // The entries made with add (and by name lookups that add) go into the suite's names.tcl.
+        if (words != 0)
+            return countError(interp, 0, words);
+        QString error;
+        if (!runner() || !runner()->saveObjectMap(map->madeEntries(), &error))
+            return setErrorResult(interp, error.isEmpty() ? QStringLiteral("The object map cannot be saved") : error);
+        Tcl_ResetResult(interp);
+        return finishCommand(TCL_OK);
+    }
     if (!strcmp(option, "load")) {
         if (words != 1)
             return countError(interp, 1, words);

@@ -179,6 +179,12 @@ void TclInterpreter::registerCommands()
         addSelfDefinedVariableName(name);
     }
 
+    // `info body` shows procedures as written, without the hooks of instrumented code.
+    Tcl_CreateObjCommand(interp, "::__tarvin_info_body", InfoBodyObjCmd, nullptr, nullptr);
+    Tcl_Eval(interp, "namespace ensemble configure ::info -map [dict replace "
+                     "[namespace ensemble configure ::info -map] body ::__tarvin_info_body]");
+    Tcl_ResetResult(interp);
+
     Tcl_RegisterObjType(&testObjectType);
     Tcl_RegisterObjType(&testDataRecordType);
 

@@ -4,6 +4,7 @@
 #include "tclsyntaxcheck.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -32,8 +33,24 @@ enum BodyRule : unsigned char {
     FromWord2,
     FromWord3,
     FromWord4,
-    EveryWord
+    EveryWord,
+    // Rules that look at the words themselves (Tcl 8.5 and 8.6 commands); see acceptsDynamic.
+    IfRule,
+    TryRule,
+    SwitchRule,
+    DictRule,
+    NamespaceRule,
+    ApplyRule,
+    OoClassRule,
+    OoDefineRule,
+    // Inside a braced list: a switch pattern list (every second element is a body) and an apply
+    // lambda (its second element is the body).
+    PairListRule,
+    LambdaRule
 };
+
+// How a nested level reads its text.
+enum LevelKind : unsigned char { ScriptLevel, PairListLevel, LambdaLevel };
 
 bool ruleAccepts(BodyRule rule, int word)
 {
@@ -47,8 +64,8 @@ bool ruleAccepts(BodyRule rule, int word)
     case FromWord3: return word >= 3;
     case FromWord4: return word >= 4;
     case EveryWord: return true;
+    default: return false;
     }
-    return false;
 }
 
 struct Keyword {
@@ -57,11 +74,26 @@ struct Keyword {
 };
 
 const Keyword keywordTable[] = {
-    {"proc", OnlyWord3},       {"while", OnlyWord2},      {"if", FromWord2},
-    {"foreach", OnlyWord3},    {"for", OnlyWord4},        {"switch", FromWord3},
+    {"proc", OnlyWord3},       {"while", OnlyWord2},      {"if", IfRule},
+    {"foreach", OnlyWord3},    {"for", OnlyWord4},        {"switch", SwitchRule},
     {"loop", FromWord4},       {"itcl_class", OnlyWord2}, {"method", OnlyWord3},
     {"constructor", OnlyWord2}, {"destructor", OnlyWord1}, {"_recParseAll_", EveryWord},
+    // Tcl 8.5 and 8.6.
+    {"try", TryRule},          {"dict", DictRule},        {"lmap", OnlyWord3},
+    {"apply", ApplyRule},      {"namespace", NamespaceRule}, {"catch", OnlyWord1},
+    {"oo::class", OoClassRule}, {"oo::define", OoDefineRule}, {"oo::objdefine", OoDefineRule},
 };
+
+// Whether the word at `p` is exactly `word`: followed by a blank, the end of its line or a
+// backslash (of a continuation line). The text is NUL-terminated, so reading ahead is safe.
+template <size_t N>
+bool wordAt(const char* p, const char (&word)[N])
+{
+    if (std::strncmp(p, word, N - 1) != 0)
+        return false;
+    const char next = p[N - 1];
+    return next == ' ' || next == '\t' || next == '\\' || next == '\n' || next == ';' || next == 0;
+}
 
 // 256-way trie over the keyword bytes. Slot 0 of a node holds the rule of the keyword ending
 // there (no word contains a NUL byte); the other slots hold child node numbers, 0 for none
@@ -167,10 +199,16 @@ struct Level {
     State state;
     BodyRule rule;
     signed char terminator; // -1 at the top level, ']' or '}'
+    LevelKind kind;
     int wordIndex;
     int braceDepth;
     int openLine; // position of the byte that opened the level
     int openColumn;
+    // For the rules that look at words: where the current word starts, and what the rule has
+    // learnt from the words so far (see noteWord).
+    const char* wordStart;
+    int ruleWord;
+    int ruleFlag;
 };
 
 const int maxLevel = 1000;
@@ -241,7 +279,7 @@ QByteArray analyzeSource(const char* utf8Text)
     int level = 1;
 
     // The running level.
-    Level cur{CommandStart, NoRule, -1, 0, 0, 0, 0};
+    Level cur{CommandStart, NoRule, -1, ScriptLevel, 0, 0, 0, 0, nullptr, 0, 0};
 
     auto reportAt = [&](Message message) {
         report.message = message;
@@ -261,10 +299,99 @@ QByteArray analyzeSource(const char* utf8Text)
         keyword = next ? next : -1;
     };
     auto endCommand = [&]() {
+        if (cur.kind != ScriptLevel) {
+            // A list: line ends and semicolons separate elements like blanks.
+            cur.state = BetweenWords;
+            return;
+        }
         keyword = 0;
         cur.wordIndex = 0;
         cur.rule = NoRule;
         cur.state = CommandStart;
+        cur.ruleWord = 0;
+        cur.ruleFlag = 0;
+    };
+    // A new word (cur.wordIndex already counts it) begins at cursor - 1; the rules that depend on
+    // the words read the previous one (cur.wordStart) or this one.
+    auto noteWord = [&]() {
+        const int i = cur.wordIndex;
+        const char* previous = cur.wordStart;
+        cur.wordStart = cursor - 1;
+        if (cur.rule < IfRule || !previous)
+            return;
+        switch (cur.rule) {
+        case IfRule: // the word after elseif is a condition, not a script
+            cur.ruleWord = wordAt(previous, "elseif") ? i : 0;
+            break;
+        case TryRule: // on CODE VARS SCRIPT, trap PATTERN VARS SCRIPT, finally SCRIPT
+            if (wordAt(previous, "on") || wordAt(previous, "trap"))
+                cur.ruleWord = i + 2;
+            else if (wordAt(previous, "finally"))
+                cur.ruleWord = i;
+            break;
+        case SwitchRule: // ruleWord: the string's index once known; ruleFlag 1: "--" seen, 2: skip one
+            if (cur.ruleWord > 0)
+                break;
+            if (cur.ruleFlag == 1) {
+                cur.ruleWord = i;
+            } else if (cur.ruleFlag == 2) {
+                cur.ruleFlag = 0;
+            } else if (*cur.wordStart == '-') {
+                if (wordAt(cur.wordStart, "--"))
+                    cur.ruleFlag = 1;
+                else if (wordAt(cur.wordStart, "-matchvar") || wordAt(cur.wordStart, "-indexvar"))
+                    cur.ruleFlag = 2;
+            } else {
+                cur.ruleWord = i;
+            }
+            break;
+        case DictRule:
+            if (i == 2)
+                cur.ruleWord = wordAt(previous, "for") || wordAt(previous, "map") ? 1
+                               : wordAt(previous, "with")                         ? 2
+                               : wordAt(previous, "update")                       ? 3
+                                                                                  : 0;
+            break;
+        case NamespaceRule:
+            if (i == 2)
+                cur.ruleWord = wordAt(previous, "eval") ? 1 : 0;
+            break;
+        case OoDefineRule: // oo::define CLASS method NAME ARGS BODY, constructor ARGS BODY, destructor BODY
+            if (i == 3)
+                cur.ruleWord = wordAt(previous, "method") ? 5 : wordAt(previous, "constructor") ? 4
+                               : wordAt(previous, "destructor") ? 3 : 0;
+            break;
+        default:
+            break;
+        }
+    };
+    // Whether the braced word cur.wordIndex is read as a script (ScriptLevel), as a list of
+    // pattern/body pairs or as a lambda, or not at all (returns false).
+    auto acceptsBraced = [&](LevelKind& kind) -> bool {
+        const int i = cur.wordIndex;
+        kind = ScriptLevel;
+        switch (cur.rule) {
+        case IfRule: return i >= 2 && cur.ruleWord != i;
+        case TryRule: return i == 1 || i == cur.ruleWord;
+        case SwitchRule:
+            if (cur.ruleWord <= 0 || i <= cur.ruleWord)
+                return false;
+            if (i == cur.ruleWord + 1)
+                kind = PairListLevel; // the pattern list (or the first braced pattern: data either way)
+            return i == cur.ruleWord + 1 || (i - cur.ruleWord) % 2 == 0;
+        case DictRule:
+            return (cur.ruleWord == 1 && i == 4) || (cur.ruleWord == 2 && i >= 3) ||
+                   (cur.ruleWord == 3 && i >= 5 && i % 2 == 1);
+        case NamespaceRule: return cur.ruleWord == 1 && i >= 3;
+        case ApplyRule:
+            kind = LambdaLevel;
+            return i == 1;
+        case OoClassRule: return i == 3;
+        case OoDefineRule: return i == 2 || i == cur.ruleWord;
+        case PairListRule: return i % 2 == 1;
+        case LambdaRule: return i == 1;
+        default: return ruleAccepts(cur.rule, i);
+        }
     };
 
     enum Action { Continue, EndLevel, EnterLevel };
@@ -273,17 +400,33 @@ QByteArray analyzeSource(const char* utf8Text)
     // new terminator in `enterTerminator`; the current level's state is set beforehand to what
     // it must be once the nested level ends.
     int enterTerminator = 0;
+    LevelKind enterKind = ScriptLevel;
+    // "{*}" before a word (argument expansion, Tcl 8.5): skipped, the word follows. Not when
+    // it stands alone: then it is the word "*".
+    auto skipExpansion = [&]() -> bool {
+        if (cursor[0] != '*' || cursor[1] != '}')
+            return false;
+        const char next = cursor[2];
+        if (next == ' ' || next == '\t' || next == '\n' || next == ';' || next == 0 ||
+            next == cur.terminator || next == '\r')
+            return false;
+        cursor += 2;
+        column += 2;
+        return true;
+    };
     auto handle = [&](signed char c, bool escaped) -> Action {
         switch (cur.state) {
         case CommandStart:
         case AfterComment:
             if (escaped) {
                 cur.state = CommandWord;
+                cur.wordStart = cursor - 1;
                 keyword = -1;
                 return Continue;
             }
             if (c == cur.terminator)
                 return EndLevel;
+            cur.wordStart = cursor - 1;
             switch (c) {
             case '\t':
             case '\n':
@@ -295,6 +438,10 @@ QByteArray analyzeSource(const char* utf8Text)
                 keyword = -1;
                 return Continue;
             case '#':
+                if (cur.kind != ScriptLevel) {
+                    cur.state = CommandWord; // a list element, not a comment
+                    return Continue;
+                }
                 // Consecutive comment lines share one brace count.
                 if (cur.state != AfterComment)
                     cur.braceDepth = 0;
@@ -302,12 +449,17 @@ QByteArray analyzeSource(const char* utf8Text)
                 return Continue;
             case '[':
                 cur.state = CommandWord;
+                if (cur.kind != ScriptLevel)
+                    return Continue;
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
             case '{':
+                keyword = -1;
+                if (skipExpansion())
+                    return Continue;
                 cur.state = BracedWord;
                 cur.braceDepth = 1;
-                keyword = -1;
                 return Continue;
             default:
                 cur.state = CommandWord;
@@ -329,7 +481,7 @@ QByteArray analyzeSource(const char* utf8Text)
             switch (c) {
             case '\t':
             case ' ':
-                if (cur.state == CommandWord) {
+                if (cur.state == CommandWord && cur.kind == ScriptLevel) {
                     const short rule = keyword < 0 ? short(NoRule) : nodes[keyword * 256];
                     cur.rule = static_cast<BodyRule>(rule);
                 }
@@ -340,7 +492,10 @@ QByteArray analyzeSource(const char* utf8Text)
                 endCommand();
                 return Continue;
             case '[':
+                if (cur.kind != ScriptLevel)
+                    return Continue;
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
             case '{':
                 if (dollar == 1) {
@@ -383,6 +538,7 @@ QByteArray analyzeSource(const char* utf8Text)
         case BetweenWords:
             if (escaped) {
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = ArgumentWord;
                 return Continue;
             }
@@ -398,25 +554,37 @@ QByteArray analyzeSource(const char* utf8Text)
                 return Continue;
             case '"':
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = QuotedWord;
                 return Continue;
             case '[':
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = ArgumentWord;
+                if (cur.kind != ScriptLevel)
+                    return Continue;
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
-            case '{':
+            case '{': {
+                if (skipExpansion())
+                    return Continue;
                 ++cur.wordIndex;
-                if (ruleAccepts(cur.rule, cur.wordIndex)) {
+                noteWord();
+                LevelKind kind;
+                if (acceptsBraced(kind)) {
                     cur.state = AfterCloseBrace;
                     enterTerminator = '}';
+                    enterKind = kind;
                     return EnterLevel;
                 }
                 cur.state = BracedWord;
                 cur.braceDepth = 1;
                 return Continue;
+            }
             default:
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = ArgumentWord;
                 return Continue;
             }
@@ -424,8 +592,9 @@ QByteArray analyzeSource(const char* utf8Text)
         case QuotedWord:
             if (escaped)
                 return Continue;
-            if (c == '[') {
+            if (c == '[' && cur.kind == ScriptLevel) { // list elements are not substituted
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
             }
             if (c == '"')
@@ -550,13 +719,19 @@ QByteArray analyzeSource(const char* utf8Text)
         if (action == EnterLevel) {
             saved.push_back(cur);
             cur.terminator = static_cast<signed char>(enterTerminator);
+            cur.kind = enterKind;
             cur.state = CommandStart;
-            cur.rule = NoRule;
+            cur.rule = enterKind == PairListLevel ? PairListRule
+                       : enterKind == LambdaLevel ? LambdaRule
+                                                  : NoRule;
             cur.wordIndex = 0;
             cur.braceDepth = 0;
             cur.openLine = line;
             cur.openColumn = column;
-            keyword = 0;
+            cur.wordStart = nullptr;
+            cur.ruleWord = 0;
+            cur.ruleFlag = 0;
+            keyword = enterKind == ScriptLevel ? 0 : -1;
             if (++level > maxLevel)
                 reportAt(TooDeep);
         } else if (action == EndLevel) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 #include <string>
@@ -66,8 +67,10 @@ TEST(AnalyzeSource, DescendsIntoTheBodiesOfKeywordsOnly)
     EXPECT_EQ(analyze("while 1 {\n puts a{b\n}"), report(2, braceInWord, 8));
     EXPECT_EQ(analyze("foreach x {1 2} {\n puts a{b\n}"), report(2, braceInWord, 8));
     EXPECT_EQ(analyze("for {set i 0} {$i<3} {incr i} {\n puts a{b\n}"), report(2, braceInWord, 8));
-    // The elseif condition is analysed like the bodies.
-    EXPECT_EQ(analyze("if {1} {} elseif {set a{b} {}\n"), report(1, braceInWord, 24));
+    // An elseif condition is an expression, not a script; the bodies after it are scripts.
+    EXPECT_EQ(analyze("if {1} {} elseif {\"a\" eq $x} {}\n"), "");
+    EXPECT_EQ(analyze("if {1} {} elseif {$x} {set a{b}\n"), report(1, braceInWord, 29));
+    EXPECT_EQ(analyze("if {1} {} else {set a{b}\n"), report(1, braceInWord, 22));
     // The condition of while (word 1) is not analysed.
     EXPECT_EQ(analyze("while {a{b}} {}\n"), "");
     // A backslash-newline and the blanks after it are one space: the body is still word 3.
@@ -76,6 +79,69 @@ TEST(AnalyzeSource, DescendsIntoTheBodiesOfKeywordsOnly)
     EXPECT_EQ(analyze("\"while\" 1 {\n puts a{b}\n}"), "");
     EXPECT_EQ(analyze("[list while] 1 {\n puts a{b}\n}"), "");
     EXPECT_EQ(analyze("\\while 1 {\n puts a{b}\n}"), "");
+}
+
+TEST(AnalyzeSource, KnowsTheCommandsOfTcl85And86)
+{
+    // {*} expands the word that follows it; alone it is the word "*".
+    EXPECT_EQ(analyze("puts {*}$a {*}[list b] {*}{c d} {*}\"e\"\n{*}$cmd x\n"), "");
+    EXPECT_EQ(analyze("while 1 {\n set x [list {*}$a]\n}\n"), "");
+    EXPECT_EQ(analyze("puts {*} x\n"), "");
+    EXPECT_EQ(analyze("puts {*}{a\n"), report(2, "missing } !", 0));
+
+    // The bodies of try, dict for/map/with/update, lmap, apply, namespace eval, catch and TclOO.
+    const std::string bad = "\n puts a{b\n";
+    const char* const bodies[] = {
+        "try {@}", "try {x} on error {r o} {@}", "try {x} trap {A B} {r o} {@}",
+        "try {x} on ok {} {y} finally {@}", "dict for {k v} $d {@}", "dict map {k v} $d {@}",
+        "dict with d a b {@}", "dict update d k v {@}", "lmap x $l {@}", "apply {{x} {@}} 1",
+        "namespace eval ns {@}", "catch {@} r", "oo::class create C {\n method m {} {@}\n}",
+        "oo::class create C {\n constructor {} {@}\n}", "oo::define C {\n destructor {@}\n}",
+        "oo::define C method m {a} {@}", "oo::define C constructor {a} {@}",
+        "switch -- $x {\n a {@}\n}", "switch -exact -matchvar m -- $x a {x} b {@}",
+        "switch $x {a} {@}"};
+    for (const char* body : bodies) {
+        std::string script = body;
+        script.replace(script.find('@'), 1, bad);
+        const std::string result = analyze(script);
+        EXPECT_NE(result.find(braceInWord), std::string::npos) << script << " -> " << result;
+    }
+
+    // Data stays data: switch patterns (quoted, bracketed or "#"), handler variables, trap
+    // patterns, dict keys, other namespace and dict subcommands, the lambda's argument list.
+    const char* const data[] = {
+        "switch -exact -- $ch {\n\t\"\\\\[\"  {return \\[}\n\t\"x\" {}\n # {c}\n}\n",
+        "switch -matchvar {\"m\"x} -- $x {}\n",
+        "try {x} on error {\"r\"x o} {y}\n",
+        "try {x} trap {\"A\"x} {r o} {y}\n",
+        "dict for {\"k\"x v} $d {y}\n",
+        "dict get $d {\"a\"x}\n",
+        "namespace ensemble create -map {\"a\"x b}\n",
+        "apply {{\"x\"y} {z}} 1\n",
+        "oo::define C method m {\"a\"x} {y}\n"};
+    for (const char* script : data)
+        EXPECT_EQ(analyze(script), "") << script;
+}
+
+TEST(AnalyzeSource, TcllibLoadsSoNoneOfItsFilesIsFlagged)
+{
+    QDir share(QStringLiteral("/usr/share/tcltk"));
+    const QStringList dirs = share.entryList({QStringLiteral("tcllib*")}, QDir::Dirs, QDir::Name);
+    if (dirs.isEmpty())
+        GTEST_SKIP() << "tcllib is not installed";
+    int files = 0;
+    for (const QString& dir : dirs) {
+        QDirIterator it(share.filePath(dir), {QStringLiteral("*.tcl")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+            EXPECT_EQ(analyzeSource(file.readAll().constData()), QByteArray())
+                << file.fileName().toStdString();
+            ++files;
+        }
+    }
+    EXPECT_GE(files, 600);
 }
 
 TEST(AnalyzeSource, CommentsInsideBodies)

@@ -256,7 +256,15 @@ void TestRunner::reportScriptError(Interpreter* interpreter, const QString& func
             int j = i + 1;
             while (j < stack.size() && stack.at(j) == stack.at(i))
                 ++j;
-            QString frame = QStringLiteral("at %1:%2").arg(stack.at(i).file(), QString::number(stack.at(i).line()));
+            // Frames in Tcl's own library come marked; the mark goes after the place.
+            static const QString library = QStringLiteral(" (Tcl library)");
+            QString file = stack.at(i).file();
+            const bool inLibrary = file.endsWith(library);
+            if (inLibrary)
+                file.chop(library.size());
+            QString frame = QStringLiteral("at %1:%2").arg(file, QString::number(stack.at(i).line()));
+            if (inLibrary)
+                frame += library;
             if (j - i > 1)
                 frame += QStringLiteral(" (%1 times)").arg(j - i);
             frames << frame;

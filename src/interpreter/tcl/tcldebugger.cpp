@@ -276,6 +276,8 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
             QFileInfo(path).absoluteFilePath())
         registered = QFileInfo(path).absoluteFilePath();
     debugger->setCode(sourceId, registered);
+    if (auto owner = dynamic_cast<TclInterpreter*>(debugger->interpreter()))
+        owner->rememberSource(registered, fileName, code);
 
     Tcl_Obj* previousScript = swapInfoScript(interp, objv[objc - 1]);
     const TclDebugger::FrameState framesBefore = debugger->frameState();

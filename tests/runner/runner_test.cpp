@@ -233,7 +233,8 @@ TEST_F(RunnerTest, CheckReportsSyntaxErrorsCompilerStyleWithoutRunning)
     write("scripts/good.tcl", "proc main {} { error {must not run} }\n");
     RunOutcome r = run({"--check", "scripts"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.out.startsWith("scripts/sub/bad.tcl:5: Error: missing }")) << r.out.toStdString();
+    // At the bracket that was not closed, as FILE:LINE:COLUMN.
+    EXPECT_EQ(r.out, QString("scripts/sub/bad.tcl:2:11: missing ] [opened line 2, c11] !\n"));
     EXPECT_EQ(r.out.count('\n'), 1) << "one line per error, nothing for the good script";
     r = run({"--check", "scripts/good.tcl"});
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();

@@ -204,6 +204,10 @@ struct Level {
     int braceDepth;
     int openLine; // position of the byte that opened the level
     int openColumn;
+    int openIndent; // indentation of the opener's line
+    int quoteLine; // position of the opening quote of the current quoted word
+    int quoteColumn;
+    int quoteIndent;
     // For the rules that look at words: where the current word starts, and what the rule has
     // learnt from the words so far (see noteWord).
     const char* wordStart;
@@ -232,7 +236,7 @@ struct StopTable {
                 bits[static_cast<unsigned char>(*p)] |= bit;
         };
         mark("\n\\ \t;[{]}\xff", StopsArgumentWord); // 0xff: the top level's terminator -1
-        mark("\n\\[\"", StopsQuotedWord);
+        mark("\n\\[\"}", StopsQuotedWord);
         mark("\n\\{}", StopsBracedWord);
         mark("\n\\{}", StopsComment);
     }
@@ -279,7 +283,42 @@ QByteArray analyzeSource(const char* utf8Text)
     int level = 1;
 
     // The running level.
-    Level cur{CommandStart, NoRule, -1, ScriptLevel, 0, 0, 0, 0, nullptr, 0, 0};
+    Level cur{CommandStart, NoRule, -1, ScriptLevel, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, 0, 0};
+
+    // Where a missing delimiter lies. The end of the input tells only that some level is still open;
+    // indentation tells which: a close brace first on its line that is indented less than the line of
+    // the brace it closes belongs further out, so that brace is the unclosed one; a line starting
+    // with a close brace inside a command substitution or a quoted word ends them where the
+    // bracket or quote went missing. The first such sign is kept.
+    const char* lineStart = cursor;
+    struct Opener {
+        int line;
+        int column;
+        int indent;
+    };
+    std::vector<Opener> braceOpeners; // open braces of the current braced word
+    bool suspected = false;
+    Opener suspect{0, 0, 0};
+    char suspectCloser = 0;
+    auto indentOf = [&]() {
+        int indent = 0;
+        for (const char* p = lineStart; *p == ' ' || *p == '\t'; ++p)
+            indent += *p == '\t' ? 8 : 1;
+        return indent;
+    };
+    auto firstOnLine = [&](const char* at) {
+        for (const char* p = lineStart; p < at; ++p)
+            if (*p != ' ' && *p != '\t')
+                return false;
+        return true;
+    };
+    auto suspectAt = [&](const Opener& opener, char closer) {
+        if (suspected)
+            return;
+        suspected = true;
+        suspect = opener;
+        suspectCloser = closer;
+    };
 
     auto reportAt = [&](Message message) {
         report.message = message;
@@ -671,23 +710,39 @@ QByteArray analyzeSource(const char* utf8Text)
         }
         const signed char c = static_cast<signed char>(*cursor);
         if (c == 0) {
-            if (saved.empty())
+            // The input ends inside open levels or words: the report names the opener that shows
+            // itself unclosed, else the innermost one, at its own line and column.
+            auto reportOpener = [&](Message message, int openerLine, int openerColumn) {
+                report.message = message;
+                report.line = openerLine;
+                report.column = openerColumn;
+            };
+            if (saved.empty() && cur.state != QuotedWord && cur.state != BracedWord)
                 break;
-            const int term = cur.terminator;
-            report.terminator = term;
+            report.terminator = cur.terminator;
             report.openLine = cur.openLine;
             report.openColumn = cur.openColumn;
-            reportAt(cur.state == QuotedWord  ? MissingQuoteNested
-                     : cur.state == BracedWord ? MissingBraceNested
-                                               : MissingTerminator);
-            leaveNested();
-            continue;
+            if (suspected) {
+                report.terminator = suspectCloser;
+                report.openLine = suspect.line;
+                report.openColumn = suspect.column;
+                reportOpener(MissingTerminator, suspect.line, suspect.column);
+            } else if (cur.state == QuotedWord) {
+                reportOpener(saved.empty() ? MissingQuote : MissingQuoteNested, cur.quoteLine, cur.quoteColumn);
+            } else if (cur.state == BracedWord && !braceOpeners.empty()) {
+                reportOpener(saved.empty() ? MissingBrace : MissingBraceNested, braceOpeners.back().line,
+                             braceOpeners.back().column);
+            } else {
+                reportOpener(MissingTerminator, cur.openLine, cur.openColumn);
+            }
+            break;
         }
         ++cursor;
 
         if (c == '\n') {
             ++line;
             column = 0;
+            lineStart = cursor;
             if (escape) {
                 continuation = true;
                 escape = false;
@@ -711,7 +766,32 @@ QByteArray analyzeSource(const char* utf8Text)
         }
 
         const bool escaped = escape;
+        const State before = cur.state;
+        if (c == '}' && !escaped && !suspected && firstOnLine(cursor - 1)) {
+            if (before == QuotedWord && indentOf() < cur.quoteIndent)
+                suspectAt({cur.quoteLine, cur.quoteColumn, cur.quoteIndent}, '"');
+            else if (cur.terminator == ']' && before != QuotedWord && before != BracedWord && before != Comment)
+                suspectAt({cur.openLine, cur.openColumn, cur.openIndent}, ']');
+            else if (before == BracedWord && !braceOpeners.empty() && indentOf() < braceOpeners.back().indent)
+                suspectAt(braceOpeners.back(), '}');
+            else if (cur.terminator == '}' && before != QuotedWord && before != BracedWord &&
+                     indentOf() < cur.openIndent)
+                suspectAt({cur.openLine, cur.openColumn, cur.openIndent}, '}');
+        }
         const Action action = handle(c, escaped);
+        if (cur.state == QuotedWord && before != QuotedWord) {
+            cur.quoteLine = line;
+            cur.quoteColumn = column;
+            cur.quoteIndent = indentOf();
+        } else if (cur.state == BracedWord && before != BracedWord) {
+            braceOpeners.clear();
+            braceOpeners.push_back({line, column, indentOf()});
+        } else if (before == BracedWord && !escaped) {
+            if (c == '{')
+                braceOpeners.push_back({line, column, indentOf()});
+            else if (c == '}' && !braceOpeners.empty())
+                braceOpeners.pop_back();
+        }
         if (dollar != 2)
             dollar = (c == '$' && !escaped) ? 1 : 0;
         escape = false;
@@ -728,6 +808,7 @@ QByteArray analyzeSource(const char* utf8Text)
             cur.braceDepth = 0;
             cur.openLine = line;
             cur.openColumn = column;
+            cur.openIndent = indentOf();
             cur.wordStart = nullptr;
             cur.ruleWord = 0;
             cur.ruleFlag = 0;
@@ -743,9 +824,14 @@ QByteArray analyzeSource(const char* utf8Text)
         }
     }
 
-    if (cur.state == QuotedWord)
-        reportAt(MissingQuote);
-    else if (cur.state == BracedWord)
-        reportAt(MissingBrace);
+    // A quote that went missing pairs the quotes after it wrongly; whatever error that causes later,
+    // the place is the quote that shows itself unclosed.
+    if (suspected && suspectCloser == '"' && report.message != NoMessage && report.line >= suspect.line &&
+        report.message != TooDeep) {
+        report.message = MissingTerminator;
+        report.terminator = '"';
+        report.openLine = report.line = suspect.line;
+        report.openColumn = report.column = suspect.column;
+    }
     return formatReport(report);
 }

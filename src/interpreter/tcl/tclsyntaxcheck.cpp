@@ -3,9 +3,14 @@
 // into.
 #include "tclsyntaxcheck.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -243,6 +248,48 @@ struct StopTable {
 };
 const StopTable stopTable;
 
+// The next newline, backslash, brace or NUL from p: where a braced word or a comment needs its
+// handler. Braced words are most of a script's bytes seen from its top level, so this runs 16 bytes
+// at a time where SSE2 is available. The loads are aligned: a block never reaches into a page past
+// the one holding the terminating NUL, though it may read bytes after the NUL (hence no address
+// sanitizing here).
+#ifdef __SSE2__
+__attribute__((no_sanitize_address)) inline const char* skipBracedRun(const char* p)
+{
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i open = _mm_set1_epi8('{');
+    const __m128i close = _mm_set1_epi8('}');
+    const __m128i zero = _mm_setzero_si128();
+    auto stops = [&](const char* block) {
+        const __m128i chunk = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        const __m128i hits = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, newline), _mm_cmpeq_epi8(chunk, backslash)),
+                         _mm_or_si128(_mm_cmpeq_epi8(chunk, open), _mm_cmpeq_epi8(chunk, close))),
+            _mm_cmpeq_epi8(chunk, zero));
+        return unsigned(_mm_movemask_epi8(hits));
+    };
+    const unsigned offset = unsigned(reinterpret_cast<uintptr_t>(p) & 15);
+    const char* block = p - offset;
+    unsigned mask = stops(block) >> offset;
+    if (mask)
+        return p + __builtin_ctz(mask);
+    for (;;) {
+        block += 16;
+        mask = stops(block);
+        if (mask)
+            return block + __builtin_ctz(mask);
+    }
+}
+#else
+inline const char* skipBracedRun(const char* p)
+{
+    while (!(stopTable.bits[static_cast<unsigned char>(*p)] & StopsBracedWord))
+        ++p;
+    return p;
+}
+#endif
+
 inline unsigned char stopBitOf(State state)
 {
     switch (state) {
@@ -300,10 +347,15 @@ QByteArray analyzeSource(const char* utf8Text)
     bool suspected = false;
     Opener suspect{0, 0, 0};
     char suspectCloser = 0;
+    const char* indentLine = nullptr; // the line whose indentation is in `indent`
+    int indent = 0;
     auto indentOf = [&]() {
-        int indent = 0;
-        for (const char* p = lineStart; *p == ' ' || *p == '\t'; ++p)
-            indent += *p == '\t' ? 8 : 1;
+        if (indentLine != lineStart) {
+            indentLine = lineStart;
+            indent = 0;
+            for (const char* p = lineStart; *p == ' ' || *p == '\t'; ++p)
+                indent += *p == '\t' ? 8 : 1;
+        }
         return indent;
     };
     auto firstOnLine = [&](const char* at) {
@@ -453,7 +505,7 @@ QByteArray analyzeSource(const char* utf8Text)
         column += 2;
         return true;
     };
-    auto handle = [&](signed char c, bool escaped) -> Action {
+    auto handle = [&](signed char c, bool escaped) __attribute__((always_inline)) -> Action {
         switch (cur.state) {
         case CommandStart:
         case AfterComment:
@@ -698,8 +750,12 @@ QByteArray analyzeSource(const char* utf8Text)
         if (!escape && !continuation) {
             if (const unsigned char stop = stopBitOf(cur.state)) {
                 const char* run = cursor;
-                while (!(stopTable.bits[static_cast<unsigned char>(*run)] & stop))
-                    ++run;
+                if (stop == StopsBracedWord || stop == StopsComment) {
+                    run = skipBracedRun(run);
+                } else {
+                    while (!(stopTable.bits[static_cast<unsigned char>(*run)] & stop))
+                        ++run;
+                }
                 if (run != cursor) {
                     column += int(run - cursor);
                     if (dollar != 2)
@@ -779,7 +835,9 @@ QByteArray analyzeSource(const char* utf8Text)
                 suspectAt({cur.openLine, cur.openColumn, cur.openIndent}, '}');
         }
         const Action action = handle(c, escaped);
-        if (cur.state == QuotedWord && before != QuotedWord) {
+        if (c != '"' && c != '{' && c != '}') {
+            // no opener or closer of a quoted or braced word
+        } else if (cur.state == QuotedWord && before != QuotedWord) {
             cur.quoteLine = line;
             cur.quoteColumn = column;
             cur.quoteIndent = indentOf();

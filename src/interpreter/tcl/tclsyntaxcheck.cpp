@@ -228,7 +228,8 @@ enum : unsigned char {
     StopsArgumentWord = 1,
     StopsQuotedWord = 2,
     StopsBracedWord = 4,
-    StopsComment = 8
+    StopsComment = 8,
+    StopsCommandStart = 16 // only blanks are skipped
 };
 
 struct StopTable {
@@ -297,6 +298,8 @@ inline unsigned char stopBitOf(State state)
     case QuotedWord: return StopsQuotedWord;
     case BracedWord: return StopsBracedWord;
     case Comment: return StopsComment;
+    case CommandStart:
+    case AfterComment: return StopsCommandStart;
     default: return 0;
     }
 }
@@ -517,13 +520,10 @@ QByteArray analyzeSource(const char* utf8Text)
             }
             if (c == cur.terminator)
                 return EndLevel;
+            if (c == '\t' || c == '\n' || c == ' ' || c == ';')
+                return Continue;
             cur.wordStart = cursor - 1;
             switch (c) {
-            case '\t':
-            case '\n':
-            case ' ':
-            case ';':
-                return Continue;
             case '"':
                 cur.state = QuotedWord;
                 keyword = -1;
@@ -750,7 +750,10 @@ QByteArray analyzeSource(const char* utf8Text)
         if (!escape && !continuation) {
             if (const unsigned char stop = stopBitOf(cur.state)) {
                 const char* run = cursor;
-                if (stop == StopsBracedWord || stop == StopsComment) {
+                if (stop == StopsCommandStart) {
+                    while (*run == ' ' || *run == '\t') // indentation
+                        ++run;
+                } else if (stop == StopsBracedWord || stop == StopsComment) {
                     run = skipBracedRun(run);
                 } else {
                     while (!(stopTable.bits[static_cast<unsigned char>(*run)] & stop))

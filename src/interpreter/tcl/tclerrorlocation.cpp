@@ -109,7 +109,7 @@ struct Place {
 
 class Locator {
 public:
-    Locator(const QVector<SourceText>& sources) : sources(sources) {}
+    explicit Locator(const QVector<SourceText>& sources) : sources(sources) {}
 
     // Where the body's line `line` lies for a procedure-like context, or an unplaced Place.
     Place placeContext(const QString& context)
@@ -171,7 +171,7 @@ public:
 private:
     struct Definition {
         int source = -1;
-        int body = -1; // position of the body's opening brace
+        int bodyLine = -1; // line of the body's opening brace
     };
 
     // The first definition matching `head` at the start of a command; `argumentWords` words lie between
@@ -192,7 +192,7 @@ private:
             int p = skipBlanks(text, int(m.capturedEnd()));
             for (int w = 0; w < argumentWords; ++w)
                 p = skipBlanks(text, skipWord(text, p));
-            found = {i, p};
+            found = {i, lineAt(text, p)};
         }
         definitions.insert(key, found);
         return found;
@@ -202,7 +202,7 @@ private:
     {
         if (d.source < 0)
             return {};
-        return {d.source, lineAt(sources[d.source].text, d.body) + line - 1};
+        return {d.source, d.bodyLine + line - 1};
     }
 
     QHash<QString, Definition> definitions;

@@ -436,6 +436,9 @@ struct Collector {
     // Whether the bodies of the command being handled are known to hold few '[' and '('
     // bytes: true when the command itself was parsed within a window of few of them.
     bool bodiesSmall = false;
+    // `after cancel SCRIPT` finds a handler by its text, which hooks would change: a script that
+    // cancels so gets no hooks in its `after` scripts.
+    bool afterScripts = true;
 
     void add(HookRecord::Kind kind, const char* at)
     {
@@ -781,7 +784,11 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
             procedureBody(word(3), bodyNesting);
     } else if (wordIs(name, "after")) {
         // after ms|idle script: run later at the global level, outside any frame.
-        if (last == 2 && word(1)->type == TCL_TOKEN_SIMPLE_WORD)
+        const Tcl_Token* when = word(1);
+        bool delay = when && when->type == TCL_TOKEN_SIMPLE_WORD && when->size > 0;
+        for (int i = 0; delay && i < when->size; ++i)
+            delay = std::isdigit(static_cast<unsigned char>(when->start[i])) != 0;
+        if (afterScripts && last == 2 && (delay || wordEquals(1, "idle")))
             descend(word(2), false, bodyNesting);
     } else if (wordIs(name, "bind")) {
         // bind tag event script; a script starting with "+" is appended to the binding, and a
@@ -820,6 +827,7 @@ void collectHooks(Tcl_Interp* interp, const QByteArray& script, int begin, int e
                   std::vector<HookRecord>& records, bool returnPops)
 {
     Collector collector{interp, script.constData(), records};
+    collector.afterScripts = !script.contains("after cancel");
     collector.collect(script.constData() + begin, script.constData() + end, returnPops, 0, false);
 }
 

@@ -196,6 +196,8 @@ TEST(InstrumentSource, DataInBracesIsNeverHooked)
         "for {set i 0} {$i < 2} {incr i} {\n set f {\n 1\n }\n}; set f",
         "catch {\n set c {\n 1\n }\n} r; set r",
         "after 0 {\n set ::late {\n x\n }\n}; update; set late",
+        // after cancel finds the handler by its text: both stay as written.
+        "after 100000 {\n set never 1\n}\nafter cancel {\n set never 1\n}\nafter info",
     };
     for (const char* script : scripts) {
         const std::string plain = evaluate(script);

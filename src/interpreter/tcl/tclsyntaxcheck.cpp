@@ -57,6 +57,9 @@ enum BodyRule : unsigned char {
     ApplyRule,
     OoClassRule,
     OoDefineRule,
+    WhileRule,
+    ForRule,
+    ExprRule,
     // Inside a braced list: a switch pattern list (every second element is a body) and an apply
     // lambda (its second element is the body).
     PairListRule,
@@ -64,7 +67,15 @@ enum BodyRule : unsigned char {
 };
 
 // How a nested level reads its text.
-enum LevelKind : unsigned char { ScriptLevel, PairListLevel, LambdaLevel };
+// An expression (a condition of if, while or for, the argument of expr) is read for its command
+// substitutions, quotes and braces only: a missing bracket or quote in it is found.
+enum LevelKind : unsigned char { ScriptLevel, PairListLevel, LambdaLevel, ExpressionLevel };
+
+// Lists are not substituted; scripts and expressions are.
+inline bool substitutes(LevelKind kind)
+{
+    return kind == ScriptLevel || kind == ExpressionLevel;
+}
 
 bool ruleAccepts(BodyRule rule, int word)
 {
@@ -88,12 +99,12 @@ struct Keyword {
 };
 
 const Keyword keywordTable[] = {
-    {"proc", OnlyWord3},       {"while", OnlyWord2},      {"if", IfRule},
-    {"foreach", OnlyWord3},    {"for", OnlyWord4},        {"switch", SwitchRule},
+    {"proc", OnlyWord3},       {"while", WhileRule},      {"if", IfRule},
+    {"foreach", OnlyWord3},    {"for", ForRule},        {"switch", SwitchRule},
     {"loop", FromWord4},       {"itcl_class", OnlyWord2}, {"method", OnlyWord3},
     {"constructor", OnlyWord2}, {"destructor", OnlyWord1}, {"_recParseAll_", EveryWord},
     // Tcl 8.5 and 8.6.
-    {"try", TryRule},          {"dict", DictRule},        {"lmap", OnlyWord3},
+    {"try", TryRule},          {"dict", DictRule},        {"lmap", OnlyWord3},       {"expr", ExprRule},
     {"apply", ApplyRule},      {"namespace", NamespaceRule}, {"catch", OnlyWord1},
     {"oo::class", OoClassRule}, {"oo::define", OoDefineRule}, {"oo::objdefine", OoDefineRule},
 };
@@ -238,7 +249,8 @@ enum : unsigned char {
     StopsQuotedWord = 2,
     StopsBracedWord = 4,
     StopsComment = 8,
-    StopsCommandStart = 16 // only blanks are skipped
+    StopsCommandStart = 16, // only blanks are skipped
+    StopsExpression = 32
 };
 
 struct StopTable {
@@ -250,10 +262,11 @@ struct StopTable {
             for (const char* p = bytes; *p; ++p)
                 bits[static_cast<unsigned char>(*p)] |= bit;
         };
-        mark("\n\\ \t;[{]}\xff", StopsArgumentWord); // 0xff: the top level's terminator -1
+        mark("\n\\ \t;[{]}\"\xff", StopsArgumentWord); // 0xff: the top level's terminator -1
         mark("\n\\[\"}", StopsQuotedWord);
         mark("\n\\{}", StopsBracedWord);
         mark("\n\\{}", StopsComment);
+        mark("\n\\[{]}\"", StopsExpression); // blanks go on within an expression
     }
 };
 const StopTable stopTable;
@@ -403,8 +416,8 @@ QByteArray analyzeSource(const char* utf8Text)
     };
     auto endCommand = [&]() {
         if (cur.kind != ScriptLevel) {
-            // A list: line ends and semicolons separate elements like blanks.
-            cur.state = BetweenWords;
+            // A list: line ends and semicolons separate elements like blanks; an expression goes on.
+            cur.state = cur.kind == ExpressionLevel ? ArgumentWord : BetweenWords;
             return;
         }
         keyword = 0;
@@ -474,7 +487,21 @@ QByteArray analyzeSource(const char* utf8Text)
         const int i = cur.wordIndex;
         kind = ScriptLevel;
         switch (cur.rule) {
-        case IfRule: return i >= 2 && cur.ruleWord != i;
+        case IfRule:
+            if (i == 1 || i == cur.ruleWord)
+                kind = ExpressionLevel;
+            return true;
+        case WhileRule:
+            if (i == 1)
+                kind = ExpressionLevel;
+            return i <= 2;
+        case ForRule:
+            if (i == 2)
+                kind = ExpressionLevel;
+            return i == 2 || i == 4;
+        case ExprRule:
+            kind = ExpressionLevel;
+            return i == 1;
         case TryRule: return i == 1 || i == cur.ruleWord;
         case SwitchRule:
             if (cur.ruleWord <= 0 || i <= cur.ruleWord)
@@ -578,6 +605,20 @@ QByteArray analyzeSource(const char* utf8Text)
                 cur.state = CommandStart;
                 return EndLevel;
             }
+            if (cur.kind == ExpressionLevel) {
+                // Blanks, line ends, quotes and braces are part of the expression.
+                if (c == '"') {
+                    cur.state = QuotedWord;
+                    return Continue;
+                }
+                if (c == '{' && dollar != 1) {
+                    cur.state = BracedWord;
+                    cur.braceDepth = 1;
+                    return Continue;
+                }
+                if (c == '\t' || c == ' ' || c == '\n' || c == ';')
+                    return Continue;
+            }
             switch (c) {
             case '\t':
             case ' ':
@@ -592,7 +633,7 @@ QByteArray analyzeSource(const char* utf8Text)
                 endCommand();
                 return Continue;
             case '[':
-                if (cur.kind != ScriptLevel)
+                if (!substitutes(cur.kind))
                     return Continue;
                 enterTerminator = ']';
                 enterKind = ScriptLevel;
@@ -692,13 +733,13 @@ QByteArray analyzeSource(const char* utf8Text)
         case QuotedWord:
             if (escaped)
                 return Continue;
-            if (c == '[' && cur.kind == ScriptLevel) { // list elements are not substituted
+            if (c == '[' && substitutes(cur.kind)) { // list elements are not substituted
                 enterTerminator = ']';
                 enterKind = ScriptLevel;
                 return EnterLevel;
             }
             if (c == '"')
-                cur.state = AfterCloseQuote;
+                cur.state = cur.kind == ExpressionLevel ? ArgumentWord : AfterCloseQuote;
             return Continue;
 
         case BracedWord:
@@ -707,7 +748,7 @@ QByteArray analyzeSource(const char* utf8Text)
             if (c == '{') {
                 ++cur.braceDepth;
             } else if (c == '}' && --cur.braceDepth == 0) {
-                if (dollar == 2) {
+                if (dollar == 2 || cur.kind == ExpressionLevel) {
                     cur.state = ArgumentWord;
                     dollar = 0;
                 } else {
@@ -757,7 +798,9 @@ QByteArray analyzeSource(const char* utf8Text)
 
     for (;;) {
         if (!escape && !continuation) {
-            if (const unsigned char stop = stopBitOf(cur.state)) {
+            if (const unsigned char stop = cur.kind == ExpressionLevel && cur.state == ArgumentWord
+                                                 ? (unsigned char)StopsExpression
+                                                 : stopBitOf(cur.state)) {
                 const char* run = cursor;
                 if (stop == StopsCommandStart) {
                     while (*run == ' ' || *run == '\t') // indentation
@@ -870,7 +913,7 @@ QByteArray analyzeSource(const char* utf8Text)
             saved.push_back(cur);
             cur.terminator = static_cast<signed char>(enterTerminator);
             cur.kind = enterKind;
-            cur.state = CommandStart;
+            cur.state = enterKind == ExpressionLevel ? ArgumentWord : CommandStart;
             cur.rule = enterKind == PairListLevel ? PairListRule
                        : enterKind == LambdaLevel ? LambdaRule
                                                   : NoRule;

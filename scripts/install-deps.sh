@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need.
+# Installs the Debian packages the build, the tests and the benchmarks need (chromium: the HTML
+# report's test looks at the page in a headless browser).
 # A quick no-op when every package is there already; runs as root (or through sudo when available).
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang
     tcl8.6 tcl8.6-dev tcl-dev tcllib
-    qtbase5-dev qtbase5-private-dev qtbase5-examples
+    qtbase5-dev qtbase5-private-dev qtbase5-examples xvfb xdotool
     zlib1g-dev libminizip-dev libtinyxml-dev libfreexl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     python3
+    chromium
 )
 
 missing=()

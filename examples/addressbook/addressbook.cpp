@@ -570,7 +570,7 @@ void registerApplication()
         declared = true;
     }
     InProcessApplications::registerApplication(
-        "addressbook",
+        "demo_addressbook",
         [] {
             app = new AddressBookApp;
             return true;

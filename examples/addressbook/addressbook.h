@@ -2,7 +2,7 @@
 // a menu bar (File: New, Open, Quit; Edit: Add, Remove), a table of entries (first name, last name,
 // e-mail, phone), Add/Edit/Remove buttons, a modal add/edit dialog and a status bar.
 //
-// It runs inside the runner's process under the application name "addressbook"; its objects are found
+// It runs inside the runner's process under the application name "demo_addressbook"; its objects are found
 // by real names such as {type PushButton name addButton} or {type LineEdit name firstName}.
 //
 // Events: "QMouseEvent" (type MouseButtonPress, MouseButtonRelease or MouseMove, x, y, button,
@@ -13,7 +13,7 @@
 
 namespace AddressBook {
 
-// Declares the classes (once) and registers the application under the name "addressbook".
+// Declares the classes (once) and registers the application under the name "demo_addressbook".
 void registerApplication();
 
 } // namespace AddressBook

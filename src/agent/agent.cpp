@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QAbstractItemView>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -29,12 +30,14 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <csignal>
 #include <unistd.h>
 
 namespace {
 
 // What the environment asked for, read (and removed) when the library is loaded.
 struct Settings {
+    qint64 runnerPid = 0;
     QByteArray connectPath;
     QByteArray listen;
     QByteArray secret;
@@ -55,10 +58,12 @@ void takeEnvironment()
     s.connectPath = qgetenv(AgentProtocol::connectVariable);
     s.listen = qgetenv(AgentProtocol::listenVariable);
     s.secret = qgetenv(AgentProtocol::secretVariable);
+    s.runnerPid = qgetenv(AgentProtocol::runnerVariable).toLongLong();
     s.enabled = !s.connectPath.isEmpty() || !s.listen.isEmpty();
     unsetenv(AgentProtocol::connectVariable);
     unsetenv(AgentProtocol::listenVariable);
     unsetenv(AgentProtocol::secretVariable);
+    unsetenv(AgentProtocol::runnerVariable);
     const QByteArray preload = qgetenv("LD_PRELOAD");
     QList<QByteArray> kept;
     for (const QByteArray& entry : preload.split(preload.contains(':') ? ':' : ' '))
@@ -68,22 +73,6 @@ void takeEnvironment()
         unsetenv("LD_PRELOAD");
     else
         setenv("LD_PRELOAD", kept.join(':').constData(), 1);
-}
-
-bool writeAll(int fd, const QByteArray& data)
-{
-    const char* p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::send(fd, p, size_t(left), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
 }
 
 QJsonObject reply(const QJsonValue& id, const QJsonValue& result)
@@ -128,6 +117,19 @@ Agent::~Agent()
 void Agent::start()
 {
     const Settings& s = settings();
+    // An application the runner started never outlives the runner, however the runner ends (a kill
+    // leaves it no time to end what it started): once the runner is gone, the application quits.
+    if (s.runnerPid > 0) {
+        auto* watch = new QTimer(this);
+        connect(watch, &QTimer::timeout, this, [pid = pid_t(s.runnerPid)] {
+            if (::kill(pid, 0) == 0 || errno != ESRCH)
+                return;
+            qWarning("tarvinagent: the runner (process %d) has ended; the application ends too", int(pid));
+            QCoreApplication::exit(1);
+            QTimer::singleShot(3000, [] { _exit(1); }); // an application that does not leave its loop
+        });
+        watch->start(1000);
+    }
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Agent::answerBlockedRequests);
     if (!s.connectPath.isEmpty()) {
@@ -215,7 +217,7 @@ bool Agent::startListening(const QByteArray& spec)
         if (fd < 0)
             return;
         if (clientFd >= 0) {
-            writeAll(fd, AgentProtocol::frame(QJsonObject{{QStringLiteral("notice"), QStringLiteral("busy")}}));
+            AgentProtocol::sendAll(fd, AgentProtocol::frame(QJsonObject{{QStringLiteral("notice"), QStringLiteral("busy")}}));
             ::close(fd); // one runner at a time
             return;
         }
@@ -256,7 +258,11 @@ void Agent::sendHello()
 
 void Agent::closeClient()
 {
-    delete clientNotifier;
+    // Often called from the notifier's own signal: it goes once that has returned.
+    if (clientNotifier) {
+        clientNotifier->setEnabled(false);
+        clientNotifier->deleteLater();
+    }
     clientNotifier = nullptr;
     if (clientFd >= 0)
         ::close(clientFd);
@@ -269,7 +275,7 @@ void Agent::closeClient()
 
 void Agent::send(const QJsonObject& message)
 {
-    if (clientFd >= 0 && !writeAll(clientFd, AgentProtocol::frame(message)))
+    if (clientFd >= 0 && !AgentProtocol::sendAll(clientFd, AgentProtocol::frame(message)))
         QTimer::singleShot(0, this, [this] { closeClient(); });
 }
 
@@ -290,19 +296,7 @@ void Agent::flushDestroyed()
 
 void Agent::readClient()
 {
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::recv(clientFd, chunk, sizeof(chunk), MSG_DONTWAIT);
-        if (n > 0) {
-            inbox.append(chunk, int(n));
-            if (n < ssize_t(sizeof(chunk)))
-                break;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
+    if (!AgentProtocol::receiveAvailable(clientFd, &inbox)) {
         closeClient(); // the runner went away
         return;
     }
@@ -353,7 +347,7 @@ void Agent::serve(const QJsonObject& request)
     if (pending.answered)
         return; // answered when the request blocked; its late result has nobody waiting for it
     const QByteArray answer = AgentProtocol::frame(ok ? reply(id, result) : failure(id, error));
-    if (clientFd >= 0 && !writeAll(clientFd, answer))
+    if (clientFd >= 0 && !AgentProtocol::sendAll(clientFd, answer))
         QTimer::singleShot(0, this, [this] { closeClient(); });
     // A large answer (a lookup of thousands of objects) leaves the heap grown: give it back.
     if (answer.size() > (1 << 20))
@@ -471,9 +465,31 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
     if (identity == lastReported)
         return false; // the same event, passed on to a parent
     lastReported = identity;
+    QJsonObject reference = objects.reference(receiver);
+    // A click in an item view names the item under the pointer, relative to the item.
+    if (name == QLatin1String("QMouseEvent")) {
+        auto* view = qobject_cast<QAbstractItemView*>(receiver->parent());
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (view && view->viewport() == receiver) {
+            const QModelIndex index = view->indexAt(mouse->pos());
+            if (index.isValid()) {
+                const QRect rect = view->visualRect(index);
+                reference = objects.itemReference(view, index);
+                args.replace(1, tag("int", mouse->pos().x() - rect.x()));
+                args.replace(2, tag("int", mouse->pos().y() - rect.y()));
+            }
+        }
+    }
+    // The object's real name as it is now: by the time the runner hears of the event the object may be
+    // gone (a dialog that Return closed).
+    AgentItem item;
+    const quint64 id = reference.value(QStringLiteral("object")).toString().toULongLong();
+    reference.insert(QStringLiteral("realName"),
+                     objects.item(id, &item) ? objects.itemRealName(item) : objects.realName(receiver));
     send(QJsonObject{{QStringLiteral("notice"), QStringLiteral("event")},
                      {QStringLiteral("event"), name},
-                     {QStringLiteral("object"), objects.reference(receiver)},
+                     {QStringLiteral("input"), name != QLatin1String("QCloseEvent")},
+                     {QStringLiteral("object"), reference},
                      {QStringLiteral("args"), args}});
     return false;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,39 @@ int takeMessage(QByteArray* buffer, QJsonObject* message, QString* error)
     }
     *message = document.object();
     return 1;
+}
+
+bool sendAll(int fd, const QByteArray& data)
+{
+    const char* p = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::send(fd, p, size_t(left), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+bool receiveAvailable(int fd, QByteArray* inbox)
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
+        if (n > 0) {
+            inbox->append(chunk, int(n));
+            if (n < ssize_t(sizeof(chunk)))
+                return true; // drained for now: no second call only to hear so
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
 }
 
 QString agentDirectory(QString* error)

@@ -30,6 +30,7 @@ const char connectVariable[] = "TARVIN_AGENT_CONNECT";   // a local socket of th
 const char listenVariable[] = "TARVIN_AGENT_LISTEN";     // [HOST:]PORT to serve over TCP, or a socket path
 const char secretVariable[] = "TARVIN_AGENT_SECRET";     // what a TCP client must present first
 const char directoryVariable[] = "TARVIN_AGENT_DIR";     // where listening agents put their sockets
+const char runnerVariable[] = "TARVIN_AGENT_RUNNER";     // the runner's process: the application ends with it
 
 // A frame ready to send: the length and the JSON text of the object.
 QByteArray frame(const QJsonObject& message);
@@ -38,6 +39,14 @@ QByteArray frame(const QJsonObject& message);
 // 0 when more bytes are needed, -1 with a reason when the stream is damaged (too long, not a JSON
 // object); the damaged frame is dropped from the buffer.
 int takeMessage(QByteArray* buffer, QJsonObject* message, QString* error);
+
+// Writes all of the data to a stream socket (no SIGPIPE when the other end is gone); false when the
+// connection failed.
+bool sendAll(int fd, const QByteArray& data);
+
+// Appends what the socket holds now to `inbox` without waiting; false when the other end closed the
+// connection or it failed.
+bool receiveAvailable(int fd, QByteArray* inbox);
 
 // The directory of the sockets of agents that wait for a runner (mode 0700, made when missing):
 // $TARVIN_AGENT_DIR, else $XDG_RUNTIME_DIR/tarvin-agents, else /tmp/tarvin-agents-UID. Empty with a

@@ -481,8 +481,14 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
         return false;
     }
     const QString program = words.takeFirst();
-    QString path = program.contains(QLatin1Char('/')) ? QDir(directory).absoluteFilePath(program)
-                                                      : QStandardPaths::findExecutable(program, context->environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    // A bare name is looked up on PATH, then beside the runner (where the example application lives).
+    QString path = program.contains(QLatin1Char('/'))
+                       ? QDir(directory).absoluteFilePath(program)
+                       : QStandardPaths::findExecutable(
+                             program, context->environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'),
+                                                                                             Qt::SkipEmptyParts));
+    if (path.isEmpty() && !program.contains(QLatin1Char('/')))
+        path = QStandardPaths::findExecutable(program, {QCoreApplication::applicationDirPath()});
     if (path.isEmpty())
         path = program; // let the start fail with the system's own reason
     const ProgramKind kind = programKind(path);
@@ -504,6 +510,10 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
             context->environment.insert(QStringLiteral("LD_PRELOAD"),
                                         preload.isEmpty() ? library : library + QLatin1Char(':') + preload);
             context->environment.insert(QLatin1String(AgentProtocol::connectVariable), listener->socketPath());
+            const QByteArray runnerPid = qgetenv("TARVIN_RUNNER_PID");
+            context->environment.insert(QLatin1String(AgentProtocol::runnerVariable),
+                                        runnerPid.isEmpty() ? QString::number(QCoreApplication::applicationPid())
+                                                            : QString::fromLatin1(runnerPid));
             if (!context->environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
                 context->environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         }
@@ -753,6 +763,8 @@ void ApplicationRunner::makeCurrent(const SharedPtr<ApplicationContext>& context
     current = context == none ? SharedPtr<ApplicationContext>() : context;
     RunnerContext* chosen = runnerContext(current);
     inspector->setObjectProvider(chosen && chosen->connection ? chosen->connection.get() : nullptr);
+    // Global properties, functions and event types exist while an application context is current.
+    inspector->setApplicationContextValid(current && current->isValid());
     if (RunnerContext* next = runnerContext(current)) {
         for (const SharedPtr<Object>& object : next->stashedObjects)
             inspector->addTopLevelObject(object);

@@ -2,7 +2,10 @@
 // the test case as the runner would in its own process, printing to the same stdout; every result it
 // adds also goes over a pipe, so the parent has them whatever becomes of the child. The debugger's
 // position is mirrored into a shared page, so that a child that crashed or had to be killed is still
-// reported at the line where it stood.
+// reported at the line where it stood. With several jobs, each child's stdout and stderr go to files
+// of their own (memfd), printed by the runner as one block when the test case's turn comes; each child
+// is the leader of a process group, so that what it leaves behind can be told from what other running
+// test cases started.
 //
 // Messages on the pipe: a 4-byte length, then a QDataStream of a one-byte kind and its fields:
 //     'E' entry       a result (type, message, detail, file, line, time, sections, attachment)
@@ -19,7 +22,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -30,6 +35,7 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -39,7 +45,8 @@ const int killSlackMs = 2000;
 
 volatile sig_atomic_t interruptSignal = 0;
 volatile sig_atomic_t interruptCount = 0;
-volatile pid_t runningChild = 0;
+// The running test cases' processes, by slot, for the second signal.
+volatile pid_t runningChildren[IsolatedRunner::maxJobs] = {};
 int wakeUp[2] = {-1, -1}; // the signal handlers' self-pipe
 
 void parentSignal(int signo)
@@ -49,10 +56,14 @@ void parentSignal(int signo)
         if (!interruptSignal)
             interruptSignal = signo;
         if (++interruptCount > 1) {
-            // The second signal: the test case ends now.
-            if (runningChild > 0)
-                kill(runningChild, SIGKILL);
-            else
+            // The second signal: the test cases end now.
+            bool any = false;
+            for (int i = 0; i < IsolatedRunner::maxJobs; ++i)
+                if (runningChildren[i] > 0) {
+                    kill(runningChildren[i], SIGKILL);
+                    any = true;
+                }
+            if (!any)
                 _exit(128 + interruptSignal);
         }
     }
@@ -161,13 +172,45 @@ qint64 now()
     return clock.elapsed();
 }
 
+// How a test case's process came to its end, besides its exit status.
+enum Killed { NotKilled, KilledForTime, KilledForInterrupt };
+
 } // namespace
 
-IsolatedRunner::IsolatedRunner(TestRunner& runner) : runner(runner)
+// A test case that is running or waits to be printed.
+struct IsolatedRunner::Child {
+    int index = -1;
+    TestCase testCase;
+    int slot = -1;
+    pid_t pid = -1;
+    int pipe = -1;
+    int capturedOut = -1, capturedErr = -1; // with several jobs: what the child wrote to stdout and stderr
+    qint64 start = 0;
+    qint64 deadline = -1; // when the runner kills the child, or -1
+    int limitSeconds = 0;
+    bool reachedLimit = false, finished = false, exited = false, pipeOpen = true;
+    int status = 0;
+    Killed killed = NotKilled;
+    int interruptSeen = 0;
+    QByteArray buffer;
+    TestResult result;
+    double seconds = 0;
+    bool hasEnd = false;
+    TestResult::Entry end; // the runner's own error for a child that did not finish its test case
+
+    ~Child()
+    {
+        for (int fd : {pipe, capturedOut, capturedErr})
+            if (fd >= 0)
+                close(fd);
+    }
+};
+
+IsolatedRunner::IsolatedRunner(TestRunner& runner, int jobs) : runner(runner), jobs(qBound(1, jobs, maxJobs))
 {
-    void* page = mmap(nullptr, sizeof(DebuggerPositionMirror), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                      -1, 0);
-    mirror = page == MAP_FAILED ? nullptr : static_cast<DebuggerPositionMirror*>(page);
+    void* page = mmap(nullptr, sizeof(DebuggerPositionMirror) * size_t(this->jobs), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    mirrors = page == MAP_FAILED ? nullptr : static_cast<DebuggerPositionMirror*>(page);
     // Whatever a test case leaves running when its process ends (a crash, a background process of its
     // own) becomes the runner's child, to be ended and reaped here.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -175,8 +218,8 @@ IsolatedRunner::IsolatedRunner(TestRunner& runner) : runner(runner)
 
 IsolatedRunner::~IsolatedRunner()
 {
-    if (mirror)
-        munmap(mirror, sizeof(DebuggerPositionMirror));
+    if (mirrors)
+        munmap(mirrors, sizeof(DebuggerPositionMirror) * size_t(jobs));
 }
 
 void IsolatedRunner::installSignalHandlers()
@@ -193,214 +236,328 @@ int IsolatedRunner::interruptedBy()
     return interruptSignal;
 }
 
-TestRunner::Outcome IsolatedRunner::run(const TestCase& testCase)
+void IsolatedRunner::run(const QList<TestCase>& cases, const Done& done)
 {
-    runner.printHeader(testCase);
+    const bool capture = jobs > 1;
+    QList<Child*> running;
+    QMap<int, Child*> ready; // ended, by index, waiting for the test cases before them
+    QList<int> freeSlots;
+    for (int slot = jobs - 1; slot >= 0; --slot)
+        freeSlots << slot;
+    int next = 0, nextReported = 0;
+
+    // Printed as soon as it and every test case before it ended; with one job that is before the next
+    // test case's header.
+    auto report = [&]() {
+        while (ready.contains(nextReported)) {
+            Child* child = ready.take(nextReported++);
+            print(child);
+            const TestRunner::Outcome outcome = runner.printOutcome(child->testCase, child->result, child->seconds);
+            runner.output().stream().flush();
+            done(child->index, outcome, child->result, child->seconds);
+            delete child;
+        }
+    };
+    for (;;) {
+        report();
+        while (!interruptSignal && next < cases.size() && !freeSlots.isEmpty()) {
+            Child* child = new Child;
+            child->index = next;
+            child->testCase = cases.at(next++);
+            child->slot = freeSlots.takeLast();
+            if (!capture) {
+                runner.printHeader(child->testCase);
+                runner.output().stream().flush();
+            }
+            start(child);
+            if (child->pid > 0) {
+                running << child;
+            } else {
+                freeSlots << child->slot;
+                ready.insert(child->index, child);
+                report();
+            }
+        }
+        if (running.isEmpty())
+            break;
+
+        for (Child* child : running) {
+            if (!interruptSignal || child->interruptSeen == interruptCount)
+                continue;
+            if (!child->interruptSeen) {
+                // The child ends its test case as interrupted; it has its cleanup's grace to do so.
+                kill(child->pid, SIGTERM);
+                const qint64 graceEnd = now() + qint64(cleanupGraceSeconds) * 1000 + killSlackMs;
+                if (child->deadline < 0 || graceEnd < child->deadline)
+                    child->deadline = graceEnd;
+            } else if (!child->exited) {
+                kill(child->pid, SIGKILL); // the second signal
+                child->killed = KilledForInterrupt;
+            }
+            child->interruptSeen = interruptCount;
+        }
+
+        std::vector<pollfd> polled;
+        std::vector<Child*> polledChild;
+        qint64 deadline = -1;
+        for (Child* child : running) {
+            if (child->pipeOpen) {
+                polled.push_back({child->pipe, POLLIN, 0});
+                polledChild.push_back(child);
+            }
+            if (child->deadline >= 0 && (deadline < 0 || child->deadline < deadline))
+                deadline = child->deadline;
+        }
+        if (wakeUp[0] >= 0)
+            polled.push_back({wakeUp[0], POLLIN, 0});
+        int timeout = wakeUp[0] < 0 ? 10 : -1; // without the self-pipe, SIGCHLD is looked for every 10 ms
+        if (deadline >= 0)
+            timeout = int(qBound<qint64>(0, deadline - now(), timeout < 0 ? INT_MAX : timeout));
+        if (poll(polled.data(), nfds_t(polled.size()), timeout) < 0 && errno != EINTR)
+            break;
+        for (size_t i = 0; i < polledChild.size(); ++i)
+            if (polled[i].revents & (POLLIN | POLLHUP | POLLERR))
+                readMessages(polledChild[i]);
+        char drained[64];
+        while (wakeUp[0] >= 0 && read(wakeUp[0], drained, sizeof drained) > 0) {
+        }
+
+        int st = 0;
+        pid_t reaped;
+        while ((reaped = waitpid(-1, &st, WNOHANG)) > 0) {
+            for (Child* child : running)
+                if (child->pid == reaped) {
+                    child->exited = true;
+                    child->status = st;
+                    runningChildren[child->slot] = 0;
+                }
+        }
+        for (Child* child : running) {
+            if (!child->exited && child->deadline >= 0 && now() >= child->deadline) {
+                kill(child->pid, SIGKILL);
+                if (child->killed == NotKilled)
+                    child->killed = interruptSignal ? KilledForInterrupt : KilledForTime;
+                child->deadline = -1;
+            }
+        }
+        QList<Child*> exited;
+        for (int i = running.size() - 1; i >= 0; --i)
+            if (running.at(i)->exited)
+                exited << running.takeAt(i);
+        if (!exited.isEmpty())
+            endOrphans(running);
+        for (Child* child : exited) {
+            // A process the child started may hold the pipe open: take what is there and stop.
+            readMessages(child);
+            ended(child);
+            freeSlots << child->slot;
+            ready.insert(child->index, child);
+        }
+    }
+    // Only an error of poll itself ends the loop early; what still runs is ended without results.
+    for (Child* child : running) {
+        kill(child->pid, SIGKILL);
+        waitpid(child->pid, nullptr, 0);
+        runningChildren[child->slot] = 0;
+        delete child;
+    }
+    qDeleteAll(ready);
+}
+
+void IsolatedRunner::start(Child* child)
+{
     runner.output().stream().flush();
     fflush(stdout);
     fflush(stderr);
-    result.clear();
-    if (mirror) {
+    if (DebuggerPositionMirror* mirror = mirrors ? mirrors + child->slot : nullptr) {
         mirror->line = -1;
         mirror->sourceId = -1;
         mirror->file[0] = '\0';
     }
+    child->start = now();
+    const RunnerOptions& options = runner.runnerOptions();
+    child->limitSeconds = child->testCase.timeout >= 0 ? child->testCase.timeout : options.testTimeout;
+    child->deadline = child->limitSeconds > 0 ? child->start + qint64(child->limitSeconds) * 1000 + killSlackMs : -1;
 
-    const qint64 start = now();
+    const bool capture = jobs > 1;
     int fds[2];
-    sigset_t blocked, previous;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGCHLD);
-    pid_t pid = -1;
-    if (pipe2(fds, O_CLOEXEC) == 0) {
+    bool ready = pipe2(fds, O_CLOEXEC) == 0;
+    if (ready && capture) {
+        child->capturedOut = memfd_create("tarvin-stdout", MFD_CLOEXEC);
+        child->capturedErr = memfd_create("tarvin-stderr", MFD_CLOEXEC);
+        ready = child->capturedOut >= 0 && child->capturedErr >= 0;
+        if (!ready) {
+            const int saved = errno;
+            close(fds[0]);
+            close(fds[1]);
+            errno = saved;
+        }
+    }
+    if (ready) {
+        sigset_t blocked, previous;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGINT);
+        sigaddset(&blocked, SIGTERM);
+        sigaddset(&blocked, SIGCHLD);
         // No handler of the parent's may run in the child before the child has its own.
         sigprocmask(SIG_BLOCK, &blocked, &previous);
-        pid = fork();
-        if (pid == 0) {
+        child->pid = fork();
+        if (child->pid == 0) {
             close(fds[0]);
-            runChild(testCase, fds[1]); // does not return
+            child->pipe = fds[1];
+            runChild(child); // does not return
         }
-        if (pid > 0)
-            runningChild = pid;
+        if (child->pid > 0) {
+            runningChildren[child->slot] = child->pid;
+            if (capture)
+                setpgid(child->pid, child->pid); // also done by the child: whichever comes first
+        }
+        const int saved = errno;
         sigprocmask(SIG_SETMASK, &previous, nullptr);
         close(fds[1]);
-        if (pid < 0)
+        if (child->pid < 0)
             close(fds[0]);
-    }
-    if (pid < 0) {
-        runner.output().stream().flush();
-        TestResult::Entry entry;
-        entry.type = TestResult::Error;
-        entry.message = QStringLiteral("cannot start a process for the test case: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        entry.file = testCase.script;
-        result.append(entry);
-        runner.resultAdded(entry);
-        seconds = 0;
-        return runner.printOutcome(testCase, result, seconds);
-    }
-
-    const RunnerOptions& options = runner.runnerOptions();
-    int limitSeconds = testCase.timeout >= 0 ? testCase.timeout : options.testTimeout;
-    qint64 deadline = limitSeconds > 0 ? start + qint64(limitSeconds) * 1000 + killSlackMs : -1;
-    bool reachedLimit = false, finished = false, exited = false, pipeOpen = true;
-    int status = 0;
-    enum { NotKilled, KilledForTime, KilledForInterrupt } killed = NotKilled;
-    int interruptSeen = 0;
-    QByteArray buffer;
-
-    auto readMessages = [&]() {
-        char chunk[65536];
-        for (;;) {
-            const ssize_t n = read(fds[0], chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return; // nothing more for now
-            if (n == 0) {
-                pipeOpen = false;
-                return;
-            }
-            buffer.append(chunk, int(n));
-            if (n < ssize_t(sizeof chunk))
-                return;
-        }
-    };
-    auto parseMessages = [&]() {
-        while (buffer.size() >= 4) {
-            quint32 size;
-            memcpy(&size, buffer.constData(), 4);
-            if (quint32(buffer.size() - 4) < size)
-                break;
-            QDataStream stream(buffer.mid(4, int(size)));
-            buffer.remove(0, int(size) + 4);
-            qint8 kind = 0;
-            stream >> kind;
-            if (kind == 'E') {
-                TestResult::Entry e;
-                qint32 type = 0, line = -1;
-                stream >> type >> e.message >> e.detail >> e.file >> line >> e.time >> e.sections >> e.attachment;
-                e.type = TestResult::Type(type);
-                e.line = line;
-                result.append(e);
-            } else if (kind == 'L') {
-                qint32 value = 0;
-                stream >> value;
-                limitSeconds = value;
-                if (!reachedLimit)
-                    deadline = value > 0 ? start + qint64(value) * 1000 + killSlackMs : -1;
-            } else if (kind == 'G') {
-                reachedLimit = true;
-                deadline = now() + qint64(cleanupGraceSeconds) * 1000 + killSlackMs;
-            } else if (kind == 'P') {
-                qint64 detachedPid = 0;
-                stream >> detachedPid;
-                detached << detachedPid;
-            } else if (kind == 'F') {
-                finished = true;
-            }
-        }
-    };
-    auto reap = [&]() {
-        int st = 0;
-        pid_t r;
-        while ((r = waitpid(-1, &st, WNOHANG)) > 0) {
-            if (r == pid) {
-                exited = true;
-                status = st;
-                runningChild = 0;
-            }
-        }
-    };
-
-    const int flags = fcntl(fds[0], F_GETFL);
-    fcntl(fds[0], F_SETFL, flags | O_NONBLOCK);
-    while (!exited || pipeOpen) {
-        if (interruptSignal && interruptSeen != interruptCount) {
-            if (!interruptSeen) {
-                // The child ends its test case as interrupted; it has its cleanup's grace to do so.
-                kill(pid, SIGTERM);
-                const qint64 graceEnd = now() + qint64(cleanupGraceSeconds) * 1000 + killSlackMs;
-                if (deadline < 0 || graceEnd < deadline)
-                    deadline = graceEnd;
-            } else if (!exited) {
-                kill(pid, SIGKILL); // the second signal
-                killed = KilledForInterrupt;
-            }
-            interruptSeen = interruptCount;
-        }
-        if (exited) {
-            // A process the child started may hold the pipe open: take what is there and stop.
-            readMessages();
-            parseMessages();
-            break;
-        }
-        pollfd polled[2];
-        int count = 0;
-        if (pipeOpen)
-            polled[count++] = {fds[0], POLLIN, 0};
-        if (wakeUp[0] >= 0)
-            polled[count++] = {wakeUp[0], POLLIN, 0};
-        int timeout = count < 2 ? 10 : -1; // without the self-pipe, SIGCHLD is looked for every 10 ms
-        if (deadline >= 0)
-            timeout = int(qBound<qint64>(0, deadline - now(), timeout < 0 ? INT_MAX : timeout));
-        if (poll(polled, count, timeout) < 0 && errno != EINTR)
-            break;
-        if (pipeOpen && (polled[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-            readMessages();
-            parseMessages();
-        }
-        char drained[64];
-        while (wakeUp[0] >= 0 && read(wakeUp[0], drained, sizeof drained) > 0) {
-        }
-        reap();
-        if (!exited && deadline >= 0 && now() >= deadline) {
-            kill(pid, SIGKILL);
-            if (killed == NotKilled)
-                killed = interruptSignal ? KilledForInterrupt : KilledForTime;
-            deadline = -1;
-        }
-    }
-    close(fds[0]);
-    runningChild = 0;
-    endOrphans();
-    seconds = (now() - start) / 1000.0;
-
-    if (!finished || killed != NotKilled || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        // Where the script stood last, as errors name it: relative files beside the test script.
-        TestResult::Entry entry;
-        entry.type = TestResult::Error;
-        entry.file = testCase.script;
-        if (mirror && mirror->line > 0 && mirror->file[0]) {
-            const QString file = QString::fromUtf8(mirror->file);
-            entry.file = QFileInfo(file).isRelative()
-                             ? QDir::cleanPath(QFileInfo(testCase.script).absolutePath() + QLatin1Char('/') + file)
-                             : file;
-            entry.line = mirror->line;
-        }
-        if (killed == KilledForTime)
-            entry.message = QStringLiteral("the test case exceeded its time limit of %1 seconds and did not stop; "
-                                           "its process was killed")
-                                .arg(limitSeconds);
-        else if (killed == KilledForInterrupt)
-            entry.message = QStringLiteral("the run was interrupted and the test case did not stop; its process was killed");
-        else if (WIFSIGNALED(status))
-            entry.message = QStringLiteral("the test case's process was killed by signal %1%2")
-                                .arg(signalName(WTERMSIG(status)),
-                                     WTERMSIG(status) == SIGABRT ? QStringLiteral(" (a Tcl panic or an abort; its "
-                                                                                  "message is on stderr)")
-                                                                 : QString());
         else
-            entry.message = QStringLiteral("the test case's process exited with status %1 before the test case ended")
-                                .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-        result.append(entry);
-        runner.resultAdded(entry);
+            child->pipe = fds[0];
+        errno = saved;
     }
-    return runner.printOutcome(testCase, result, seconds);
+    if (child->pid <= 0) {
+        child->hasEnd = true;
+        child->end.type = TestResult::Error;
+        child->end.message =
+            QStringLiteral("cannot start a process for the test case: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        child->end.file = child->testCase.script;
+        child->result.append(child->end);
+        return;
+    }
+    fcntl(child->pipe, F_SETFL, fcntl(child->pipe, F_GETFL) | O_NONBLOCK);
 }
 
-void IsolatedRunner::runChild(const TestCase& testCase, int resultPipe)
+void IsolatedRunner::readMessages(Child* child)
+{
+    char chunk[65536];
+    while (child->pipeOpen) {
+        const ssize_t n = read(child->pipe, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break; // nothing more for now
+        if (n == 0) {
+            child->pipeOpen = false;
+            break;
+        }
+        child->buffer.append(chunk, int(n));
+        if (n < ssize_t(sizeof chunk))
+            break;
+    }
+    QByteArray& buffer = child->buffer;
+    while (buffer.size() >= 4) {
+        quint32 size;
+        memcpy(&size, buffer.constData(), 4);
+        if (quint32(buffer.size() - 4) < size)
+            break;
+        QDataStream stream(buffer.mid(4, int(size)));
+        buffer.remove(0, int(size) + 4);
+        qint8 kind = 0;
+        stream >> kind;
+        if (kind == 'E') {
+            TestResult::Entry e;
+            qint32 type = 0, line = -1;
+            stream >> type >> e.message >> e.detail >> e.file >> line >> e.time >> e.sections >> e.attachment;
+            e.type = TestResult::Type(type);
+            e.line = line;
+            child->result.append(e);
+        } else if (kind == 'L') {
+            qint32 value = 0;
+            stream >> value;
+            child->limitSeconds = value;
+            if (!child->reachedLimit)
+                child->deadline = value > 0 ? child->start + qint64(value) * 1000 + killSlackMs : -1;
+        } else if (kind == 'G') {
+            child->reachedLimit = true;
+            child->deadline = now() + qint64(cleanupGraceSeconds) * 1000 + killSlackMs;
+        } else if (kind == 'P') {
+            qint64 detachedPid = 0;
+            stream >> detachedPid;
+            detached << detachedPid;
+        } else if (kind == 'F') {
+            child->finished = true;
+        }
+    }
+}
+
+// The child's process has ended: the runner's own error when it did not finish its test case.
+void IsolatedRunner::ended(Child* child)
+{
+    close(child->pipe);
+    child->pipe = -1;
+    child->seconds = (now() - child->start) / 1000.0;
+    const int status = child->status;
+    if (child->finished && child->killed == NotKilled && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return;
+    // Where the script stood last, as errors name it: relative files beside the test script.
+    TestResult::Entry& entry = child->end;
+    entry.type = TestResult::Error;
+    entry.file = child->testCase.script;
+    const DebuggerPositionMirror* mirror = mirrors ? mirrors + child->slot : nullptr;
+    if (mirror && mirror->line > 0 && mirror->file[0]) {
+        const QString file = QString::fromUtf8(const_cast<const char*>(mirror->file));
+        entry.file = QFileInfo(file).isRelative()
+                         ? QDir::cleanPath(QFileInfo(child->testCase.script).absolutePath() + QLatin1Char('/') + file)
+                         : file;
+        entry.line = mirror->line;
+    }
+    if (child->killed == KilledForTime)
+        entry.message = QStringLiteral("the test case exceeded its time limit of %1 seconds and did not stop; "
+                                       "its process was killed")
+                            .arg(child->limitSeconds);
+    else if (child->killed == KilledForInterrupt)
+        entry.message = QStringLiteral("the run was interrupted and the test case did not stop; its process was killed");
+    else if (WIFSIGNALED(status))
+        entry.message = QStringLiteral("the test case's process was killed by signal %1%2")
+                            .arg(signalName(WTERMSIG(status)),
+                                 WTERMSIG(status) == SIGABRT ? QStringLiteral(" (a Tcl panic or an abort; its "
+                                                                              "message is on stderr)")
+                                                             : QString());
+    else
+        entry.message = QStringLiteral("the test case's process exited with status %1 before the test case ended")
+                            .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    child->hasEnd = true;
+    child->result.append(entry);
+}
+
+namespace {
+
+// Copies what a child wrote into a memfd to the runner's own stdout or stderr.
+void copyCaptured(int from, int to)
+{
+    if (from < 0 || lseek(from, 0, SEEK_SET) != 0)
+        return;
+    char chunk[65536];
+    ssize_t n;
+    while ((n = read(from, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0 && !writeAll(to, chunk, n))
+            return;
+}
+
+} // namespace
+
+// What a test case printed, up to the line that closes it (printed by the caller).
+void IsolatedRunner::print(Child* child)
+{
+    if (child->capturedOut >= 0 || child->pid <= 0) {
+        if (jobs > 1)
+            runner.printHeader(child->testCase);
+        runner.output().stream().flush();
+        fflush(stdout);
+        copyCaptured(child->capturedOut, STDOUT_FILENO);
+        copyCaptured(child->capturedErr, STDERR_FILENO);
+    }
+    if (child->hasEnd)
+        runner.resultAdded(child->end);
+}
+
+void IsolatedRunner::runChild(Child* child)
 {
     // The child dies with the runner, whatever ends the runner.
     const pid_t parent = getppid();
@@ -411,6 +568,11 @@ void IsolatedRunner::runChild(const TestCase& testCase, int resultPipe)
         close(wakeUp[0]);
         close(wakeUp[1]);
     }
+    if (child->capturedOut >= 0) {
+        setpgid(0, 0);
+        dup2(child->capturedOut, STDOUT_FILENO);
+        dup2(child->capturedErr, STDERR_FILENO);
+    }
     setHandler(SIGCHLD, SIG_DFL);
     setHandler(SIGTERM, childTerminate);
     setHandler(SIGINT, childIgnoreInterrupt);
@@ -418,10 +580,10 @@ void IsolatedRunner::runChild(const TestCase& testCase, int resultPipe)
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
 
-    Debugger::setPositionMirror(mirror);
-    PipeReporter reporter(resultPipe);
+    Debugger::setPositionMirror(mirrors ? mirrors + child->slot : nullptr);
+    PipeReporter reporter(child->pipe);
     runner.setReporter(&reporter);
-    runner.runTestCase(testCase);
+    runner.runTestCase(child->testCase);
     runner.output().stream().flush();
     fflush(stdout);
     fflush(stderr);
@@ -430,9 +592,10 @@ void IsolatedRunner::runChild(const TestCase& testCase, int resultPipe)
     _exit(0);
 }
 
-// Processes the test case left behind that are now the runner's children (the subreaper takes them in):
-// those it detached live on, the rest end here.
-void IsolatedRunner::endOrphans()
+// Processes test cases left behind that are now the runner's children (the subreaper takes them in):
+// those they detached live on, and so does what belongs to a test case still running (its process
+// group, with several jobs); the rest end here.
+void IsolatedRunner::endOrphans(const QList<Child*>& running)
 {
     QFile children(QStringLiteral("/proc/self/task/%1/children").arg(getpid()));
     if (!children.open(QIODevice::ReadOnly))
@@ -441,7 +604,13 @@ void IsolatedRunner::endOrphans()
     QList<pid_t> ending;
     for (const QByteArray& text : pids) {
         const pid_t pid = pid_t(text.toLongLong());
-        if (pid > 0 && !detached.contains(pid)) {
+        if (pid <= 0 || detached.contains(pid))
+            continue;
+        const pid_t group = getpgid(pid);
+        const bool ofRunning = std::any_of(running.begin(), running.end(), [&](const Child* c) {
+            return c->pid == pid || (jobs > 1 && c->pid == group);
+        });
+        if (!ofRunning) {
             kill(pid, SIGTERM);
             ending << pid;
         }

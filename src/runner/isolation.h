@@ -1,41 +1,54 @@
 // Running each test case in a child process of the runner, so that nothing a test case does (a crash,
 // a Tcl panic, exit, an endless loop) can end the run: the child runs the test case and prints its
-// results as they happen; the runner reads them back over a pipe, reports what became of the child,
-// and goes on with the next test case.
+// results; the runner reads them back over a pipe, reports what became of the child, and goes on with
+// the next test case. Several test cases can run at once (--jobs), each in its own process with its
+// own applications; their output is then held back and printed as one block per test case, in order.
 #pragma once
 
 #include "testrunner.h"
 
 #include <QList>
 
+#include <functional>
+
 struct DebuggerPositionMirror;
 
 class IsolatedRunner {
 public:
-    explicit IsolatedRunner(TestRunner& runner);
+    // The most test cases that may run at once.
+    static constexpr int maxJobs = 256;
+
+    IsolatedRunner(TestRunner& runner, int jobs = 1);
     ~IsolatedRunner();
 
-    // Runs one test case in a child process and prints the line that closes it.
-    TestRunner::Outcome run(const TestCase& testCase);
-    const TestResult& lastResult() const { return result; }
-    double lastSeconds() const { return seconds; }
+    // Runs the test cases, at most `jobs` at once, and calls `done` for each in the order of `cases`,
+    // after its output and the line that closes it were printed. With one job the output appears as it
+    // happens; with more, each test case's output (its stdout and stderr) is printed when it and every
+    // test case before it ended. Once the run is interrupted no further test case starts; those are
+    // not reported.
+    using Done = std::function<void(int index, TestRunner::Outcome outcome, const TestResult& result, double seconds)>;
+    void run(const QList<TestCase>& cases, const Done& done);
     // Ends the applications test cases detached: they live until the run ends.
     void finish();
 
-    // SIGINT and SIGTERM interrupt the run: the running test case ends as interrupted, no further one
-    // starts. A second signal kills the running test case at once.
+    // SIGINT and SIGTERM interrupt the run: the running test cases end as interrupted, no further one
+    // starts. A second signal kills the running test cases at once.
     static void installSignalHandlers();
     // The signal that interrupted the run, or 0.
     static int interruptedBy();
 
 private:
-    void runChild(const TestCase& testCase, int resultPipe);
-    void endOrphans();
+    struct Child;
+    void start(Child* child);
+    void runChild(Child* child);
+    void readMessages(Child* child);
+    void ended(Child* child);
+    void print(Child* child);
+    void endOrphans(const QList<Child*>& running);
 
     TestRunner& runner;
-    DebuggerPositionMirror* mirror = nullptr;
-    TestResult result;
-    double seconds = 0;
+    const int jobs;
+    DebuggerPositionMirror* mirrors = nullptr; // one per slot of a running test case
     QList<qint64> detached;
 };
 

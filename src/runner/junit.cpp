@@ -1,6 +1,8 @@
 // Writing JUnit XML.
 #include "junit.h"
 
+#include "bddresults.h"
+
 #include <QFile>
 #include <QMap>
 #include <QSaveFile>
@@ -27,11 +29,40 @@ bool isError(TestResult::Type t)
 
 } // namespace
 
+QString JUnitReport::className(const QString& suite, const QString& name)
+{
+    return (suite.isEmpty() ? QStringLiteral("tarvinrunner") : suite) + QLatin1Char('.') + name;
+}
+
 void JUnitReport::addTestCase(const QString& suite, const QString& name, const QString& script, double seconds,
                               const TestResult& result)
 {
-    cases.append(Case{suite.isEmpty() ? QStringLiteral("tarvinrunner") : suite, name, script, seconds,
-                      result.entries(), result.skipped()});
+    const QString suiteName = suite.isEmpty() ? QStringLiteral("tarvinrunner") : suite;
+    QList<TestResult::Entry> rest;
+    const QList<ScenarioRun> runs = scenarioRuns(result.entries(), &rest);
+    if (runs.isEmpty()) {
+        cases.append(Case{suiteName, name, script, QString(), seconds, result.entries(), result.skipped()});
+        return;
+    }
+    const QString caseClass = className(suiteName, name);
+    for (const ScenarioRun& run : runs) {
+        QList<TestResult::Entry> entries = run.entries;
+        if (run.notRun) {
+            TestResult::Entry skip;
+            skip.type = TestResult::Skip;
+            skip.message = QStringLiteral("not run: an earlier scenario failed (--abort-on-fail)");
+            skip.file = run.file;
+            skip.line = run.line;
+            entries.append(skip);
+        }
+        cases.append(Case{suiteName, run.feature + QStringLiteral(": ") + run.scenario, run.file, caseClass,
+                          run.seconds, entries, run.notRun});
+    }
+    bool restFailed = false;
+    for (const TestResult::Entry& e : rest)
+        restFailed = restFailed || isFailure(e.type) || isError(e.type);
+    if (restFailed)
+        cases.append(Case{suiteName, name, script, caseClass, 0, rest, false});
 }
 
 bool JUnitReport::write(const QString& path, QString* error) const
@@ -73,7 +104,8 @@ bool JUnitReport::write(const QString& path, QString* error) const
         for (const Case* c : s.value()) {
             xml.writeStartElement(QStringLiteral("testcase"));
             xml.writeAttribute(QStringLiteral("name"), c->name);
-            xml.writeAttribute(QStringLiteral("classname"), s.key() + QLatin1Char('.') + c->name);
+            xml.writeAttribute(QStringLiteral("classname"),
+                               c->className.isEmpty() ? className(s.key(), c->name) : c->className);
             xml.writeAttribute(QStringLiteral("file"), c->script);
             xml.writeAttribute(QStringLiteral("time"), QString::number(c->seconds, 'f', 3));
             QStringList log;

@@ -42,6 +42,16 @@ public:
 
 private:
     void eventHandled(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args);
+    // Typing into an object of a real application becomes one typeText step: the keys gather here.
+    bool gatherTyping(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args);
+    // A press and release of a button becomes one mouseClick (or doubleClick) step, a press and release
+    // of a key one keyClick step.
+    bool gatherClick(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args);
+    void flushTyping();
+    void flushClick();
+    void recordCall(const QString& function, const SharedPtr<Object>& object, const QStringList& words, int delay);
+    void recordEvent(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args, int delay);
+    QString objectReference(const SharedPtr<Object>& object) const;
     int sinceLastStep();
 
     CreateEventRecorderFunction factory;
@@ -50,4 +60,16 @@ private:
     QString mainApplication;
     QElapsedTimer clock;
     int stepCount = 0;
+    struct Press {
+        SharedPtr<Object> object;
+        ObjectList args; // MouseButtonPress, x, y, button, modifiers
+        int delay = 0;
+    };
+    Press press;           // a button down, its release not yet heard
+    Press click;           // a press and release, a double click may follow
+    bool doubleClickDown = false;
+    int keyReleaseToSkip = 0; // the key of a keyClick step whose release is still to come
+    SharedPtr<Object> typingObject;
+    QString typedText;
+    int typingDelay = 0;
 };

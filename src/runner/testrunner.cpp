@@ -5,12 +5,14 @@
 #include "addressbook.h"
 #include "application.h"
 #include "debugger.h"
+#include "inspector.h"
 #include "interpreter.h"
 #include "object.h"
 #include "recording.h"
 #include "scriptcontext.h"
 #include "scriptedobjectmap.h"
 #include "settings.h"
+#include "testapi.h"
 #include "testdataapi.h"
 
 #include <QCoreApplication>
@@ -172,7 +174,7 @@ QString Output::paint(const QString& text, Colour c) const
 TestRunner::TestRunner(CreateInterpreterFunction factory, Output& output, const RunnerOptions& options)
     : createInterpreter(factory), out(output), options(options)
 {
-    AddressBook::registerApplication();
+    AddressBook::registerApplication(); // the in-process demo, for the library's own tests
     result.setListener(this);
 }
 
@@ -189,10 +191,53 @@ void TestRunner::keepAlive()
     QCoreApplication::processEvents();
 }
 
+namespace {
+
+bool isFailure(TestResult::Type type)
+{
+    return type == TestResult::Fail || type == TestResult::UnexpectedPass || type == TestResult::Error ||
+           type == TestResult::Fatal;
+}
+
+} // namespace
+
+// A failure gets a picture of the application as it is at that moment, taken here, in the process
+// that drives the application; the path travels with the result.
+void TestRunner::resultAdding(TestResult::Entry& entry)
+{
+    if (!options.screenshotsOnFailure || !isFailure(entry.type) || !entry.attachment.isEmpty())
+        return;
+    const QString directory = resultDirectory();
+    ObjectProvider* provider = Inspector::self()->currentObjectProvider();
+    // No application, or one that ended (the failure says so already): nothing to picture.
+    if (directory.isEmpty() || !provider || !provider->unavailableReason().isEmpty())
+        return;
+    if (failureScreenshots >= maxFailureScreenshots)
+        return;
+    ++failureScreenshots;
+    QString error;
+    entry.attachment = saveApplicationScreenshot(directory, QStringLiteral("failure"), &error);
+    if (entry.attachment.isEmpty()) {
+        screenshotProblem = error;
+        // An application that did not answer (stopped, busy) would make every later failure wait too.
+        failureScreenshots = maxFailureScreenshots;
+    }
+}
+
 void TestRunner::resultAdded(const TestResult::Entry& entry)
 {
     if (reporter)
         reporter->entryAdded(entry);
+    printResult(entry);
+    if (!screenshotProblem.isEmpty()) {
+        const QString problem = screenshotProblem;
+        screenshotProblem.clear();
+        result.add(TestResult::Log, QStringLiteral("No screenshot of the failure: %1").arg(problem));
+    }
+}
+
+void TestRunner::printResult(const TestResult::Entry& entry)
+{
     const QString indentation = QString(2 * (entry.sections.size() + 1), QLatin1Char(' '));
     if (entry.type == TestResult::SectionStart || entry.type == TestResult::SectionEnd) {
         out.stream() << indentation
@@ -233,6 +278,8 @@ void TestRunner::resultAdded(const TestResult::Entry& entry)
     const bool quiet = entry.type == TestResult::Pass || entry.type == TestResult::ExpectedFail;
     if (!entry.detail.isEmpty() && !quiet)
         out.stream() << '\n' << indent(indentation + entry.detail).replace('\n', '\n' + indentation);
+    if (isFailure(entry.type) && !entry.attachment.isEmpty())
+        out.stream() << '\n' << indentation << "    Screenshot: " << entry.attachment;
     out.stream() << Qt::endl;
 }
 
@@ -492,6 +539,8 @@ void TestRunner::runTestCase(const TestCase& testCase)
     result.clear();
     started.clear();
     ended = false;
+    failureScreenshots = 0;
+    screenshotProblem.clear();
     ObjectMap::self()->clear();
     result.setAbortOnFailure(options.abortOnFailure);
     timeLimit = testCase.timeout >= 0 ? testCase.timeout : options.testTimeout;
@@ -504,6 +553,9 @@ void TestRunner::runTestCase(const TestCase& testCase)
     const bool feature = isFeatureFile(testCase.script);
     if (feature && !QFileInfo(testCase.script).isReadable()) {
         result.add(TestResult::Error, QStringLiteral("cannot read feature file %1").arg(testCase.script), QString(),
+                   testCase.script);
+    } else if (!feature && options.dryRun) {
+        result.add(TestResult::Skip, QStringLiteral("a dry run checks feature files only"), QString(),
                    testCase.script);
     } else if (!feature && !readScript(testCase.script, &code, &error)) {
         result.add(TestResult::Error, error, QString(), testCase.script);

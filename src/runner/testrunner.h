@@ -50,7 +50,15 @@ struct RunnerOptions {
     int objectTimeout = 20000;
     int testTimeout = 0; // seconds a test case may run; 0: no limit
     bool exitZeroPasses = false;
+    // A failed verification or an error saves a picture of the current application's windows into the
+    // test case's result directory (when there is one), attached to that result.
+    bool screenshotsOnFailure = true;
+    QByteArray tagExpression; // feature files: only the scenarios whose tags satisfy it run
+    bool dryRun = false;      // feature files: steps are matched against their definitions, none runs
 };
+
+// At most this many pictures of failures are taken per test case: a loop of failures is slow enough.
+const int maxFailureScreenshots = 10;
 
 // After a time limit or an interrupt ended a test case, its cleanup still runs, for this long at most.
 const int cleanupGraceSeconds = 5;
@@ -107,13 +115,17 @@ public:
     QString testSuiteName() const override { return current.suite; }
     QString resultDirectory() const override;
     int objectTimeout() const override { return options.objectTimeout; }
+    QByteArray tagExpression() const override { return options.tagExpression; }
+    bool dryRun() const override { return options.dryRun; }
     void keepAlive() override;
     TestResult* testResult() const override { return const_cast<TestResult*>(&result); }
     bool loadObjectMap(const QString& path) override;
 
+    void resultAdding(TestResult::Entry& entry) override;
     void resultAdded(const TestResult::Entry& entry) override;
 
 private:
+    void printResult(const TestResult::Entry& entry);
     void reportScriptError(Interpreter* interpreter, const QString& function = QString());
     bool reportStop(Interpreter* interpreter);
     bool callIfDefined(Interpreter* interpreter, const QString& function, bool required);
@@ -136,4 +148,6 @@ private:
     int timeLimit = 0;              // seconds, 0: none
     bool ended = false;             // an exit, a time limit or an interrupt ended the test case
     ApplicationContextList started; // by this test case; those running after it ended were detached
+    int failureScreenshots = 0;     // taken in this test case
+    QString screenshotProblem;      // why the last failure has no picture, to be logged after it
 };

@@ -31,6 +31,7 @@ QString cellText(const Swinder::Value& value)
     }
     case Swinder::Value::String:
     case Swinder::Value::RichText:
+    case Swinder::Value::Error:
         return toQString(value.asString());
     default:
         return QStringLiteral("?");

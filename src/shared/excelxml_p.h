@@ -28,7 +28,9 @@ const int xlsxMaxColumn = 16384;  // XFD
 const unsigned xlsxMaxRow = 1048576;
 
 // The whole content of a member of an open archive (an unzFile; null when opening failed), or an
-// empty buffer and one of the extraction error texts in *error.
-QByteArray extractMember(void* archive, const QString& member, qint64 archiveBytes, QString* error);
+// empty buffer and one of the extraction error texts in *error. *tooLarge (when given) tells whether the
+// member was refused for exceeding maxMemberBytes or maxRatio.
+QByteArray extractMember(void* archive, const QString& member, qint64 archiveBytes, QString* error,
+                         bool* tooLarge = nullptr);
 
 } // namespace Tarvin

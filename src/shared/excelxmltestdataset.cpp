@@ -46,9 +46,11 @@ const int capExceeded = -1000;
 
 } // namespace
 
-QByteArray extractMember(void* archive, const QString& member, qint64 archiveBytes, QString* error)
+QByteArray extractMember(void* archive, const QString& member, qint64 archiveBytes, QString* error, bool* tooLarge)
 {
     error->clear();
+    if (tooLarge)
+        *tooLarge = false;
     unzFile zip = static_cast<unzFile>(archive);
     if (!zip) {
         *error = extractionError(UNZ_PARAMERROR, member);
@@ -97,6 +99,8 @@ QByteArray extractMember(void* archive, const QString& member, qint64 archiveByt
     if (rc == UNZ_OK)
         rc = closeRc;
     if (rc != UNZ_OK) {
+        if (tooLarge)
+            *tooLarge = rc == capExceeded;
         *error = extractionError(rc, member);
         return QByteArray();
     }
@@ -236,10 +240,23 @@ template <class Visit> bool forEachChild(XmlScanner& scanner, Visit visit)
     }
 }
 
-QStringList readSharedStrings(QByteArray& part)
+QStringList readSharedStrings(QByteArray& part, QStringList* capNotes)
 {
     QStringList table;
     XmlScanner scanner(part.constData(), part.constData() + part.size(), xlsxLimits().maxDepth);
+    struct DepthNote {
+        XmlScanner& scanner;
+        QStringList* notes;
+        QStringList& table;
+        ~DepthNote()
+        {
+            if (scanner.depthExceeded())
+                notes->append(QStringLiteral("xl/sharedStrings.xml nests elements deeper than the cap of %1 levels; "
+                                             "the shared strings from entry %2 on were left out")
+                                  .arg(xlsxLimits().maxDepth)
+                                  .arg(table.size()));
+        }
+    } note{scanner, capNotes, table};
     ElementParser parser(part);
     bool empty = false;
     if (!enterRoot(scanner, &empty) || empty || scanner.localName() != "sst")
@@ -311,6 +328,18 @@ public:
     {
         lastColumn = findLastColumn();
         XmlScanner scanner(part.constData(), part.constData() + part.size(), xlsxLimits().maxDepth);
+        struct DepthNote {
+            XmlScanner& scanner;
+            SheetReader* reader;
+            ~DepthNote()
+            {
+                if (scanner.depthExceeded())
+                    reader->capNotes.append(QStringLiteral("the worksheet nests elements deeper than the cap of %1 "
+                                                           "levels; the rows from row %2 on were left out")
+                                                .arg(xlsxLimits().maxDepth)
+                                                .arg(reader->expectedRow));
+            }
+        } note{scanner, this};
         bool empty = false;
         if (!enterRoot(scanner, &empty) || empty || scanner.localName() != "worksheet")
             return;
@@ -360,10 +389,16 @@ private:
         return column;
     }
 
-    bool reserveFields(qint64 count)
+    bool reserveFields(qint64 count, quint64 rowNumber)
     {
         fieldsUsed += count;
-        return fieldsUsed <= xlsxLimits().maxFields;
+        if (fieldsUsed <= xlsxLimits().maxFields)
+            return true;
+        capNotes.append(QStringLiteral("the worksheet holds more than the cap of %1 fields; row %2 and every later "
+                                       "row were left out")
+                            .arg(xlsxLimits().maxFields)
+                            .arg(rowNumber));
+        return false;
     }
 
     void addRecord(TestDataRecord* record, quint64 rowNumber)
@@ -402,10 +437,16 @@ private:
     {
         quint64 rowNumber = 0;
         readUnsigned(row->Attribute("r"), &rowNumber);
-        if (rowNumber > xlsxMaxRow)
-            return true; // a damaged row number; the row is left out
+        if (rowNumber > xlsxMaxRow) {
+            // A damaged row number; the row is left out.
+            if (!beyondLastRow++)
+                capNotes.append(QStringLiteral("row %1 lies beyond the format's last row %2; such rows were left out")
+                                    .arg(rowNumber)
+                                    .arg(xlsxMaxRow));
+            return true;
+        }
         for (; expectedRow < rowNumber; ++expectedRow) {
-            if (!reserveFields(lastColumn))
+            if (!reserveFields(lastColumn, expectedRow))
                 return false;
             auto* filler = new TestDataRecord(set);
             for (int i = 0; i < lastColumn; ++i)
@@ -427,7 +468,7 @@ private:
         }
         while (record->fieldCount() < lastColumn)
             record->appendField(empty);
-        if (!reserveFields(record->fieldCount())) {
+        if (!reserveFields(record->fieldCount(), rowNumber)) {
             delete record;
             return false;
         }
@@ -438,6 +479,8 @@ private:
 
 public:
     QStringList strings;
+    // What a cap left out, one text each, for the warning.
+    QStringList capNotes;
 
 private:
     TestDataSet* set;
@@ -447,6 +490,7 @@ private:
     int lastColumn = 0;
     quint64 expectedRow = 1;
     qint64 fieldsUsed = 0;
+    int beyondLastRow = 0;
 };
 
 class CondenseWhiteSpaceOff {
@@ -489,10 +533,33 @@ ExcelXmlTestDataSet::ExcelXmlTestDataSet(const QString& fileName, const QString&
     const qint64 archiveBytes = QFileInfo(fileName).size();
     QString error;
 
-    QByteArray part = extractMember(archive.handle(), QStringLiteral("xl/sharedStrings.xml"), archiveBytes, &error);
+    bool tooLarge = false;
+    QStringList capNotes;
+    // Whatever the ending, the caps that cut the set short are told in one warning.
+    struct CapWarning {
+        const QString& fileName;
+        QStringList& notes;
+        ~CapWarning()
+        {
+            if (!notes.isEmpty())
+                reportDataCap(fileName, notes.join(QStringLiteral("; ")));
+        }
+    } capWarning{fileName, capNotes};
+    auto noteTooLarge = [&](const QString& member) {
+        if (tooLarge)
+            capNotes.append(QStringLiteral("member '%1' is larger than the cap of %2 bytes (or inflates more than "
+                                           "%3 times its compressed size); it was left out")
+                                .arg(member)
+                                .arg(xlsxLimits().maxMemberBytes)
+                                .arg(xlsxLimits().maxRatio));
+    };
+
+    QByteArray part = extractMember(archive.handle(), QStringLiteral("xl/sharedStrings.xml"), archiveBytes, &error,
+                                    &tooLarge);
+    noteTooLarge(QStringLiteral("xl/sharedStrings.xml"));
     QStringList strings;
     if (error.isEmpty()) {
-        strings = readSharedStrings(part);
+        strings = readSharedStrings(part, &capNotes);
     } else if (error != QLatin1String(notFoundText)) {
         reportDataFailure(this, DataChannel::StandardError,
                           QStringLiteral("tarvinrunner: testData Shared Strings: ") + error + QLatin1Char('\n'));
@@ -503,7 +570,8 @@ ExcelXmlTestDataSet::ExcelXmlTestDataSet(const QString& fileName, const QString&
     QString sheetNumber = QStringLiteral("1");
     if (!sheetName.isEmpty()) {
         const QString corrupt = QStringLiteral("tarvinrunner: .xlsx file is corrupt: ");
-        part = extractMember(archive.handle(), QStringLiteral("xl/workbook.xml"), archiveBytes, &error);
+        part = extractMember(archive.handle(), QStringLiteral("xl/workbook.xml"), archiveBytes, &error, &tooLarge);
+        noteTooLarge(QStringLiteral("xl/workbook.xml"));
         if (!error.isEmpty()) {
             reportDataFailure(this, DataChannel::StandardError, withLineEnd(corrupt + error));
             return;
@@ -529,7 +597,8 @@ ExcelXmlTestDataSet::ExcelXmlTestDataSet(const QString& fileName, const QString&
     }
 
     const QString member = QStringLiteral("xl/worksheets/sheet") + sheetNumber + QStringLiteral(".xml");
-    part = extractMember(archive.handle(), member, archiveBytes, &error);
+    part = extractMember(archive.handle(), member, archiveBytes, &error, &tooLarge);
+    noteTooLarge(member);
     if (!error.isEmpty()) {
         reportDataFailure(this, DataChannel::StandardOutput,
                           QStringLiteral("tarvinrunner: testData Sheet: ") + error + QLatin1Char('\n'));
@@ -539,6 +608,7 @@ ExcelXmlTestDataSet::ExcelXmlTestDataSet(const QString& fileName, const QString&
     SheetReader reader(this, part);
     reader.strings = std::move(strings);
     reader.read();
+    capNotes += reader.capNotes;
 }
 
 } // namespace Tarvin

@@ -47,6 +47,13 @@ void reportDataFailure(TestDataSet* dataSet, DataChannel channel, const QString&
     }
 }
 
+void reportDataCap(const QString& fileName, const QString& what)
+{
+    if (quietFailures)
+        return;
+    qWarning("Warning: %s: %s", QFile::encodeName(fileName).constData(), what.toLocal8Bit().constData());
+}
+
 FailureCapture::FailureCapture() : previous(quietFailures)
 {
     quietFailures = true;

@@ -14,6 +14,11 @@ enum class DataChannel { StandardError, StandardOutput, Warning, None };
 // records it as the set's failure. While a FailureCapture is alive nothing is printed.
 void reportDataFailure(TestDataSet* dataSet, DataChannel channel, const QString& text);
 
+// A reader's cap cut the data set short: a warning for the test log naming the file, the cap and what
+// was left out ("Warning: <file>: <what>"). The set keeps what was read; it is not a failure. Quiet
+// while a FailureCapture is alive.
+void reportDataCap(const QString& fileName, const QString& what);
+
 // A delimited record longer than this many characters (an unterminated quote in a large file) ends
 // the data with a warning instead of holding the rest of the file as one field. 32 Mi by default;
 // tests lower it.

@@ -32,6 +32,7 @@ bool TsvParser::open(const QString& fileName)
     buffer.clear();
     pos = 0;
     skipRest = false;
+    capReported = false;
     file.setFileName(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         failureText = QStringLiteral("Couldn't open %1").arg(QString::fromLocal8Bit(fileName.toLocal8Bit()));
@@ -48,7 +49,9 @@ void TsvParser::reset()
 {
     if (!hasStream)
         return;
+    const bool reported = capReported;
     open(file.fileName());
+    capReported = reported;
     counter = -1;
 }
 
@@ -121,8 +124,14 @@ bool TsvParser::nextRecord(QString* spill, const QChar** text, int* length)
             *spill = QLatin1String("");
         spill->append(data + start, pos - start);
         if (spill->size() > tsvMaxRecordLength()) {
-            std::fprintf(stderr, "Warning: record %d of %s is longer than %d characters; the data ends there.\n",
-                         counter, file.fileName().toLocal8Bit().constData(), tsvMaxRecordLength());
+            // Separator detection and the data set read the same file; one warning is enough.
+            if (!capReported)
+                reportDataCap(file.fileName(),
+                              QStringLiteral("record %1 is longer than the cap of %2 characters (an unterminated "
+                                             "quote?); it and every later record were left out")
+                                  .arg(counter)
+                                  .arg(tsvMaxRecordLength()));
+            capReported = true;
             // Skip the rest of the file, so that the caller's next read sees the end.
             skipRest = true;
             buffer.clear();

@@ -49,6 +49,7 @@ private:
     QTextStream stream;
     bool hasStream = false;
     bool skipRest = false; // after an overlong record
+    bool capReported = false; // the overlong record was reported; reset() reads it again without a second warning
     QString buffer; // decoded text not consumed yet, from pos on
     int pos = 0;
     int counter = -1;

@@ -127,8 +127,10 @@ XmlScanner::Token XmlScanner::next()
         }
         if (empty)
             return state = EmptyTag;
-        if (static_cast<int>(open.size()) >= maxDepth)
+        if (static_cast<int>(open.size()) >= maxDepth) {
+            tooDeep = true;
             return fail();
+        }
         open.push_back(qualified);
         return state = StartTag;
     }

@@ -31,6 +31,8 @@ public:
     // Processing instructions and declarations met so far; TinyXML reads them differently from
     // this scanner, so an element that contains one is not handed to it.
     int oddities() const { return skipped; }
+    // Whether scanning stopped because elements nested deeper than maxDepth.
+    bool depthExceeded() const { return tooDeep; }
 
     // After a StartTag: moves past the matching end tag. False on Error.
     bool skipElement();
@@ -45,6 +47,7 @@ private:
     std::vector<std::string_view> open; // names of the open elements, prefixes included
     int maxDepth;
     int skipped = 0;
+    bool tooDeep = false;
     Token state = Text;
 };
 

@@ -16,6 +16,11 @@ package provide tarvin::bdd 1.0
 namespace eval ::Tarvin::BDD {
     # One record per definition: keyword, pattern, regular expression, procedure, file, line.
     variable definitions {}
+    # Where to look for a step text's definitions: the words a definition's pattern begins with (up to
+    # its last blank before the first placeholder) -> positions in definitions; "" for the rest
+    # (patterns that begin with a placeholder, regular expressions). Built when first needed.
+    variable index {}
+    variable indexed 0
     variable nextId 0
     variable context_user_data {}
     foreach kind {Feature Scenario Step} {
@@ -52,7 +57,7 @@ proc ::Tarvin::BDD::patternToRegexp {pattern} {
 
 # (Procedures here end with return: the debugger's frame of a procedure is popped there.)
 
-# Registers a definition; a second definition of the same keyword and pattern replaces the first.
+# Registers a definition; a second definition of the same keyword and pattern is an error naming both.
 proc ::Tarvin::BDD::define {keyword where arguments} {
     variable definitions
     variable nextId
@@ -69,35 +74,74 @@ proc ::Tarvin::BDD::define {keyword where arguments} {
     if {[catch {regexp -about -- $re} about]} {
         return -code error "invalid step pattern '$pattern' at [join $where :]: $about"
     }
-    set name ::Tarvin::BDD::Steps::step[incr nextId]
-    proc $name $parameters $body
-    set kept {}
     foreach definition $definitions {
-        if {[lindex $definition 0] ne $keyword || [lindex $definition 1] ne $pattern} {
-            lappend kept $definition
-        } else {
-            rename [lindex $definition 3] {}
+        if {[lindex $definition 0] eq $keyword && [lindex $definition 1] eq $pattern} {
+            return -code error "the step $keyword \"$pattern\" at [join $where :] is defined already at\
+                [join [lrange $definition 4 5] :]"
         }
     }
-    lappend kept [list $keyword $pattern $re $name {*}$where]
-    set definitions $kept
+    set name ::Tarvin::BDD::Steps::step[incr nextId]
+    proc $name $parameters $body
+    lappend definitions [list $keyword $pattern $re $name {*}$where]
+    variable indexed 0
     return
 }
 
+# The index key of a pattern: the words before its first placeholder, without the last, partial one.
+proc ::Tarvin::BDD::indexKey {pattern isRegexp} {
+    if {$isRegexp} {
+        return ""
+    }
+    set literal $pattern
+    if {[regexp -indices {\|(integer|word|any)\|} $pattern where]} {
+        set literal [string range $pattern 0 [expr {[lindex $where 0] - 1}]]
+    }
+    set blank [string last " " $literal]
+    if {$blank < 0} {
+        return ""
+    }
+    return [string range $literal 0 [expr {$blank - 1}]]
+}
+
+proc ::Tarvin::BDD::buildIndex {} {
+    variable definitions
+    variable index
+    variable indexed
+    set index [dict create]
+    set position 0
+    foreach definition $definitions {
+        lassign $definition defKeyword pattern re
+        dict lappend index [indexKey $pattern [expr {$re ne [patternToRegexp $pattern]}]] $position
+        incr position
+    }
+    set indexed 1
+    return
+}
+
+# A definition that cannot be registered is an error at its own line in the step file: the error is
+# caught and returned here, which pops this procedure's debugger frame.
 proc ::Step {args} {
-    ::Tarvin::BDD::define Step [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define Step [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 proc ::Given {args} {
-    ::Tarvin::BDD::define Given [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define Given [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 proc ::When {args} {
-    ::Tarvin::BDD::define When [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define When [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 proc ::Then {args} {
-    ::Tarvin::BDD::define Then [::Tarvin::BDD::callerPosition] $args
+    if {[catch {::Tarvin::BDD::define Then [::Tarvin::BDD::callerPosition] $args} message]} {
+        return -code error $message
+    }
     return
 }
 
@@ -120,8 +164,30 @@ unset ::Tarvin::BDD::kind ::Tarvin::BDD::phase
 # others their own (and steps without a keyword). Each match: {record {values...}}.
 proc ::Tarvin::BDD::matching {text keyword} {
     variable definitions
+    variable index
+    variable indexed
+    if {!$indexed} {
+        buildIndex
+    }
+    # The candidates: definitions keyed by a run of the text's first words, and those without a key.
+    set candidates [expr {[dict exists $index ""] ? [dict get $index ""] : {}}]
+    set from 0
+    while {[set blank [string first " " $text $from]] >= 0} {
+        set words [string range $text 0 [expr {$blank - 1}]]
+        if {[dict exists $index $words]} {
+            lappend candidates {*}[dict get $index $words]
+        }
+        set from [expr {$blank + 1}]
+    }
+    if {[dict exists $index $text]} {
+        lappend candidates {*}[dict get $index $text]
+    }
     set matches {}
-    foreach definition $definitions {
+    foreach position [lsort -integer -unique $candidates] {
+        set definition [lindex $definitions $position]
+        if {[llength $definition] == 0} {
+            continue
+        }
         lassign $definition defKeyword pattern re
         if {$defKeyword ne "Step" && $keyword ne "" && $defKeyword ne $keyword} {
             continue

@@ -9,7 +9,7 @@ using RecorderTest = RunnerFixture;
 
 QByteArray exampleObjectMap()
 {
-    QFile file(QStringLiteral(TARVIN_SOURCE_DIR "/examples/suite/shared/scripts/names.tcl"));
+    QFile file(QStringLiteral(TARVIN_SOURCE_DIR "/tests/runner/data/demo-names.tcl"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -21,7 +21,7 @@ TEST_F(RecorderTest, RecordedInASuiteReplaysWithTheSuitesObjectMap)
     // Typing goes key by key; the text holds characters Tcl would substitute.
     write("suite/tst_drive/test.tcl",
           "proc main {} {\n"
-          "    startApplication addressbook\n"
+          "    startApplication demo_addressbook\n"
           "    mousePress [waitForObject $names::Add_PushButton]\n"
           "    mouseRelease [waitForObject $names::Add_PushButton]\n"
           "    set first [waitForObject $names::firstName_LineEdit]\n"
@@ -45,7 +45,7 @@ TEST_F(RecorderTest, RecordedInASuiteReplaysWithTheSuitesObjectMap)
     EXPECT_TRUE(
         script.startsWith("source [findFile \"scripts\" \"names.tcl\"]\n"
                           "proc main {} {\n"
-                          "    startApplication addressbook\n"
+                          "    startApplication demo_addressbook\n"
                           "    waitForObject $names::Add_PushButton\n"
                           "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonPress 50 15 1 0 \n"
                           "    sendEvent QMouseEvent $names::Add_PushButton MouseButtonRelease 50 15 1 0 \n"
@@ -91,7 +91,7 @@ TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
           "proc main {} {\n"
           "    setRecorderFilter ObjectType StatusBar\n"
           "    setRecorderFilter EventType QMouseEvent\n"
-          "    startApplication addressbook\n"
+          "    startApplication demo_addressbook\n"
           "    sendEvent QCloseEvent [waitForObject {type StatusBar}]\n"
           "    set add [waitForObject {type PushButton name addButton}]\n"
           "    mousePress $add\n"
@@ -104,7 +104,7 @@ TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
     const QString cancel =
         "\"type PushButton name cancelButton container \\{type Dialog name entryDialog\\}\"";
     EXPECT_EQ(read("out.tcl"), "proc main {} {\n"
-                               "    startApplication addressbook\n"
+                               "    startApplication demo_addressbook\n"
                                "    waitForObject " +
                                    cancel +
                                    "\n"
@@ -122,4 +122,30 @@ TEST_F(RecorderTest, WithoutObjectMapObjectsGoByRealNamesAndFiltersHold)
     r = run({"--record", "x.tcl", "--check", "drive.tcl"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_FALSE(QFile::exists(dir.filePath("x.tcl")));
+}
+
+// A symbolic name that Tcl's $ substitution would cut short (a letter outside ASCII) is written as
+// ${names::...}, and the recording replays.
+TEST_F(RecorderTest, NamesBeyondAsciiAreWrittenWhole)
+{
+    write("suite/shared/scripts/names.tcl",
+          "package require tarvin::objectmaphelper\n"
+          "namespace eval names {\n"
+          "    set Hauptfenster [::Tarvin::ObjectName name mainWindow type MainWindow]\n"
+          "    set Hinzufügen [::Tarvin::ObjectName container $Hauptfenster name addButton type PushButton]\n"
+          "}\n");
+    write("suite/tst_drive/test.tcl",
+          "proc main {} {\n"
+          "    startApplication demo_addressbook\n"
+          "    mousePress [waitForObject ${names::Hinzufügen}]\n"
+          "    mouseRelease [waitForObject ${names::Hinzufügen}]\n"
+          "}\n");
+    QDir(dir.path()).mkpath("suite/tst_recorded");
+    RunOutcome r = run({"--record", "suite/tst_recorded/test.tcl", "suite/tst_drive"});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const QString script = read("suite/tst_recorded/test.tcl");
+    EXPECT_CONTAINS(script, QString::fromUtf8("    waitForObject ${names::Hinzufügen}\n"));
+    EXPECT_CONTAINS(script, QString::fromUtf8("    sendEvent QMouseEvent ${names::Hinzufügen} MouseButtonPress"));
+    r = run({"suite/tst_recorded"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
 }

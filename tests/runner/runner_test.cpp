@@ -1,6 +1,9 @@
 // tarvinrunner end to end: real scripts, real processes, exit codes and what the user reads.
 #include "runnerfixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QXmlStreamReader>
 
 namespace {
@@ -253,7 +256,7 @@ TEST_F(RunnerTest, ApplicationsStartOnRequestAndEndWithTheirTestCase)
                          "    set f [open ../pids.txt w]\n"
                          "    puts $f \"[applicationContext $a pid] [applicationContext $b pid]\"\n"
                          "    close $f\n"
-                         "    startApplication addressbook\n"
+                         "    startApplication demo_addressbook\n"
                          "}\n")
               .replace(QLatin1String("FAKE"), fake)
               .toUtf8());
@@ -261,7 +264,7 @@ TEST_F(RunnerTest, ApplicationsStartOnRequestAndEndWithTheirTestCase)
                                      "    set pids [read [open ../pids.txt]]\n"
                                      "    puts \"next: [llength [applicationContextList]]\"\n"
                                      "    puts \"alive: [file exists /proc/[lindex $pids 0]] [file exists /proc/[lindex $pids 1]]\"\n"
-                                     "    startApplication addressbook\n"
+                                     "    startApplication demo_addressbook\n"
                                      "    puts [property get [findObject {type PushButton name addButton}] text]\n"
                                      "}\n");
     const RunOutcome r = run({"suite"});
@@ -391,8 +394,10 @@ TEST_F(RunnerTest, SuiteObjectMapNamesObjects)
     // Test cases run in name order; each reads the map afresh, nothing added by an earlier one remains.
     write("suite/tst_again/test.tcl",
           "proc main {} {\n"
-          "    startApplication addressbook\n"
-          "    test compare [objectMap add [waitForObject {type Table}]] :entries_Table \"added\"\n"
+          "    startApplication demo_addressbook\n"
+          "    test compare [objectMap add [waitForObject {type Table}]] {$names::entries_Table} \"added\"\n"
+          "    test compare [property get [waitForObject $names::entries_Table] rowCount] 0 \"usable at once\"\n"
+          "    test compare [objectMap add [waitForObject {type PushButton name addButton}]] {$names::Add_Button} \"known\"\n"
           "}\n");
     write("suite/tst_zlast/test.tcl",
           "proc main {} {\n"
@@ -475,7 +480,8 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
                                        "proc main {} {\n"
                                        "    test verify [runFeatureFile test.feature ~@no] \"all scenarios passed\"\n"
                                        "}\n");
-    const QString bad = write("suite/tst_bad/test.feature", "Feature: Bad\n  Scenario: s\n    Given x\n  Then what\n  oops\n");
+    const QString bad = write("suite/tst_bad/test.feature", "Feature: Bad\n  Scenario: s\n    Given x\n  Then what\n  oops\n"
+                                                          "  Scenario Outline: o\n    Given y\n");
 
     const RunOutcome r = run({"--junit", "report.xml", "suite"});
     EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
@@ -504,18 +510,130 @@ TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
     // A malformed feature file fails its test case with the line and what was expected there.
     EXPECT_CONTAINS(r.out, "ERROR " + bad + ":5: expected a step (Given, When, Then, And, But), a table, a doc "
                                             "string or a new Scenario, found 'oops'\n");
+    EXPECT_CONTAINS(r.out, "ERROR " + bad + ":6: the Scenario Outline 'o' has no Examples\n");
     EXPECT_CONTAINS(r.out, "FAILED tst_bad (");
 
     QFile report(dir.filePath("report.xml"));
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     const QString xml = QString::fromUtf8(report.readAll());
     EXPECT_CONTAINS(xml, "<error message=\"" + feature + ":8: Step failed: When I divide by 0: divide by zero\"");
+    // One testcase per scenario, named by feature and scenario; the feature of tst_tagged passed in a
+    // test.tcl whose own verification lies outside its scenarios, and counts only there.
+    EXPECT_CONTAINS(xml, "<testcase name=\"Sums: Right\" classname=\"suite.tst_bdd\" file=\"" + feature + "\"");
+    EXPECT_CONTAINS(xml, "<testcase name=\"Sums: Arity\" classname=\"suite.tst_bdd\"");
+    EXPECT_CONTAINS(xml, "<testcase name=\"Tags: Run\" classname=\"suite.tst_tagged\"");
+    EXPECT_FALSE(xml.contains("name=\"tst_bdd\"")) << "no failure outside the scenarios";
+    EXPECT_CONTAINS(xml, "<testcase name=\"tst_bad\" classname=\"suite.tst_bad\"");
+    EXPECT_CONTAINS(xml, "<testsuite name=\"suite\" tests=\"8\" failures=\"1\" errors=\"5\"");
+    // The summary counts scenarios and steps too.
+    EXPECT_CONTAINS(r.out, "Summary: 1 passed, 2 failed\nScenarios: 7 (2 passed, 5 failed); steps: 13 (6 passed, "
+                           "3 failed, 1 undefined, 1 ambiguous, 2 skipped)\n");
 
     // With --abort-on-fail the first failed scenario ends the feature; the verification is reported once.
     const RunOutcome abort = run({"--abort-on-fail", "suite/tst_bdd/test.feature"});
     EXPECT_EQ(abort.exitCode, 1);
     EXPECT_CONTAINS(abort.out, "Section: Scenario: Broken");
-    EXPECT_FALSE(abort.out.contains("Scenario: Wrong"));
+    EXPECT_FALSE(abort.out.contains("Section: Scenario: Wrong"));
+    EXPECT_CONTAINS(abort.out, "LOG " + feature + ":10: Not run: Scenario: Wrong\n");
+    EXPECT_CONTAINS(abort.out, "LOG " + feature + ":16: Not run: Scenario: Clash\n");
+    EXPECT_CONTAINS(abort.out, "Scenarios: 6 (1 passed, 1 failed, 4 not run); steps: 6 (4 passed, 1 failed, 1 skipped)");
+}
+
+TEST_F(RunnerTest, FeaturesAreSelectedByTagsCheckedInADryRunAndUndefinedStepsGetDefinitions)
+{
+    const QString feature = write("suite/tst_tags/test.feature", "@all\nFeature: Tags\n"
+                                                                 "  @smoke\n  Scenario: Quick\n    Given the number 2\n"
+                                                                 "  @smoke @slow\n  Scenario: Long\n    Given the number 3\n"
+                                                                 "  Scenario: Other\n"
+                                                                 "    Given I have 12 \"red\" apples in \"the big box\"\n"
+                                                                 "    When I pay -3 euros on day 2.5\n"
+                                                                 "      | a |\n"
+                                                                 "    Then I have 12 \"red\" apples in \"the big box\"\n"
+                                                                 "    And the note\n      \"\"\"\n      text\n      \"\"\"\n"
+                                                                 "  Scenario: Again\n"
+                                                                 "    Given I have 12 \"red\" apples in \"the big box\"\n");
+    write("suite/tst_tags/steps/numbers.tcl", "Given \"the number |integer|\" {n} {\n"
+                                              "    close [open ran.txt w]\n"
+                                              "}\n"
+                                              "OnScenarioStart {context} { close [open hook.txt w] }\n");
+    write("suite/tst_script/test.tcl", "proc main {} { close [open ../tst_tags/script.txt w] }\n");
+
+    RunOutcome r = run({"--tags", "@smoke and not @slow", "suite/tst_tags"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "PASS " + feature + ":5: Given the number 2\n");
+    EXPECT_FALSE(r.out.contains("Long")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("Other")) << r.out.toStdString();
+
+    r = run({"--tags", "(@slow or not @smoke) and @all", "suite/tst_tags"});
+    EXPECT_CONTAINS(r.out, "Scenario: Long");
+    EXPECT_CONTAINS(r.out, "Scenario: Other");
+    EXPECT_FALSE(r.out.contains("Quick")) << r.out.toStdString();
+
+    // Cucumber's JSON report: features, scenarios with their tags, steps with keyword, status and line.
+    r = run({"--tags", "not @slow", "--format", "cucumber-json", "report.json", "suite/tst_tags"});
+    QFile json(dir.filePath("report.json"));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonArray features = QJsonDocument::fromJson(json.readAll()).array();
+    ASSERT_EQ(features.size(), 1);
+    const QJsonObject tagsFeature = features.at(0).toObject();
+    EXPECT_EQ(tagsFeature.value("uri").toString(), feature);
+    EXPECT_EQ(tagsFeature.value("name").toString(), "Tags");
+    const QJsonArray elements = tagsFeature.value("elements").toArray();
+    ASSERT_EQ(elements.size(), 3); // Quick, Other, Again
+    const QJsonObject quick = elements.at(0).toObject();
+    EXPECT_EQ(quick.value("name").toString(), "Quick");
+    EXPECT_EQ(quick.value("tags").toArray().at(1).toObject().value("name").toString(), "@smoke");
+    const QJsonObject quickStep = quick.value("steps").toArray().at(0).toObject();
+    EXPECT_EQ(quickStep.value("keyword").toString(), "Given ");
+    EXPECT_EQ(quickStep.value("name").toString(), "the number 2");
+    EXPECT_EQ(quickStep.value("line").toInt(), 5);
+    EXPECT_EQ(quickStep.value("result").toObject().value("status").toString(), "passed");
+    QStringList statuses;
+    for (const QJsonValue step : elements.at(1).toObject().value("steps").toArray())
+        statuses << step.toObject().value("result").toObject().value("status").toString();
+    EXPECT_EQ(statuses, (QStringList{"undefined", "skipped", "skipped", "skipped"}));
+
+    r = run({"--tags", "@smoke and", "suite/tst_tags"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_CONTAINS(r.err, "--tags: tag expression '@smoke and' could not be parsed: a tag is missing after 'and'");
+
+    // A dry run runs no step, no hook and no script, and reports every step that is not defined.
+    QFile::remove(dir.filePath("suite/tst_tags/ran.txt"));
+    QFile::remove(dir.filePath("suite/tst_tags/hook.txt"));
+    r = run({"--dry-run", "suite"});
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("suite/tst_tags/ran.txt")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("suite/tst_tags/hook.txt")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("suite/tst_tags/script.txt")));
+    EXPECT_FALSE(r.out.contains("PASS ")) << r.out.toStdString();
+    EXPECT_CONTAINS(r.out, "ERROR " + feature + ":10: Undefined step: Given I have 12 \"red\" apples in \"the big box\"\n");
+    EXPECT_CONTAINS(r.out, "SKIPPED");
+    EXPECT_CONTAINS(r.out, "a dry run checks feature files only");
+
+    // Each undefined step's definition is proposed once at the end, ready to paste.
+    const int from = r.out.indexOf("Undefined steps can be defined");
+    const QString snippets = r.out.mid(from, r.out.indexOf("Summary:") - from);
+    EXPECT_EQ(snippets.count("Given {I have |integer| \"|word|\" apples in \"|any|\"} {number text text2} {\n"
+                             "    error \"the step is not written yet\"\n}"), 1) << snippets.toStdString();
+    EXPECT_CONTAINS(snippets, "When {I pay |integer| euros on day 2.5} {number table} {");
+    EXPECT_CONTAINS(snippets, "Then {I have |integer| \"|word|\" apples in \"|any|\"} {number text text2} {");
+    EXPECT_CONTAINS(snippets, "Then {the note} {docString} {");
+
+    // A pasted definition matches its step.
+    QFile steps(dir.filePath("suite/tst_tags/steps/numbers.tcl"));
+    ASSERT_TRUE(steps.open(QIODevice::Append));
+    for (const QString& part : snippets.split("\n\n", Qt::SkipEmptyParts).mid(1))
+        steps.write(part.toUtf8() + "\n");
+    steps.close();
+    r = run({"--dry-run", "suite/tst_tags"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("Undefined")) << r.out.toStdString();
+
+    // A definition that cannot be registered is an error at its line in the step file.
+    write("other/tst_badrx/test.feature", "Feature: F\n  Scenario: S\n    Given x\n");
+    const QString badSteps = write("other/tst_badrx/steps/s.tcl", "Given \"x\" {} {}\nWhen -rx {(} {} {}\n");
+    r = run({"other/tst_badrx"});
+    EXPECT_CONTAINS(r.out, "ERROR " + badSteps + ":2: invalid step pattern '(' at " + badSteps + ":2: ");
 }
 
 TEST_F(RunnerTest, EveryScriptGetsTheNativeApi)

@@ -56,9 +56,8 @@ TEST_F(ExcelTest, TableNearTheCorner)
     ASSERT_EQ(rows.size(), 5);
     // The header stops at the number in G3; cells right of it are never read.
     EXPECT_EQ(rows[0], (QStringList{"name", "count", "price", "flag"}));
-    // libfreexl hands booleans over as the integers 1 and 0.
-    EXPECT_EQ(rows[1], (QStringList{"Gr\u00fc\u00dfe", "2", "2.5", "1"}));
-    EXPECT_EQ(rows[2], (QStringList{"b", "1.23457e+06", "3.14159", "0"}));
+    EXPECT_EQ(rows[1], (QStringList{"Gr\u00fc\u00dfe", "2", "2.5", "true"}));
+    EXPECT_EQ(rows[2], (QStringList{"b", "1.23457e+06", "3.14159", "false"}));
     EXPECT_EQ(rows[3], (QStringList{"", "1.2345e-05", "", ""}));
     EXPECT_EQ(rows[4], (QStringList{"2024-01-31", "", "", ""}));
     EXPECT_TRUE(failure.isEmpty());
@@ -68,6 +67,22 @@ TEST_F(ExcelTest, TableNearTheCorner)
 
     // A workbook small enough to sit in the compound file's mini stream.
     EXPECT_EQ(load(TARVIN_SOURCE_DIR "/tests/shared/data/small.xls"), (QList<QStringList>{{"key", "value"}, {"k", "42"}}));
+}
+
+// Formula cells read as their cached results, whatever the result's type; a text formula in the header
+// row is a field name like any text.
+TEST_F(ExcelTest, FormulaResultsAndBooleans)
+{
+    EXPECT_EQ(load(TARVIN_SOURCE_DIR "/tests/shared/data/formulas.xls"),
+              (QList<QStringList>{{"name", "value", "kind"},
+                                  {"sum", "3", "number"},
+                                  {"text", "a\u00dfb", "text"},
+                                  {"yes", "true", "bool"},
+                                  {"no", "false", "bool"},
+                                  {"err", "#DIV/0!", "error"},
+                                  {"cell", "true", "xlwt"},
+                                  {"empty", "", "text"}}));
+    EXPECT_TRUE(failure.isEmpty());
 }
 
 TEST_F(ExcelTest, NoTable)

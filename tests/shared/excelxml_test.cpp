@@ -222,6 +222,12 @@ TEST_F(ExcelXmlTest, ZipBombAndMemberCaps)
     ASSERT_LT(bomb.size(), 80u * 1024);
     EXPECT_TRUE(loadFile(write(bomb)).isEmpty());
     EXPECT_EQ(out, "tarvinrunner: testData Sheet: unknown error when extracting data 'xl/worksheets/sheet1.xml'.\n");
+    // The warning says why: the member was refused for its size.
+    EXPECT_NE(err.find(": member 'xl/worksheets/sheet1.xml' is larger than the cap of 268435456 bytes (or inflates "
+                       "more than 500 times its compressed size); it was left out"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("Warning: "), 0u) << err;
 
     // The absolute cap counts inflated bytes, whatever the headers declare.
     xlsxLimits().maxMemberBytes = 1000;
@@ -246,10 +252,18 @@ TEST_F(ExcelXmlTest, DeepNestingAndOversizedElements)
     auto rows = load({sheet1("A1", good + "<row r=\"2\"><c r=\"A2\">" + deep + "</c></row>" +
                                        "<row r=\"3\"><c r=\"A3\"><v>after</v></c></row>")});
     EXPECT_EQ(rows, (QList<QStringList>{{"kept"}}));
+    EXPECT_NE(err.find("the worksheet nests elements deeper than the cap of 64 levels; the rows from row 2 on were "
+                       "left out"),
+              std::string::npos)
+        << err;
     // In the shared strings and at the top of a part.
     rows = load({part("xl/sharedStrings.xml", "<sst><si><t>a</t></si><si>" + deep + "</si></sst>"),
                  sheet1("A1", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")});
     EXPECT_EQ(rows, (QList<QStringList>{{"a"}}));
+    EXPECT_NE(err.find("xl/sharedStrings.xml nests elements deeper than the cap of 64 levels; the shared strings "
+                       "from entry 1 on were left out"),
+              std::string::npos)
+        << err;
     EXPECT_TRUE(load({part("xl/worksheets/sheet1.xml", deep)}).isEmpty());
     EXPECT_TRUE(load({part("xl/workbook.xml", "<workbook>" + deep + "</workbook>"), sheet1("A1", good)}, "S").isEmpty());
     EXPECT_EQ(err, "tarvinrunner: .xlsx file is corrupt: No <sheets>\n");
@@ -277,11 +291,17 @@ TEST_F(ExcelXmlTest, OutOfRangeReferences)
                                  "<row r=\"4294967296\"><c r=\"A9\"><v>y</v></c></row>"
                                  "<row r=\"2\"><c r=\"B2\"><v>b</v></c></row>")});
     EXPECT_EQ(rows, (QList<QStringList>{{"a", ""}, {"", "b"}}));
+    EXPECT_NE(err.find("row 4294967296 lies beyond the format's last row 1048576; such rows were left out"),
+              std::string::npos)
+        << err;
 
     // Filler rows count against the field cap: the set stops growing and is returned partly filled.
     xlsxLimits().maxFields = 1000;
     rows = load({sheet1("A1:J1", "<row r=\"1\"><c r=\"A1\"><v>h</v></c></row><row r=\"1048576\"/>")});
     EXPECT_EQ(rows.size(), 100);
+    EXPECT_NE(err.find("the worksheet holds more than the cap of 1000 fields; row 101 and every later row were left out"),
+              std::string::npos)
+        << err;
 }
 
 } // namespace

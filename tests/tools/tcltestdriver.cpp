@@ -53,7 +53,7 @@ int main(int argc, char* argv[])
     // Script tests drive the demo application, fresh for each file, as the current application context.
     AddressBook::registerApplication();
     QString startError;
-    if (runner.startApplication(QStringLiteral("addressbook"), QString(), -1, -1, &startError)->id() < 0) {
+    if (runner.startApplication(QStringLiteral("demo_addressbook"), QString(), -1, -1, &startError)->id() < 0) {
         fprintf(stderr, "tcltestdriver: %s\n", qPrintable(startError));
         return 2;
     }

@@ -3,7 +3,7 @@ source [file join [file dirname $argv0] .. shared scripts addressbook.tcl]
 
 proc main {} {
     startApplication addressbook
-    set table [waitForObject {type Table name entries}]
+    set table [waitForObject {type QTableWidget name entries}]
     test compare [property get $table rowCount] 0 "rows at start"
 
     addEntry Ada Lovelace ada@example.org "+44 20 0001"
@@ -15,9 +15,10 @@ proc main {} {
     set cell [waitForObjectItem $table "Hopper"]
     test compare [list [property get $cell row] [property get $cell column]] {1 1} "cell of Hopper"
 
-    # The dialog is modal: while it is open the main window is not ready.
-    invoke [waitForObject {type PushButton name addButton}] click
-    test compare [property get [findObject {type MainWindow}] ready] 0 "main window behind the dialog"
-    invoke [waitForObject {type PushButton name cancelButton}] click
+    # The dialog is modal: while it is open the main window is not the active one.
+    mouseClick {type QPushButton name addButton}
+    waitForObject {type QDialog name entryDialog}
+    test compare [property get [findObject {type QMainWindow}] isActiveWindow] 0 "main window behind the dialog"
+    keyClick Escape
     test compare [statusMessage] "Cancelled" "status after cancelling"
 }

@@ -9,7 +9,7 @@ proc main {} {
         addEntry [testData field $record first] [testData field $record last] \
             [testData field $record email] [testData field $record phone]
     }
-    set table [waitForObject {type Table name entries}]
+    set table [waitForObject {type QTableWidget name entries}]
     test compare [property get $table rowCount] [llength $records] "one row per record"
     set row 0
     foreach record $records {

@@ -12,7 +12,7 @@ proc main {} {
     test verify [expr {$took < 10000}] "[property get $watch label] took [stopWatch format $took]"
 
     # Poll for the new row, but for two seconds at most.
-    set table [waitForObject {type Table name entries}]
+    set table [waitForObject {type QTableWidget name entries}]
     set deadline [deadline new 2000 "new row"]
     while {[property get $table rowCount] < 1 && ![property get $deadline expired]} {
         OS sleep 0.05

@@ -11,13 +11,107 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
+
+// A Tcl word for the text: braced when that keeps it as it is, else quoted with backslashes.
+QString tclWord(const QString& text)
+{
+    int depth = 0;
+    bool braceable = !text.contains(QLatin1Char('\\'));
+    for (const QChar c : text) {
+        if (c == QLatin1Char('{'))
+            ++depth;
+        else if (c == QLatin1Char('}') && --depth < 0)
+            braceable = false;
+    }
+    if (braceable && depth == 0)
+        return QLatin1Char('{') + text + QLatin1Char('}');
+    QString quoted;
+    for (const QChar c : text) {
+        if (QStringLiteral("\\\"[]${}").contains(c))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+QString stepDefinitionSnippet(const Gherkin::Step& step)
+{
+    static const char* const keywords[] = {"Given", "When", "Then"};
+    const QString keyword = QLatin1String(step.type >= 0 && step.type < 3 ? keywords[step.type] : "Step");
+    const QString text = QString::fromUtf8(step.stepText());
+    // Quoted texts become |word| (without blanks) or |any|, whole numbers |integer|.
+    static const QRegularExpression values(QStringLiteral(
+        "\"([^\"]*)\"|(?<![\\w.,-])[-+]?[0-9]+(?![\\w.,]*[0-9A-Za-z_])"));
+    QString pattern;
+    QStringList parameters;
+    int numbers = 0, texts = 0;
+    int start = 0;
+    auto name = [](const char* base, int n) {
+        return n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n);
+    };
+    QRegularExpressionMatchIterator it = values.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        pattern += text.mid(start, m.capturedStart() - start);
+        const QString whole = m.captured(0);
+        if (whole.startsWith(QLatin1Char('"'))) {
+            const QString inner = whole.mid(1, whole.size() - 2);
+            if (inner.isEmpty()) {
+                pattern += whole; // an empty quote is matched as written
+            } else {
+                const bool word = !inner.contains(QRegularExpression(QStringLiteral("\\s")));
+                pattern += QLatin1String(word ? "\"|word|\"" : "\"|any|\"");
+                parameters << name("text", ++texts);
+            }
+        } else {
+            pattern += QStringLiteral("|integer|");
+            parameters << name("number", ++numbers);
+        }
+        start = m.capturedEnd();
+    }
+    pattern += text.mid(start);
+    if (!step.multiLineText.isEmpty())
+        parameters << QStringLiteral("docString");
+    if (!step.table.isEmpty())
+        parameters << QStringLiteral("table");
+    return QStringLiteral("%1 %2 {%3} {\n    error \"the step is not written yet\"\n}")
+        .arg(keyword, tclWord(pattern), parameters.join(QLatin1Char(' ')));
+}
+
+namespace {
+
+// A dry run: every step is matched against the step definitions and nothing runs, hooks neither.
+class DryRunActions : public Gherkin::ScriptActions {
+public:
+    Result runStep(const Gherkin::Step& step) override
+    {
+        Result result;
+        Interpreter* interpreter = Interpreter::self();
+        const QList<QPair<QByteArray, int>> matches =
+            interpreter ? interpreter->matchingStepDefinitions(step) : QList<QPair<QByteArray, int>>();
+        if (matches.isEmpty()) {
+            result.status = StepUndefined;
+        } else if (matches.size() > 1) {
+            result.status = StepAmbiguous;
+            QList<QByteArray> lines;
+            for (const auto& match : matches)
+                lines << match.first + ':' + QByteArray::number(match.second);
+            result.message = QByteArray::number(matches.size()) + " step definitions match:\n" + lines.join('\n');
+        }
+        return result;
+    }
+    Result runHooks(int, int, const QByteArray&) override { return Result(); }
+};
 
 // Feature and scenario become sections; steps become passes, errors or logs at their feature line.
 class TestResultReport : public Gherkin::ReportGenerator {
 public:
-    explicit TestResultReport(TestResult* result) : result(result) {}
+    TestResultReport(TestResult* result, bool dryRun) : result(result), dryRun(dryRun) {}
 
     void featureStarted(const Gherkin::Feature& feature) override
     {
@@ -39,6 +133,12 @@ public:
     {
         result->endSection(feature.file, int(scenario.location.line));
     }
+    void scenarioNotRun(const Gherkin::Feature& feature, const Gherkin::Scenario& scenario,
+                        const QByteArray& title) override
+    {
+        result->add(TestResult::Log, QStringLiteral("Not run: Scenario: ") + QString::fromUtf8(title), QString(),
+                    feature.file, int(scenario.location.line));
+    }
     void stepStarted(const Gherkin::Feature&, const Gherkin::Step&) override { failuresBefore = failures(); }
     StepOutcome stepFinished(const Gherkin::Feature& feature, const Gherkin::Step& step, StepOutcome outcome,
                              const Gherkin::ScriptActions::Result& r) override
@@ -48,6 +148,8 @@ public:
         const QString message = QString::fromUtf8(r.message);
         switch (outcome) {
         case Passed:
+            if (dryRun)
+                break; // defined: nothing ran
             if (failures() > failuresBefore) {
                 result->add(TestResult::Fail, QStringLiteral("Step failed: ") + text,
                             QStringLiteral("A verification in the step failed."), feature.file, line);
@@ -59,9 +161,8 @@ public:
             result->add(TestResult::Log, QStringLiteral("Not run: ") + text, QString(), feature.file, line);
             break;
         case Undefined:
-            result->add(TestResult::Error, QStringLiteral("Undefined step: ") + text,
-                        QStringLiteral("No step definition matches '%1'.")
-                            .arg(QString::fromUtf8(step.stepText())),
+            // The detail is a definition to paste; the runner lists them again at the end of the run.
+            result->add(TestResult::Error, QStringLiteral("Undefined step: ") + text, stepDefinitionSnippet(step),
                         feature.file, line);
             break;
         case Ambiguous:
@@ -119,6 +220,7 @@ private:
     }
 
     TestResult* result;
+    bool dryRun;
     int failuresBefore = 0;
 };
 
@@ -160,6 +262,17 @@ int runFeatureFile(ScriptContext* context)
         }
     }
 
+    if (runner && !runner->tagExpression().isEmpty()) {
+        Gherkin::TagExpression expression;
+        QString problem;
+        if (!Gherkin::TagExpression::parse(runner->tagExpression(), &expression, &problem)) {
+            context->setError(problem, ScriptContext::PlainError);
+            return 1;
+        }
+        filter.setExpression(expression);
+    }
+    const bool dryRun = runner && runner->dryRun();
+
     Gherkin::Feature feature;
     Gherkin::RunFeatureError error;
     if (!Gherkin::parseFeatureFile(path, &feature, &error)) {
@@ -172,7 +285,18 @@ int runFeatureFile(ScriptContext* context)
             frame.column = 0;
             debugger->setCode(frame.sourceId, path);
         }
-        context->setError(error.toString(), frame);
+        // The errors after the first are results of their own, at their lines; the first ends the script.
+        if (TestResult* result = resultFor(context)) {
+            const QRegularExpression where(QStringLiteral("^(.*):(\\d+): (.*)$"));
+            for (const QString& later : error.following()) {
+                const QRegularExpressionMatch m = where.match(later);
+                if (m.hasMatch())
+                    result->add(TestResult::Error, m.captured(3), QString(), m.captured(1), m.captured(2).toInt());
+                else
+                    result->add(TestResult::Error, later);
+            }
+        }
+        context->setError(Gherkin::RunFeatureError(error.file(), error.lineNo(), error.message()).toString(), frame);
         return 1;
     }
     TestResult* result = resultFor(context);
@@ -180,14 +304,16 @@ int runFeatureFile(ScriptContext* context)
         context->setError(QStringLiteral("runFeatureFile: no test result to report to"), ScriptContext::PlainError);
         return 1;
     }
-    Gherkin::ScriptActions* actions = context->createGherkinScriptActions(SharedPtr<ScriptArgument>());
+    Gherkin::ScriptActions* actions =
+        dryRun ? new DryRunActions : context->createGherkinScriptActions(SharedPtr<ScriptArgument>());
     if (!actions) {
         context->setError(QStringLiteral("runFeatureFile: this script language cannot run feature files"),
                           ScriptContext::PlainError);
         return 1;
     }
-    TestResultReport report(result);
+    TestResultReport report(result, dryRun);
     report.setFailfast(result->isAbortOnFailure());
+    report.setChecksEveryStep(dryRun);
     const Gherkin::RunSummary summary = Gherkin::runFeature(feature, actions, &report, filter);
     delete actions;
     context->setResult(context->createBoolArgument(summary.failed == 0));

@@ -28,9 +28,21 @@ void callEventHandler(const QString& callback, const SharedPtr<Object>& object, 
                 .arg(callback, eventName));
         return;
     }
+    // Each handler runs whatever the ones before it did: a pending error would end its first command.
+    // The first error stays the command's error; later ones are warnings.
+    const QString earlier = interpreter->takePendingError();
     ObjectList callArgs;
     callArgs << object << args;
     interpreter->callFunction(callback, callArgs);
+    const QString own = interpreter->takePendingError();
+    if (!earlier.isEmpty()) {
+        interpreter->setPendingError(earlier);
+        if (!own.isEmpty())
+            qWarning("The handler '%s' of %s events failed as well: %s", qUtf8Printable(callback),
+                     qUtf8Printable(eventName), qUtf8Printable(own));
+    } else if (!own.isEmpty()) {
+        interpreter->setPendingError(own);
+    }
 }
 } // namespace
 

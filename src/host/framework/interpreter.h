@@ -64,6 +64,8 @@ public:
     void addDefaultSearchPaths(const QFileInfo& directory);
     virtual int interpreterKind() const = 0;
     virtual void setPendingError(const QString& message) = 0;
+    // The pending error, taken out (empty when there is none).
+    virtual QString takePendingError() { return QString(); }
     virtual void setScriptArguments(const QString& argv0, const QStringList& args);
     // BDD: where the step definitions matching a step are (file and line each), and the patterns
     // registered for a step type (Gherkin::Step::Type).

@@ -5,6 +5,7 @@
 #include "applicationcontext.h"
 #include "sharedptr.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -38,6 +39,10 @@ public:
     virtual bool promptRequested() const { return false; }
     // A text that switches on object inspection in the variable watcher; empty when off.
     virtual QString objectInspectionText() const { return QString(); }
+    // Feature runs: the tag expression that selects the scenarios (empty: all), and whether steps are
+    // only matched against their definitions instead of run.
+    virtual QByteArray tagExpression() const { return QByteArray(); }
+    virtual bool dryRun() const { return false; }
 
     // Application contexts. Each operation that hands out a context never hands out null: a context
     // that does not exist has the id -1. The queries of a context (pid, memory, output, environment,

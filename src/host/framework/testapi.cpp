@@ -2,6 +2,7 @@
 #include "testapi.h"
 
 #include "filecompare.h"
+#include "inspector.h"
 #include "interpreter.h"
 #include "runnerinterface.h"
 #include "scriptargument.h"
@@ -329,7 +330,6 @@ int testImageNotPresent(ScriptContext* c) { return notAvailable(c, QStringLitera
 int testImagePresent(ScriptContext* c) { return notAvailable(c, QStringLiteral("Image search"), true); }
 int testOcrTextNotPresent(ScriptContext* c) { return notAvailable(c, QStringLiteral("Text recognition"), true); }
 int testOcrTextPresent(ScriptContext* c) { return notAvailable(c, QStringLiteral("Text recognition"), true); }
-int testAttachDesktopScreenshot(ScriptContext* c) { return notAvailable(c, QStringLiteral("Taking screenshots"), false); }
 int testAttachImage(ScriptContext* c) { return notAvailable(c, QStringLiteral("Attaching images"), false); }
 int testStartVideoCapture(ScriptContext* c) { return notAvailable(c, QStringLiteral("Video capture"), false); }
 int testStopVideoCapture(ScriptContext* c) { return notAvailable(c, QStringLiteral("Video capture"), false); }
@@ -359,6 +359,56 @@ int testAttachFile(ScriptContext* c)
     const QString message = c->argumentCount() > 1 ? arg(c, 1) : QStringLiteral("Attached %1").arg(info.fileName());
     report(c, TestResult::Log, message, kept, kept);
     c->setResult(c->createStringArgument(kept));
+    return 0;
+}
+
+QString saveApplicationScreenshot(const QString& directory, const QString& prefix, QString* error)
+{
+    ObjectProvider* provider = Inspector::self()->currentObjectProvider();
+    if (!provider) {
+        *error = QStringLiteral("there is no application to take a screenshot of (only programs started with "
+                                "startApplication or attached to have windows to picture)");
+        return QString();
+    }
+    if (const QString reason = provider->unavailableReason(); !reason.isEmpty()) {
+        *error = reason;
+        return QString();
+    }
+    const QByteArray png = provider->screenshot();
+    if (png.isEmpty()) {
+        const QString reason = Inspector::self()->lastError();
+        *error = reason.isEmpty() ? QStringLiteral("the application has no window to picture") : reason;
+        return QString();
+    }
+    QDir dir(directory);
+    if (!dir.mkpath(QStringLiteral("."))) {
+        *error = QStringLiteral("cannot create the directory '%1'").arg(directory);
+        return QString();
+    }
+    QString path;
+    for (int n = 1; path.isEmpty() || QFile::exists(path); ++n)
+        path = dir.absoluteFilePath(QStringLiteral("%1-%2.png").arg(prefix).arg(n));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(png) != png.size()) {
+        *error = QStringLiteral("cannot write '%1': %2").arg(path, file.errorString());
+        return QString();
+    }
+    return path;
+}
+
+int testAttachDesktopScreenshot(ScriptContext* c)
+{
+    // Without a results directory the picture has to live somewhere until the reports name it.
+    QString directory = runner() ? runner()->resultDirectory() : QString();
+    if (directory.isEmpty())
+        directory = QDir::tempPath() + QStringLiteral("/tarvin-screenshots");
+    QString error;
+    const QString path = saveApplicationScreenshot(directory, QStringLiteral("screenshot"), &error);
+    if (path.isEmpty())
+        return fail(c, QStringLiteral("Cannot attach a desktop screenshot: %1").arg(error));
+    const QString message = arg(c, 0).isEmpty() ? QStringLiteral("Desktop screenshot") : arg(c, 0);
+    report(c, TestResult::Log, message, path, path);
+    c->setResult(c->createStringArgument(path));
     return 0;
 }
 

@@ -43,6 +43,11 @@ int testAttachImage(ScriptContext* context);
 int testStartVideoCapture(ScriptContext* context);
 int testStopVideoCapture(ScriptContext* context);
 
+// Saves a PNG of the current application's windows into `directory` (made when missing) as
+// PREFIX-N.png, the first N not taken, and returns its absolute path. Empty, with the reason in *error,
+// when there is no application that can be pictured or the file cannot be written.
+QString saveApplicationScreenshot(const QString& directory, const QString& prefix, QString* error);
+
 // Dialogs on the tester's machine. Without a terminal to ask on, isAvailable answers 0 and the dialogs
 // fail with a clear message instead of waiting.
 namespace TestInteraction {

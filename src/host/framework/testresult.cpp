@@ -3,12 +3,15 @@
 
 void TestResult::add(const Entry& entry)
 {
-    results.append(entry);
-    Entry& e = results.last();
+    Entry e = entry;
     if (!e.time.isValid())
         e.time = QDateTime::currentDateTime();
     if (e.type != SectionStart && e.type != SectionEnd)
         e.sections = sections;
+    if (listener)
+        listener->resultAdding(e);
+    results.append(e);
+    // The listener hears of the local copy: results it adds meanwhile may move the list's entries.
     if (listener)
         listener->resultAdded(e);
 }

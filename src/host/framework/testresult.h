@@ -25,6 +25,8 @@ public:
     class Listener {
     public:
         virtual ~Listener() = default;
+        // Before the entry is kept: the listener may add to it (a screenshot of the moment).
+        virtual void resultAdding(Entry& entry) {}
         virtual void resultAdded(const Entry& entry) = 0;
     };
 

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace Gherkin {
 
@@ -63,13 +64,24 @@ struct Scenario {
     QList<QByteArray> tags;
     QList<Step> steps;
     QList<Examples> examples;
+    int rule = -1; // index in the feature's rules, -1 outside any
 
     // True when at least one examples block holds rows.
     bool isScenarioOutline() const;
 };
 
+// A Rule groups scenarios; its tags count for them and its background runs after the feature's.
+struct Rule {
+    SourceLocation location;
+    QByteArray title;
+    QList<QByteArray> tags;
+    bool hasBackground = false;
+    Background background;
+};
+
 struct Feature {
     QString file;
+    QByteArray language = "en"; // from a `# language:` line before the feature
     SourceLocation location;
     QByteArray title;
     QByteArray description;
@@ -77,6 +89,7 @@ struct Feature {
     bool hasBackground = false;
     Background background;
     QList<Scenario> scenarios;
+    QList<Rule> rules;
 };
 
 // A feature file that cannot be run: the file, the line (1-based, 0 when none) and what is wrong.
@@ -88,17 +101,23 @@ public:
     QString file() const { return fileName; }
     int lineNo() const { return line; }
     QString message() const { return text; }
-    // "FILE:LINE: message", or "FILE: message" without a line.
+    // "FILE:LINE: message", or "FILE: message" without a line; the errors found after it follow, a line
+    // each.
     QString toString() const;
+    // Later errors of the same file ("FILE:LINE: message" each).
+    QStringList following() const { return more; }
+    void addFollowing(const RunFeatureError& later) { more.append(later.toString()); }
 
 private:
     QString fileName;
     int line = 0;
     QString text;
+    QStringList more;
 };
 
 // Parses feature text; `fileName` only names the file in errors and in the feature. False with the
-// error on a malformed text; the feature is then incomplete.
+// error on a malformed text (the first one, with up to 9 more that follow it); the feature is then
+// incomplete.
 bool parseFeature(const QByteArray& text, const QString& fileName, Feature* feature, RunFeatureError* error);
 bool parseFeatureFile(const QString& path, Feature* feature, RunFeatureError* error);
 
@@ -132,17 +151,42 @@ public:
     virtual Result runHooks(int kind, int phase, const QByteArray& titleOrText) = 0;
 };
 
+// A tag expression as the command line gives it: tags (`@smoke`), `not`, `and`, `or` and parentheses;
+// `not` binds tighter than `and`, `and` tighter than `or`. A backslash makes the next character part of a
+// tag (`@a\(1\)`). The empty expression accepts everything.
+class TagExpression {
+public:
+    // False with a message naming the expression and what is wrong in it.
+    static bool parse(const QByteArray& text, TagExpression* expression, QString* error);
+    bool isEmpty() const { return root < 0; }
+    bool accepts(const QList<QByteArray>& tags) const;
+
+private:
+    struct Node {
+        enum Kind { Tag, Not, And, Or } kind = Tag;
+        QByteArray tag;
+        int left = -1;
+        int right = -1;
+    };
+    bool evaluate(int node, const QList<QByteArray>& tags) const;
+    friend class TagExpressionParser;
+    QList<Node> nodes;
+    int root = -1;
+};
+
 // Which scenarios run, by tag: a scenario runs when it carries one of the included tags (or none are
-// given) and none of the excluded ones. Tags are written with their @.
+// given), none of the excluded ones, and its tags satisfy the expression. Tags are written with their @.
 class Filter {
 public:
     void include(const QByteArray& tag) { included.append(tag); }
     void exclude(const QByteArray& tag) { excluded.append(tag); }
+    void setExpression(const TagExpression& e) { expression = e; }
     bool accepts(const QList<QByteArray>& tags) const;
 
 private:
     QList<QByteArray> included;
     QList<QByteArray> excluded;
+    TagExpression expression;
 };
 
 // Follows the run through the feature file: the runner traces every step and scenario it starts.
@@ -168,6 +212,9 @@ public:
     virtual void scenarioStarted(const Feature& feature, const Scenario& scenario, const QByteArray& title) {}
     virtual void scenarioFinished(const Feature& feature, const Scenario& scenario, const QByteArray& title,
                                   bool passed) {}
+    // A scenario (or an example row) that does not run because an earlier one failed (failfast) or a
+    // feature start hook failed.
+    virtual void scenarioNotRun(const Feature& feature, const Scenario& scenario, const QByteArray& title) {}
     virtual void stepStarted(const Feature& feature, const Step& step) {}
     // Answers the outcome as reported: a report may find a step failed that its definition passed (a
     // verification inside it failed), and the runner then treats it as failed.
@@ -183,9 +230,13 @@ public:
     // With it set the run ends after the first scenario that fails.
     bool failfast() const { return stopAtFailure; }
     void setFailfast(bool on) { stopAtFailure = on; }
+    // With it set a step that does not pass does not end its scenario (a dry run checks every step).
+    bool checksEveryStep() const { return everyStep; }
+    void setChecksEveryStep(bool on) { everyStep = on; }
 
 private:
     bool stopAtFailure = false;
+    bool everyStep = false;
 };
 
 struct RunSummary {

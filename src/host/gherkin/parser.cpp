@@ -1,20 +1,49 @@
 // Reading feature files: one pass over the lines, a small state machine that knows which block (feature,
 // background, scenario, examples) it is in and what may follow a step (a doc string or a table).
 #include "gherkin.h"
+#include "languages.h"
 
 #include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cstring>
 
 namespace Gherkin {
 
 namespace {
 
 struct Keyword {
-    const char* text;
-    int type; // step type, or -1 for And/But/* (the previous step's type)
+    QByteArray text; // a header's with its colon
+    KeywordKind kind;
+    int type; // step type, or -1 for And, But and * (the previous step's type)
 };
 
-const Keyword stepKeywords[] = {{"Given ", Step::Given}, {"When ", Step::When}, {"Then ", Step::Then},
-                                {"And ", -1},            {"But ", -1},          {"* ", -1}};
+// The keywords of a language, longest first, so that a keyword that begins another one (Szenario,
+// Szenariogrundriss) never hides it. Empty for an unknown language.
+QList<Keyword> keywordsOf(const QByteArray& language)
+{
+    QList<Keyword> keywords;
+    QList<QByteArray> continuing; // And and But keywords: they keep the previous step's type
+    for (int i = 0; i < languageKeywordCount; ++i)
+        if (language == languageKeywords[i].language &&
+            (languageKeywords[i].kind == KeywordAnd || languageKeywords[i].kind == KeywordBut))
+            continuing.append(languageKeywords[i].keyword);
+    for (int i = 0; i < languageKeywordCount; ++i) {
+        const LanguageKeyword& k = languageKeywords[i];
+        if (language != k.language)
+            continue;
+        Keyword keyword{k.keyword, k.kind, -1};
+        if (k.kind < KeywordGiven)
+            keyword.text += ':';
+        else if (!continuing.contains(keyword.text))
+            keyword.type = k.kind == KeywordGiven ? Step::Given : k.kind == KeywordWhen ? Step::When : Step::Then;
+        keywords.append(keyword);
+    }
+    std::stable_sort(keywords.begin(), keywords.end(),
+                     [](const Keyword& a, const Keyword& b) { return a.text.size() > b.text.size(); });
+    return keywords;
+}
 
 class Parser {
 public:
@@ -24,14 +53,18 @@ public:
 private:
     enum Block { BeforeFeature, InFeature, InBackground, InScenario, InExamples };
 
+    // Notes an error; parsing goes on at the next line, so that one run shows several.
     bool fail(int line, const QString& message)
     {
-        *error = RunFeatureError(file, line, message);
+        errors.append(RunFeatureError(file, line, message));
         return false;
     }
-    bool header(const QByteArray& trimmed, const char* keyword, QByteArray* title) const;
-    bool parseLine(int index);
+    bool finish();
+    // The header keyword the line begins with, -1 when none; its title after the colon.
+    int header(const QByteArray& trimmed, QByteArray* title) const;
+    bool parseLine(int index, const QByteArray& trimmed, int column);
     bool parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword);
+    bool parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title);
     bool parseDocString(int* index, int column, const QByteArray& fence);
     bool parseRow(int lineNo, int column, const QByteArray& line, TableRow* row);
     void takeTags(QList<QByteArray>* tags);
@@ -48,29 +81,48 @@ private:
     bool inDescription = false;
     Table* lastTable = nullptr; // the table that a row line continues
     int lastTableLine = 0;
+    QList<Keyword> keywords = keywordsOf("en");
+    QList<RunFeatureError> errors;
+    int ruleScenarios = 0; // scenarios of the current rule so far
 };
 
-QByteArray trimmedLine(const QByteArray& line, int* column)
+bool isBlank(char c)
 {
-    int i = 0;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-        ++i;
-    *column = i + 1;
-    return line.mid(i).trimmed();
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-bool Parser::header(const QByteArray& trimmed, const char* keyword, QByteArray* title) const
+// The line without its leading and trailing blanks, in storage of its own (the lines themselves are
+// views of the text being parsed).
+QByteArray trimmedLine(const QByteArray& line, int* column)
 {
-    if (!trimmed.startsWith(keyword))
-        return false;
-    *title = trimmed.mid(int(qstrlen(keyword))).trimmed();
-    return true;
+    const char* p = line.constData();
+    int begin = 0;
+    while (begin < line.size() && (p[begin] == ' ' || p[begin] == '\t'))
+        ++begin;
+    *column = begin + 1;
+    while (begin < line.size() && isBlank(p[begin]))
+        ++begin;
+    int end = line.size();
+    while (end > begin && isBlank(p[end - 1]))
+        --end;
+    return QByteArray(p + begin, end - begin);
+}
+
+int Parser::header(const QByteArray& trimmed, QByteArray* title) const
+{
+    for (const Keyword& keyword : keywords) {
+        if (keyword.kind < KeywordGiven && trimmed.startsWith(keyword.text)) {
+            *title = trimmed.mid(keyword.text.size()).trimmed();
+            return keyword.kind;
+        }
+    }
+    return -1;
 }
 
 QList<Step>* Parser::currentSteps()
 {
     if (block == InBackground)
-        return &feature->background.steps;
+        return feature->rules.isEmpty() ? &feature->background.steps : &feature->rules.last().background.steps;
     if (block == InScenario && !feature->scenarios.isEmpty())
         return &feature->scenarios.last().steps;
     return nullptr;
@@ -84,47 +136,79 @@ void Parser::takeTags(QList<QByteArray>* tags)
 
 bool Parser::parse(const QByteArray& text)
 {
-    QByteArray data = text;
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
-    lines = data.split('\n');
-    for (QByteArray& line : lines)
-        if (line.endsWith('\r'))
-            line.chop(1);
+    // Lines are views of the text, which outlives the parse; what the feature keeps is copied.
+    const char* data = text.constData();
+    const char* const end = data + text.size();
+    if (text.startsWith("\xEF\xBB\xBF"))
+        data += 3;
+    while (data <= end) {
+        const char* newline = static_cast<const char*>(memchr(data, '\n', size_t(end - data)));
+        const char* lineEnd = newline ? newline : end;
+        const char* contentEnd = lineEnd > data && lineEnd[-1] == '\r' ? lineEnd - 1 : lineEnd;
+        lines.append(QByteArray::fromRawData(data, int(contentEnd - data)));
+        if (!newline)
+            break;
+        data = newline + 1;
+    }
     feature->file = file;
-    for (int i = 0; i < lines.size(); ++i) {
+    const int maxErrors = 10;
+    for (int i = 0; i < lines.size() && errors.size() < maxErrors; ++i) {
         const QByteArray& line = lines.at(i);
         int column;
         const QByteArray trimmed = trimmedLine(line, &column);
         if (trimmed.startsWith("\"\"\"") || trimmed.startsWith("```")) {
-            if (!parseDocString(&i, column, trimmed.left(3)))
-                return false;
+            parseDocString(&i, column, trimmed.left(3)); // an unclosed one takes the rest of the file
             continue;
         }
-        if (!parseLine(i))
-            return false;
+        // Before the feature, every line would be an error of its own: one is enough.
+        if (!parseLine(i, trimmed, column) && block == BeforeFeature)
+            return finish();
     }
     if (!pendingTags.isEmpty())
-        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Scenario or Examples"));
-    if (block == BeforeFeature)
-        return fail(0, QStringLiteral("no 'Feature:' in the file"));
+        fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Rule, a Scenario or Examples"));
+    if (block == BeforeFeature && errors.isEmpty())
+        fail(0, QStringLiteral("no 'Feature:' in the file"));
     for (int i : outlines)
         if (feature->scenarios.at(i).examples.isEmpty())
-            return fail(int(feature->scenarios.at(i).location.line),
-                        QStringLiteral("the Scenario Outline '%1' has no Examples")
-                            .arg(QString::fromUtf8(feature->scenarios.at(i).title)));
+            fail(int(feature->scenarios.at(i).location.line),
+                 QStringLiteral("the Scenario Outline '%1' has no Examples")
+                     .arg(QString::fromUtf8(feature->scenarios.at(i).title)));
     for (const Scenario& scenario : feature->scenarios)
         for (const Examples& examples : scenario.examples)
             if (examples.table.isEmpty())
-                return fail(int(examples.location.line), QStringLiteral("'Examples:' needs a table with a header row"));
-    return true;
+                fail(int(examples.location.line), QStringLiteral("'Examples:' needs a table with a header row"));
+    return finish();
 }
 
-bool Parser::parseLine(int index)
+bool Parser::finish()
+{
+    if (errors.isEmpty())
+        return true;
+    std::stable_sort(errors.begin(), errors.end(),
+                     [](const RunFeatureError& a, const RunFeatureError& b) { return a.lineNo() < b.lineNo(); });
+    *error = errors.first();
+    for (int i = 1; i < errors.size() && i < 10; ++i)
+        error->addFollowing(errors.at(i));
+    return false;
+}
+
+bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
 {
     const int lineNo = index + 1;
-    int column;
-    const QByteArray trimmed = trimmedLine(lines.at(index), &column);
+    if (trimmed.startsWith('#') && block == BeforeFeature) {
+        static const QRegularExpression languageLine(QStringLiteral("^#\\s*language\\s*:\\s*(\\S+)\\s*$"));
+        const QRegularExpressionMatch m = languageLine.match(QString::fromUtf8(trimmed));
+        if (m.hasMatch()) {
+            const QByteArray language = m.captured(1).toUtf8();
+            keywords = keywordsOf(language);
+            if (keywords.isEmpty())
+                return fail(lineNo, QStringLiteral("unknown language '%1' (a code of the Gherkin keyword table "
+                                                   "such as en, de, fr)")
+                                        .arg(m.captured(1)));
+            feature->language = language;
+        }
+        return true;
+    }
     if (trimmed.isEmpty() || trimmed.startsWith('#'))
         return true;
     const SourceLocation here{quint64(lineNo), quint64(column)};
@@ -150,8 +234,10 @@ bool Parser::parseLine(int index)
         for (const QByteArray& tag : trimmed.simplified().split(' ')) {
             if (tag.startsWith('#'))
                 break;
-            if (!tag.startsWith('@') || tag.size() < 2)
+            if (!tag.startsWith('@') || tag.size() < 2) {
+                pendingTags.clear();
                 return fail(lineNo, QStringLiteral("'%1' is not a tag (tags begin with @)").arg(QString::fromUtf8(tag)));
+            }
             pendingTags.append(tag);
         }
         pendingTagsLine = lineNo;
@@ -161,7 +247,8 @@ bool Parser::parseLine(int index)
 
     QByteArray title;
     lastTable = nullptr;
-    if (header(trimmed, "Feature:", &title)) {
+    const int kind = header(trimmed, &title);
+    if (kind == KeywordFeature) {
         if (block != BeforeFeature)
             return fail(lineNo, QStringLiteral("a second 'Feature:'; a file holds one feature"));
         block = InFeature;
@@ -173,34 +260,34 @@ bool Parser::parseLine(int index)
     }
     if (block == BeforeFeature)
         return fail(lineNo, QStringLiteral("expected 'Feature:', found '%1'").arg(QString::fromUtf8(trimmed)));
-    if (header(trimmed, "Background:", &title)) {
-        if (!pendingTags.isEmpty())
-            return fail(lineNo, QStringLiteral("a Background cannot have tags"));
-        if (feature->hasBackground)
-            return fail(lineNo, QStringLiteral("a second 'Background:'; a feature has one at most"));
-        if (!feature->scenarios.isEmpty())
-            return fail(lineNo, QStringLiteral("'Background:' must come before the first scenario"));
-        feature->hasBackground = true;
-        feature->background.location = here;
-        feature->background.title = title;
-        block = InBackground;
+    if (kind == KeywordBackground)
+        return parseBackground(lineNo, here, title);
+    if (kind == KeywordRule) {
+        Rule rule;
+        rule.location = here;
+        rule.title = title;
+        takeTags(&rule.tags);
+        feature->rules.append(rule);
+        ruleScenarios = 0;
+        block = InFeature;
         inDescription = true;
         return true;
     }
-    const bool outline = header(trimmed, "Scenario Outline:", &title) || header(trimmed, "Scenario Template:", &title);
-    if (outline || header(trimmed, "Scenario:", &title) || header(trimmed, "Example:", &title)) {
-        if (outline)
+    if (kind == KeywordScenario || kind == KeywordScenarioOutline) {
+        if (kind == KeywordScenarioOutline)
             outlines.append(feature->scenarios.size());
         Scenario scenario;
         scenario.location = here;
         scenario.title = title;
+        scenario.rule = feature->rules.size() - 1;
         takeTags(&scenario.tags);
         feature->scenarios.append(scenario);
+        ++ruleScenarios;
         block = InScenario;
         inDescription = true;
         return true;
     }
-    if (header(trimmed, "Examples:", &title) || header(trimmed, "Scenarios:", &title)) {
+    if (kind == KeywordExamples) {
         if (block != InScenario && block != InExamples)
             return fail(lineNo, QStringLiteral("'Examples:' must follow a Scenario Outline"));
         Examples examples;
@@ -215,21 +302,47 @@ bool Parser::parseLine(int index)
         return true;
     }
     if (!pendingTags.isEmpty())
-        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Scenario or Examples"));
-    for (const Keyword& keyword : stepKeywords) {
-        if (trimmed.startsWith(keyword.text) || trimmed == QByteArray(keyword.text).trimmed()) {
+        return fail(pendingTagsLine, QStringLiteral("tags must be followed by a Feature, a Rule, a Scenario or Examples"));
+    for (const Keyword& keyword : keywords) {
+        if (keyword.kind < KeywordGiven)
+            continue;
+        if (trimmed.startsWith(keyword.text) || trimmed == keyword.text.trimmed()) {
             inDescription = false;
             return parseStep(lineNo, column, trimmed, keyword);
         }
     }
     if (inDescription) {
-        if (block == InFeature)
+        if (block == InFeature && feature->rules.isEmpty())
             feature->description += (feature->description.isEmpty() ? "" : "\n") + trimmed;
         return true;
     }
     return fail(lineNo, QStringLiteral("expected a step (Given, When, Then, And, But), a table, a doc string or a "
                                        "new Scenario, found '%1'")
                             .arg(QString::fromUtf8(trimmed)));
+}
+
+bool Parser::parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title)
+{
+    if (!pendingTags.isEmpty()) {
+        pendingTags.clear();
+        return fail(lineNo, QStringLiteral("a Background cannot have tags"));
+    }
+    // Inside a Rule the background is the rule's own.
+    const bool inRule = !feature->rules.isEmpty();
+    bool& has = inRule ? feature->rules.last().hasBackground : feature->hasBackground;
+    Background& background = inRule ? feature->rules.last().background : feature->background;
+    if (has)
+        return fail(lineNo, inRule ? QStringLiteral("a second 'Background:' in this Rule; a rule has one at most")
+                                   : QStringLiteral("a second 'Background:'; a feature has one at most"));
+    if (inRule ? ruleScenarios > 0 : !feature->scenarios.isEmpty())
+        return fail(lineNo, inRule ? QStringLiteral("'Background:' must come before the rule's first scenario")
+                                   : QStringLiteral("'Background:' must come before the first scenario"));
+    has = true;
+    background.location = here;
+    background.title = title;
+    block = InBackground;
+    inDescription = true;
+    return true;
 }
 
 bool Parser::parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword)
@@ -243,7 +356,7 @@ bool Parser::parseStep(int lineNo, int column, const QByteArray& trimmed, const 
     Step step;
     step.type = keyword.type >= 0 ? keyword.type : (steps->isEmpty() ? int(Step::NoKeyword) : steps->last().type);
     step.text = trimmed;
-    step.textOffset = qMin(quint64(qstrlen(keyword.text)), quint64(trimmed.size()));
+    step.textOffset = qMin(quint64(keyword.text.size()), quint64(trimmed.size()));
     step.extent.begin = SourceLocation{quint64(lineNo), quint64(column)};
     step.extent.end = SourceLocation{quint64(lineNo), quint64(column + trimmed.size())};
     if (step.stepText().trimmed().isEmpty())
@@ -259,8 +372,16 @@ bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
     const int openLine = *index + 1;
     QList<Step>* steps = currentSteps();
     if (!steps || steps->isEmpty() || lastTable != &steps->last().table || !steps->last().table.isEmpty() ||
-        !steps->last().multiLineText.isEmpty())
+        !steps->last().multiLineText.isEmpty()) {
+        // The doc string is skipped as a whole: its lines are no steps.
+        int c;
+        for (int i = *index + 1; i < lines.size(); ++i)
+            if (trimmedLine(lines.at(i), &c) == fence) {
+                *index = i;
+                break;
+            }
         return fail(openLine, QStringLiteral("a doc string must follow a step"));
+    }
     Step& step = steps->last();
     const int indentation = column - 1;
     for (int i = *index + 1; i < lines.size(); ++i) {
@@ -272,15 +393,16 @@ bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
             lastTable = nullptr; // nothing more attaches to this step
             return true;
         }
-        QByteArray text = lines.at(i);
+        const QByteArray& line = lines.at(i);
         // The fence's indentation is removed from every line that has it.
         int strip = 0;
-        while (strip < indentation && strip < text.size() && (text[strip] == ' ' || text[strip] == '\t'))
+        while (strip < indentation && strip < line.size() && (line[strip] == ' ' || line[strip] == '\t'))
             ++strip;
-        text = text.mid(strip);
+        QByteArray text(line.constData() + strip, line.size() - strip);
         text.replace("\\\"\\\"\\\"", "\"\"\"");
         step.multiLineText.append(text);
     }
+    *index = lines.size();
     return fail(openLine, QStringLiteral("the doc string opened here is not closed with %1").arg(QString::fromUtf8(fence)));
 }
 
@@ -324,8 +446,11 @@ bool Parser::parseRow(int lineNo, int column, const QByteArray& line, TableRow* 
 
 QString RunFeatureError::toString() const
 {
-    return line > 0 ? QStringLiteral("%1:%2: %3").arg(fileName, QString::number(line), text)
-                    : QStringLiteral("%1: %2").arg(fileName, text);
+    QString first = line > 0 ? QStringLiteral("%1:%2: %3").arg(fileName, QString::number(line), text)
+                             : QStringLiteral("%1: %2").arg(fileName, text);
+    for (const QString& later : more)
+        first += QLatin1Char('\n') + later;
+    return first;
 }
 
 bool parseFeature(const QByteArray& text, const QString& fileName, Feature* feature, RunFeatureError* error)

@@ -18,6 +18,8 @@ ReportGenerator::~ReportGenerator() = default;
 
 bool Filter::accepts(const QList<QByteArray>& tags) const
 {
+    if (!expression.accepts(tags))
+        return false;
     for (const QByteArray& tag : excluded)
         if (tags.contains(tag))
             return false;
@@ -93,6 +95,8 @@ public:
         report->scenarioStarted(feature, scenario, title);
         bool going = hooks(ScriptActions::ScenarioHook, ScriptActions::Start, title, scenario.location, &failed);
         QList<Step> all = feature.hasBackground ? feature.background.steps : QList<Step>();
+        if (scenario.rule >= 0 && scenario.rule < feature.rules.size() && feature.rules.at(scenario.rule).hasBackground)
+            all += feature.rules.at(scenario.rule).background.steps;
         all += steps;
         for (const Step& step : all) {
             if (!going) {
@@ -112,7 +116,7 @@ public:
             const ReportGenerator::StepOutcome outcome =
                 report->stepFinished(feature, step, outcomeOf(result.status), result);
             if (outcome != ReportGenerator::Passed) {
-                going = false;
+                going = report->checksEveryStep();
                 if (outcome != ReportGenerator::Aborted || abortFails(result))
                     failed = true;
             }
@@ -170,12 +174,17 @@ RunSummary runFeature(const Feature& feature, ScriptActions* actions, ReportGene
                            &featureFailed);
     summary.failed += featureFailed ? 1 : 0;
     for (const Scenario& scenario : feature.scenarios) {
-        if (stop)
-            break;
-        const QList<QByteArray> tags = feature.tags + scenario.tags;
+        QList<QByteArray> tags = feature.tags;
+        if (scenario.rule >= 0 && scenario.rule < feature.rules.size())
+            tags += feature.rules.at(scenario.rule).tags;
+        tags += scenario.tags;
         if (scenario.examples.isEmpty()) {
             if (!filter.accepts(tags)) {
                 ++summary.filteredOut;
+                continue;
+            }
+            if (stop) {
+                report->scenarioNotRun(feature, scenario, scenario.title);
                 continue;
             }
             const bool passed = run.scenario(scenario, scenario.title, scenario.steps);
@@ -184,13 +193,17 @@ RunSummary runFeature(const Feature& feature, ScriptActions* actions, ReportGene
             continue;
         }
         for (const Examples& examples : scenario.examples) {
-            for (int r = 1; r < examples.table.size() && !stop; ++r) {
+            for (int r = 1; r < examples.table.size(); ++r) {
                 if (!filter.accepts(tags + examples.tags)) {
                     ++summary.filteredOut;
                     continue;
                 }
                 const TableRow& header = examples.table.first();
                 const TableRow& row = examples.table.at(r);
+                if (stop) {
+                    report->scenarioNotRun(feature, scenario, exampleTitle(scenario.title, header, row));
+                    continue;
+                }
                 const bool passed = run.scenario(scenario, exampleTitle(scenario.title, header, row),
                                                  expandSteps(scenario.steps, header, row));
                 ++(passed ? summary.passed : summary.failed);

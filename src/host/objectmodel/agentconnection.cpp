@@ -23,22 +23,6 @@
 
 namespace {
 
-bool writeAll(int fd, const QByteArray& data)
-{
-    const char* p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::send(fd, p, size_t(left), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 bool fillUnixAddress(const QString& path, sockaddr_un* address)
 {
     const QByteArray local = QFile::encodeName(path);
@@ -114,19 +98,7 @@ bool AgentConnection::readAvailable(int waitMs)
         return errno == EINTR;
     if (ready == 0)
         return true;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
-        if (n > 0) {
-            inbox.append(chunk, int(n));
-            if (n < ssize_t(sizeof(chunk)))
-                break; // drained for now: no second call only to hear so
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
+    if (!AgentProtocol::receiveAvailable(fd, &inbox)) {
         lostConnection();
         return false;
     }
@@ -210,7 +182,7 @@ bool AgentConnection::request(QJsonObject message, QJsonValue* result, QString* 
     ++requests;
     const qint64 id = nextRequestId++;
     message.insert(QStringLiteral("id"), id);
-    if (!writeAll(fd, AgentProtocol::frame(message))) {
+    if (!AgentProtocol::sendAll(fd, AgentProtocol::frame(message))) {
         lostConnection();
         *error = closedReason();
         return false;
@@ -370,7 +342,11 @@ void AgentConnection::deliverPendingEvents()
         ObjectList args;
         for (const QJsonValue& a : event.value(QStringLiteral("args")).toArray())
             args << fromWire(a);
-        Inspector::self()->raiseEvent(object, event.value(QStringLiteral("event")).toString(), args);
+        const QString name = event.value(QStringLiteral("event")).toString();
+        if (event.value(QStringLiteral("input")).toBool())
+            Inspector::self()->reportInput(object, name, args);
+        else
+            Inspector::self()->raiseEvent(object, name, args);
     }
     delivering = false;
 }

@@ -136,10 +136,20 @@ public:
     // type, the object's type, or its name or real name). An empty observer ends the observation.
     using EventObserver = std::function<void(const SharedPtr<Object>& object, const QString& eventName,
                                              const ObjectList& args)>;
-    void setEventObserver(const EventObserver& observer) { eventObserver = observer; }
+    void setEventObserver(const EventObserver& observer)
+    {
+        eventObserver = observer;
+        announceWatchedEvents();
+    }
+    // An application in another process reports the input it received (a person's, or the script's
+    // own): the observer hears it, unless filtered, and then the handlers.
+    void reportInput(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args);
 
     // Every handler goes (the application that raised their events has ended).
     void clearEventHandlers();
+    // The installed handlers in the order they are called: a scope ("object", "type" or "global"), what
+    // it names (the object's real name, the type name, or empty), the event type and the callback.
+    QList<QStringList> installedHandlers() const;
     int eventHandlerCount() const { return handlers.size(); }
     // How a handler is called; the script side installs it (the framework's interpreter calls the script
     // function of that name with the object and the event's arguments).
@@ -183,7 +193,7 @@ private:
                         bool firstOnly) const;
 
     Class* global;
-    bool contextValid = true;
+    bool contextValid = false; // no application has started yet
     ObjectProvider* objectProvider = nullptr;
     // The provider's top-level objects as last counted, so that numbering them is stable while a
     // script walks them.

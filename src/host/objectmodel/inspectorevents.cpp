@@ -146,11 +146,23 @@ bool Inspector::install(const Handler& handler)
     return true;
 }
 
+void Inspector::reportInput(const SharedPtr<Object>& object, const QString& eventName, const ObjectList& args)
+{
+    if (eventObserver && object && !filteredFromRecording(object.get(), eventName)) {
+        const EventObserver observe = eventObserver;
+        observe(object, eventName, args);
+    }
+    raiseEvent(object, eventName, args);
+}
+
 void Inspector::announceWatchedEvents()
 {
     if (!objectProvider)
         return;
     QStringList names;
+    // A recording hears every mouse and key input the application gets.
+    if (eventObserver)
+        names << QStringLiteral("QMouseEvent") << QStringLiteral("QKeyEvent");
     for (const Handler& h : handlers)
         if (!names.contains(h.eventName))
             names << h.eventName;
@@ -202,6 +214,22 @@ bool Inspector::uninstallTypeEventHandler(const QString& typeName, const QString
                                           const QString& callback)
 {
     return uninstall(Handler{Handler::ForType, SharedPtr<Object>(), typeName, eventName, callback});
+}
+
+QList<QStringList> Inspector::installedHandlers() const
+{
+    QList<QStringList> list;
+    for (Handler::Scope scope : {Handler::ForObject, Handler::ForType, Handler::Global})
+        for (const Handler& h : handlers) {
+            if (h.scope != scope)
+                continue;
+            const QString target = scope == Handler::ForObject ? (h.object ? h.object->realName() : QString())
+                                   : scope == Handler::ForType ? h.typeName
+                                                               : QString();
+            static const char* const names[] = {"object", "type", "global"};
+            list << QStringList{QLatin1String(names[scope]), target, h.eventName, h.callback};
+        }
+    return list;
 }
 
 void Inspector::clearEventHandlers()

@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 bool ObjectAttribute::tolerantMatch(const ObjectAttribute& value) const
 {
     if (value.f == 0 && value.i == 0)
@@ -576,17 +578,51 @@ ObjectMap* ObjectMap::self()
     return map;
 }
 
+namespace {
+
+// A real name with its pairs in key order, containers too: two names that differ only in the order
+// of their pairs name the same objects.
+QString canonicalRealName(const QString& realName)
+{
+    RealName::Pairs pairs;
+    if (!RealName::parse(realName, &pairs) || pairs.isEmpty())
+        return realName;
+    for (auto& pair : pairs)
+        if (pair.first == QLatin1String("container"))
+            pair.second = canonicalRealName(pair.second);
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const QPair<QString, QString>& a, const QPair<QString, QString>& b) { return a.first < b.first; });
+    return RealName::format(pairs);
+}
+
+} // namespace
+
 QString ObjectMap::symbolicName(const QString& realName, bool add)
 {
-    for (auto it = entries.constBegin(); it != entries.constEnd(); ++it)
-        if (it.value() == realName)
+    const QString canonical = canonicalRealName(realName);
+    bool suiteStyle = false;
+    for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+        if (it.value() == realName || canonicalRealName(it.value()) == canonical)
             return it.key();
+        suiteStyle = suiteStyle || it.key().startsWith(QLatin1String("$names::"));
+    }
     if (!add)
         return realName;
-    // ":" followed by the name or text and the type, the way a user reads the object.
     RealName::Pairs pairs;
     RealName::parse(realName, &pairs);
-    QString base = QLatin1Char(':') + RealName::readableName(pairs);
+    QString base;
+    if (suiteStyle) {
+        // The suite's own style, $names::NAME, so that the entry is a variable of the names namespace:
+        // letters, digits and underscores that Tcl's $ substitution takes whole.
+        QString readable = RealName::readableName(pairs);
+        for (QChar& c : readable)
+            if (!(c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('_'))))
+                c = QLatin1Char('_');
+        base = QLatin1String("$names::") + readable;
+    } else {
+        // ":" followed by the name or text and the type, the way a user reads the object.
+        base = QLatin1Char(':') + RealName::readableName(pairs);
+    }
     QString name = base;
     for (int n = 2; entries.contains(name); ++n)
         name = base + QLatin1Char('_') + QString::number(n);

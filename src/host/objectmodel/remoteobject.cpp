@@ -381,6 +381,8 @@ RemoteObject::RemoteObject(const SharedPtr<AgentConnection>& connection, quint64
 
 void RemoteObject::setReadyHint(const QJsonObject& reference)
 {
+    if (reference.contains(QStringLiteral("realName")))
+        knownRealName = reference.value(QStringLiteral("realName")).toString();
     if (!reference.contains(QStringLiteral("ready")))
         return;
     readyHint = reference.value(QStringLiteral("ready")).toBool();
@@ -456,8 +458,13 @@ QString RemoteObject::name() const
 
 QString RemoteObject::realName() const
 {
-    const QString name = info(true).value(QStringLiteral("realName")).toString();
-    return name.isEmpty() ? QStringLiteral("type %1").arg(className()) : name;
+    // An object that is gone keeps the last name the application gave it.
+    const QString name = isInvalid() ? QString() : info(true).value(QStringLiteral("realName")).toString();
+    if (!name.isEmpty())
+        knownRealName = name;
+    if (!knownRealName.isEmpty())
+        return knownRealName;
+    return QStringLiteral("type %1").arg(className());
 }
 
 bool RemoteObject::isReady() const

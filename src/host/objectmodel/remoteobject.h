@@ -10,7 +10,8 @@ public:
 
     AgentConnection* connection() const { return link.get(); }
     quint64 id() const { return objectId; }
-    // Whether the object is ready, as the answer that handed the object out said.
+    // Whether the object is ready, as the answer that handed the object out said; and its real name
+    // when the answer brought it (it stands once the object is gone).
     void setReadyHint(const QJsonObject& reference);
 
     // A request about this object; false with the reason in the inspector's last error (and the
@@ -38,6 +39,7 @@ public:
 
 private:
     QJsonObject info(bool withRealName) const;
+    mutable QString knownRealName;
 
     SharedPtr<AgentConnection> link;
     quint64 objectId;

@@ -217,6 +217,128 @@ bool recordPlausible(unsigned type, const unsigned char* data, size_t length, bo
     }
 }
 
+// Appends count characters of a BIFF8 text whose option flags are at data[flagsAt] (8-bit Latin-1 or
+// UTF-16LE); returns the characters read, which are fewer when the record ends first.
+std::size_t appendText(const unsigned char* data, std::size_t length, std::size_t flagsAt, std::size_t count,
+                       bool skipFormatting, std::u16string* out)
+{
+    if (flagsAt >= length)
+        return 0;
+    const unsigned flags = data[flagsAt];
+    std::size_t at = flagsAt + 1;
+    if (skipFormatting)
+        at += (flags & 0x08 ? 2 : 0) + (flags & 0x04 ? 4 : 0);
+    const std::size_t width = flags & 0x01 ? 2 : 1;
+    std::size_t read = 0;
+    for (; read < count && at + width <= length; ++read, at += width)
+        out->push_back(width == 2 ? get16(data + at) : data[at]);
+    return read;
+}
+
+std::u16string errorName(unsigned code)
+{
+    switch (code) {
+    case 0x00: return u"#NULL!";
+    case 0x07: return u"#DIV/0!";
+    case 0x0f: return u"#VALUE!";
+    case 0x17: return u"#REF!";
+    case 0x1d: return u"#NAME?";
+    case 0x24: return u"#NUM!";
+    case 0x2a: return u"#N/A";
+    default: return u"#ERROR!";
+    }
+}
+
+// Collects BOOLERR cells and the cached results of FORMULA records (with the text of the STRING record
+// that follows a formula with a text result) for each sheet substream, found by the stream offsets of
+// the BOUNDSHEET records.
+class ExtraCellCollector {
+public:
+    explicit ExtraCellCollector(WorkbookScan* scan) : scan(scan) {}
+
+    void record(const std::vector<unsigned char>& stream, std::size_t pos, unsigned type, const unsigned char* data,
+                std::size_t length)
+    {
+        if (type == 0x0085 && length >= 4) { // BOUNDSHEET
+            sheetOffsets.push_back(get32(data));
+            scan->extraCells.emplace_back();
+            return;
+        }
+        if (type == 0x0809) { // BOF: a sheet substream starts where its BOUNDSHEET said
+            sheet = -1;
+            for (std::size_t i = 0; i < sheetOffsets.size(); ++i)
+                if (sheetOffsets[i] == pos)
+                    sheet = static_cast<int>(i);
+            pending = nullptr;
+            return;
+        }
+        if (sheet < 0)
+            return;
+        if (type == 0x0207) { // STRING: the text of the formula just read
+            if (pending && length >= 3) {
+                const std::size_t count = get16(data);
+                std::size_t read = appendText(data, length, 2, count, true, &pending->text);
+                // A long text goes on in CONTINUE records, each starting with its own flags byte.
+                for (std::size_t next = pos + 4 + length; read < count && next + 4 <= stream.size();) {
+                    const unsigned nextType = get16(&stream[next]);
+                    const std::size_t nextLength = get16(&stream[next + 2]);
+                    if (nextType != 0x003c || next + 4 + nextLength > stream.size())
+                        break;
+                    read += appendText(&stream[next + 4], nextLength, 0, count - read, false, &pending->text);
+                    next += 4 + nextLength;
+                }
+            }
+            pending = nullptr;
+            return;
+        }
+        const bool cellRecord = type == 0x0006 || type == 0x0205 || type == 0x0203 || type == 0x027e ||
+                                type == 0x00bd || type == 0x00fd || type == 0x0204 || type == 0x0201;
+        if (!cellRecord)
+            return;
+        pending = nullptr;
+        if ((type != 0x0006 || length < 16) && (type != 0x0205 || length < 8))
+            return;
+        if (collected >= WorkbookScan::maxExtraCells)
+            return;
+        ExtraCell cell;
+        const unsigned char* result = data + 6;
+        if (type == 0x0205) { // BOOLERR
+            cell.kind = data[7] ? ExtraCell::Error : ExtraCell::Boolean;
+            cell.boolean = data[6] != 0;
+            if (data[7])
+                cell.text = errorName(data[6]);
+        } else if (get16(result + 6) != 0xffff) {
+            cell.kind = ExtraCell::Number;
+            std::uint64_t bits = 0;
+            for (int i = 7; i >= 0; --i)
+                bits = bits << 8 | result[i];
+            std::memcpy(&cell.number, &bits, sizeof cell.number);
+        } else if (result[0] == 0 || result[0] == 3) { // text, in the next STRING record; or the empty text
+            cell.kind = ExtraCell::Text;
+        } else if (result[0] == 1) {
+            cell.kind = ExtraCell::Boolean;
+            cell.boolean = result[2] != 0;
+        } else if (result[0] == 2) {
+            cell.kind = ExtraCell::Error;
+            cell.text = errorName(result[2]);
+        } else {
+            return;
+        }
+        const std::uint32_t key = std::uint32_t(get16(data)) << 16 | get16(data + 2);
+        ExtraCell& stored = scan->extraCells[sheet][key] = cell;
+        ++collected;
+        if (type == 0x0006 && cell.kind == ExtraCell::Text && result[0] == 0)
+            pending = &stored;
+    }
+
+private:
+    WorkbookScan* scan;
+    std::vector<std::uint32_t> sheetOffsets;
+    int sheet = -1;
+    ExtraCell* pending = nullptr;
+    std::size_t collected = 0;
+};
+
 } // namespace
 
 WorkbookScan scanWorkbook(const char* fileName)
@@ -236,6 +358,7 @@ WorkbookScan scanWorkbook(const char* fileName)
     // BIFF records: type, length, data. The first BOF tells BIFF8 (version 0x0600) from older ones.
     // DIMENSIONS holds rows as 32-bit numbers in BIFF8 (14 bytes) and as 16-bit numbers before (10).
     bool biff8 = true;
+    ExtraCellCollector extras(&scan);
     for (size_t pos = 0; pos + 4 <= stream.size();) {
         const unsigned type = get16(&stream[pos]);
         const unsigned length = get16(&stream[pos + 2]);
@@ -256,6 +379,8 @@ WorkbookScan scanWorkbook(const char* fileName)
             scan.plausible = false;
             break;
         }
+        if (biff8)
+            extras.record(stream, pos, type, data, length);
         pos += 4 + length;
     }
     return scan;

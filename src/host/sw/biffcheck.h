@@ -6,8 +6,25 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
 
 namespace Swinder {
+
+// A cell value that libfreexl's interface does not give: a BOOLERR cell (libfreexl reads its booleans as
+// the integers 1 and 0) or the cached result of a FORMULA record (libfreexl reads none).
+struct ExtraCell {
+    enum Kind { Number, Text, Boolean, Error };
+    Kind kind = Number;
+    double number = 0;
+    bool boolean = false;
+    // The text result, or the error's name (#DIV/0! ...).
+    std::u16string text;
+};
+
+// Extra cells by row << 16 | column.
+typedef std::map<std::uint32_t, ExtraCell> ExtraCells;
 
 struct WorkbookScan {
     // A compound file with a workbook stream that could be read.
@@ -20,6 +37,10 @@ struct WorkbookScan {
     std::int64_t declaredCells = 0;
     // A FILEPASS record: the workbook is encrypted with a password.
     bool passwordProtected = false;
+    // BIFF8 only: the extra cells of each sheet, in the order of the BOUNDSHEET records. At most
+    // maxExtraCells in all; the rest keep what libfreexl gives.
+    std::vector<ExtraCells> extraCells;
+    static const std::size_t maxExtraCells = 1u << 20;
 };
 
 WorkbookScan scanWorkbook(const char* fileName);

@@ -175,6 +175,22 @@ std::string UString::toUtf8() const
     return out;
 }
 
+Value Value::fromBoolean(bool value)
+{
+    Value v;
+    v.kind = Boolean;
+    v.integer = value ? 1 : 0;
+    return v;
+}
+
+Value Value::fromError(const UString& name)
+{
+    Value v;
+    v.kind = Error;
+    v.text = name;
+    return v;
+}
+
 Value Value::fromInteger(int number)
 {
     Value v;
@@ -238,6 +254,31 @@ Cell* Sheet::cell(unsigned column, unsigned row, bool create)
     if (slot.loaded)
         return slot.exists ? &slot.cell : nullptr;
     slot.loaded = true;
+    if (index < book->extraCells.size()) {
+        const ExtraCells& extra = book->extraCells[index];
+        const auto hit = extra.find(std::uint32_t(row) << 16 | column);
+        if (hit != extra.end() && row <= 0xffff) {
+            const ExtraCell& e = hit->second;
+            Value value;
+            switch (e.kind) {
+            case ExtraCell::Number:
+                value = Value::fromFloat(e.number);
+                break;
+            case ExtraCell::Text:
+                value = Value::fromString(UString(e.text));
+                break;
+            case ExtraCell::Boolean:
+                value = Value::fromBoolean(e.boolean);
+                break;
+            case ExtraCell::Error:
+                value = Value::fromError(UString(e.text));
+                break;
+            }
+            slot.cell = Cell(column, row, value);
+            slot.exists = true;
+            return &slot.cell;
+        }
+    }
     FreeXL_CellValue raw;
     if (freexl_get_cell_value(book->handle, row, static_cast<unsigned short>(column), &raw) != FREEXL_OK)
         return nullptr;
@@ -280,6 +321,7 @@ void Workbook::close()
     handle = nullptr;
     activeSheet = -1;
     passwordProtected = false;
+    extraCells.clear();
 }
 
 bool Workbook::load(const char* fileName)
@@ -288,20 +330,21 @@ bool Workbook::load(const char* fileName)
     struct stat info;
     if (!fileName || stat(fileName, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
         return false;
-    // A file that passed the checks and an open in a child before, unchanged since, is not checked again.
+    WorkbookScan scan = scanWorkbook(fileName);
+    if (!scan.readable || !scan.plausible || scan.declaredCells > maxDeclaredCells)
+        return false;
+    if (scan.passwordProtected) {
+        // libfreexl cannot decrypt; the caller only needs to know.
+        passwordProtected = true;
+        return true;
+    }
+    // A file that an open in a child survived before, unchanged since, is not tried in a child again.
     if (!knownSurvivor(fileName, info)) {
-        const WorkbookScan scan = scanWorkbook(fileName);
-        if (!scan.readable || !scan.plausible || scan.declaredCells > maxDeclaredCells)
-            return false;
-        if (scan.passwordProtected) {
-            // libfreexl cannot decrypt; the caller only needs to know.
-            passwordProtected = true;
-            return true;
-        }
         if (!openSurvives(fileName))
             return false;
         rememberSurvivor(fileName, info);
     }
+    extraCells = std::move(scan.extraCells);
     const void* opened = nullptr;
     if (freexl_open(fileName, &opened) != FREEXL_OK) {
         if (opened)

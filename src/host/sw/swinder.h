@@ -2,6 +2,8 @@
 // Plain C++ without Qt or the host framework, so that the test data readers can use it anywhere.
 #pragma once
 
+#include "biffcheck.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +44,9 @@ public:
     enum Type { Empty = 0, Boolean = 1, Integer = 2, Float = 3, String = 4, RichText = 5, Error = 6 };
 
     Value() = default;
+    static Value fromBoolean(bool value);
+    // An error cell (#DIV/0! ...): its name is its string form.
+    static Value fromError(const UString& name);
     static Value fromInteger(int number);
     static Value fromFloat(double number);
     static Value fromString(const UString& text);
@@ -53,10 +58,11 @@ public:
     bool asBoolean() const { return kind == Boolean ? integer != 0 : false; }
     int asInteger() const { return kind == Integer || kind == Boolean ? integer : static_cast<int>(number); }
     double asFloat() const { return kind == Float ? number : static_cast<double>(integer); }
-    // The text of String and RichText values; empty for every other type (numbers included).
+    // The text of String and RichText values and the name of an Error; empty for every other type
+    // (numbers and booleans included).
     UString asString() const
     {
-        if (kind != String && kind != RichText)
+        if (kind != String && kind != RichText && kind != Error)
             return UString();
         return utf8 ? UString::fromUtf8(utf8) : text;
     }
@@ -151,6 +157,8 @@ private:
     unsigned rows = 0;
     unsigned short columns = 0;
     std::vector<std::unique_ptr<Sheet>> sheets;
+    // Booleans and formula results read beside libfreexl, one map per sheet.
+    std::vector<ExtraCells> extraCells;
 };
 
 } // namespace Swinder

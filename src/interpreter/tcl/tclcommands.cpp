@@ -40,6 +40,7 @@ const TclCommandEntry tclCommandTable[] = {
     {"objectMap", ObjectMapObjCmd, false},
     {"installEventHandler", InstallEventHandlerObjCmd, false},
     {"uninstallEventHandler", UninstallEventHandlerObjCmd, false},
+    {"eventHandlers", EventHandlersObjCmd, false},
     {"runFeatureFile", RunFeatureFileObjCmd, false},
     {"_tarvin_connect_to_remote_system", ConnectToRemoteSystemObjCmd, false},
     {"_tarvin_close_remote_system_connection", CloseRemoteSystemConnectionObjCmd, false},
@@ -104,5 +105,5 @@ const int tclApplicationCommandTableSize = sizeof tclApplicationCommandTable / s
 int NotAvailableObjCmd(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const objv[])
 {
     return setErrorResult(interp, QStringLiteral("The command '%1' is not available in this build of tarvintcl")
-                                      .arg(QString::fromUtf8(Tcl_GetString(objv[0]))));
+                                      .arg(textOf(objv[0])));
 }

@@ -50,6 +50,7 @@ int WaitForObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int SendEventObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int InstallEventHandlerObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int UninstallEventHandlerObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
+int EventHandlersObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int SetMouseTrackingObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int SetRecordMouseDragObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);
 int SetAllowKeyEventCompressionObjCmd(ClientData, Tcl_Interp*, int, Tcl_Obj* const[]);

@@ -48,7 +48,7 @@ QString objectNameText(Tcl_Interp* interp, Tcl_Obj* word)
     if (isObjectMapObject(interp, word)) {
         Tcl_Obj* w = word;
         Tcl_EvalObjv(interp, 1, &w, 0);
-        return QString::fromUtf8(Tcl_GetStringResult(interp));
+        return resultText(interp);
     }
     if (word->typePtr == &testObjectType)
         return static_cast<Object*>(word->internalRep.otherValuePtr)->realName();
@@ -160,7 +160,8 @@ int TestDataObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
         int index = record->dataSet()->fieldIndex(textOf(objv[3]));
         if (index < 0 && Tcl_GetIntFromObj(nullptr, objv[3], &index) != TCL_OK)
             index = -1;
-        if (index < 0 || index >= (header ? header->fieldCount() : record->fieldCount()))
+        // The record's own count: a record shorter than its header has no value for the missing fields.
+        if (index < 0 || index >= record->fieldCount())
             return setErrorResult(interp, QStringLiteral("Invalid field: ") + textOf(objv[3]));
         Tcl_SetObjResult(interp, newTextObj(record->field(index)));
         return finishWithLastError(interp);
@@ -224,6 +225,13 @@ int ObjectMapObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const obj
             return setErrorResult(interp, QStringLiteral("Object '") + textOf(objv[2]) + QStringLiteral("' not found."));
         const QString realName = object->realName();
         const QString symbolic = map->symbolicName(realName, true);
+        // In a suite's style the entry is usable as $names::NAME at once.
+        if (symbolic.startsWith(QLatin1String("$names::"))) {
+            Tcl_Eval(interp, "namespace eval ::names {}");
+            const QByteArray variable = QByteArray("::names::") + symbolic.mid(8).toUtf8();
+            if (!Tcl_GetVar2Ex(interp, variable.constData(), nullptr, TCL_GLOBAL_ONLY))
+                Tcl_SetVar2Ex(interp, variable.constData(), nullptr, newTextObj(realName), TCL_GLOBAL_ONLY);
+        }
         Tcl_SetObjResult(interp, newTextObj(symbolic));
         Inspector* inspector = Inspector::self();
         inspector->remoteCall(QStringLiteral("addToObjectMap"),

@@ -31,7 +31,7 @@ QString objectNameText(Tcl_Interp* interp, Tcl_Obj* word)
     if (isObjectMapObject(interp, word)) {
         Tcl_Obj* w = word;
         Tcl_EvalObjv(interp, 1, &w, 0);
-        const QString name = QString::fromUtf8(Tcl_GetStringResult(interp));
+        const QString name = resultText(interp);
         Tcl_ResetResult(interp);
         return name;
     }
@@ -174,6 +174,30 @@ int InstallEventHandlerObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj*
 int UninstallEventHandlerObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     return eventHandlerCommand(interp, objc, objv, false);
+}
+
+/*
+ * eventHandlers
+ *
+ * Results: the installed handlers in the order they are called, one list each: the scope (object,
+ * type or global), the object's real name or the type name (empty for global handlers), the event
+ * type and the callback.
+ */
+int EventHandlersObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const QStringList& handler : Inspector::self()->installedHandlers()) {
+        Tcl_Obj* entry = Tcl_NewListObj(0, nullptr);
+        for (const QString& field : handler)
+            Tcl_ListObjAppendElement(nullptr, entry, newTextObj(field));
+        Tcl_ListObjAppendElement(nullptr, list, entry);
+    }
+    Tcl_SetObjResult(interp, list);
+    return finishCommand(TCL_OK);
 }
 
 int SetMouseTrackingObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])

@@ -28,23 +28,27 @@ namespace {
 
 QString wordText(Tcl_Obj* word)
 {
-    return QString::fromUtf8(Tcl_GetString(word));
+    return textOf(word);
 }
 
-// The object a word stands for: a handle as it is, a name through waitForObject (its errors stand).
-SharedPtr<Object> inputObject(Tcl_Interp* interp, Tcl_Obj* word, int* code)
+// The object a word stands for: a handle as it is, a name through waitForObject. False with the
+// command's error in the interpreter (waitForObject's own when it found nothing) and its code in *code.
+bool inputObject(Tcl_Interp* interp, Tcl_Obj* word, SharedPtr<Object>* object, int* code)
 {
-    if (SharedPtr<Object> object = objectFromValue(word))
-        return object;
+    *object = objectFromValue(word);
+    if (*object)
+        return true;
     Tcl_Obj* call[2] = {Tcl_NewStringObj("waitForObject", -1), word};
     Tcl_IncrRefCount(call[0]);
     *code = Tcl_EvalObjv(interp, 2, call, 0);
     Tcl_DecrRefCount(call[0]);
     if (*code != TCL_OK)
-        return SharedPtr<Object>();
-    SharedPtr<Object> object = objectFromValue(Tcl_GetObjResult(interp));
+        return false;
+    *object = objectFromValue(Tcl_GetObjResult(interp));
     Tcl_ResetResult(interp);
-    return object;
+    if (!*object)
+        *code = setErrorResult(interp, QStringLiteral("Invalid Object"));
+    return bool(*object);
 }
 
 bool readInt(Tcl_Interp* interp, Tcl_Obj* word, const char* what, int* value)
@@ -73,9 +77,9 @@ int clickCommand(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], const char
         return TCL_ERROR;
     }
     int code = TCL_OK;
-    SharedPtr<Object> object = inputObject(interp, objv[1], &code);
-    if (!object)
-        return code != TCL_OK ? code : setErrorResult(interp, QStringLiteral("Invalid Object"));
+    SharedPtr<Object> object;
+    if (!inputObject(interp, objv[1], &object, &code))
+        return code;
     QVariantMap parameters;
     int i = 2;
     int value = 0;
@@ -112,9 +116,9 @@ int keyCommand(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], const char* 
     parameters.insert(QStringLiteral("key"), wordText(objv[objc - 1]));
     if (objc == 3) {
         int code = TCL_OK;
-        SharedPtr<Object> object = inputObject(interp, objv[1], &code);
-        if (!object)
-            return code != TCL_OK ? code : setErrorResult(interp, QStringLiteral("Invalid Object"));
+        SharedPtr<Object> object;
+        if (!inputObject(interp, objv[1], &object, &code))
+            return code;
         return inputResult(interp, object->userInput(QLatin1String(action), parameters));
     }
     ObjectProvider* provider = Inspector::self()->currentObjectProvider();
@@ -147,9 +151,9 @@ int MouseDragObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const obj
         return TCL_ERROR;
     }
     int code = TCL_OK;
-    SharedPtr<Object> object = inputObject(interp, objv[1], &code);
-    if (!object)
-        return code != TCL_OK ? code : setErrorResult(interp, QStringLiteral("Invalid Object"));
+    SharedPtr<Object> object;
+    if (!inputObject(interp, objv[1], &object, &code))
+        return code;
     static const char* const names[] = {"x", "y", "toX", "toY", "button", "modifiers"};
     static const char* const what[] = {"x", "y", "dx", "dy", "button", "modifiers"};
     QVariantMap parameters;
@@ -174,9 +178,9 @@ int MouseWheelObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const ob
         return TCL_ERROR;
     }
     int code = TCL_OK;
-    SharedPtr<Object> object = inputObject(interp, objv[1], &code);
-    if (!object)
-        return code != TCL_OK ? code : setErrorResult(interp, QStringLiteral("Invalid Object"));
+    SharedPtr<Object> object;
+    if (!inputObject(interp, objv[1], &object, &code))
+        return code;
     int steps = 0, modifiers = 0;
     if (!readInt(interp, objv[2], "steps", &steps) || (objc == 4 && !readInt(interp, objv[3], "modifiers", &modifiers)))
         return TCL_ERROR;
@@ -196,9 +200,9 @@ int TypeTextObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
         return TCL_ERROR;
     }
     int code = TCL_OK;
-    SharedPtr<Object> object = inputObject(interp, objv[1], &code);
-    if (!object)
-        return code != TCL_OK ? code : setErrorResult(interp, QStringLiteral("Invalid Object"));
+    SharedPtr<Object> object;
+    if (!inputObject(interp, objv[1], &object, &code))
+        return code;
     return inputResult(interp, object->userInput(QStringLiteral("type"), {{QStringLiteral("text"), wordText(objv[2])}}));
 }
 
@@ -231,9 +235,9 @@ int ChooseItemObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const ob
         return TCL_ERROR;
     }
     int code = TCL_OK;
-    SharedPtr<Object> object = inputObject(interp, objv[1], &code);
-    if (!object)
-        return code != TCL_OK ? code : setErrorResult(interp, QStringLiteral("Invalid Object"));
+    SharedPtr<Object> object;
+    if (!inputObject(interp, objv[1], &object, &code))
+        return code;
     QStringList items;
     for (int i = 2; i < objc; ++i)
         items << wordText(objv[i]);
@@ -252,8 +256,8 @@ int CloseWindowObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const o
         return TCL_ERROR;
     }
     int code = TCL_OK;
-    SharedPtr<Object> object = inputObject(interp, objv[1], &code);
-    if (!object)
-        return code != TCL_OK ? code : setErrorResult(interp, QStringLiteral("Invalid Object"));
+    SharedPtr<Object> object;
+    if (!inputObject(interp, objv[1], &object, &code))
+        return code;
     return inputResult(interp, object->userInput(QStringLiteral("close"), QVariantMap()));
 }

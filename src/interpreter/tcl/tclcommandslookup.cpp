@@ -31,7 +31,7 @@ QString objectNameText(Tcl_Interp* interp, Tcl_Obj* word)
     if (isObjectMapObject(interp, word)) {
         Tcl_Obj* w = word;
         Tcl_EvalObjv(interp, 1, &w, 0);
-        return QString::fromUtf8(Tcl_GetStringResult(interp));
+        return resultText(interp);
     }
     return textOf(word);
 }

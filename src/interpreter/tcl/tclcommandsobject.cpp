@@ -221,7 +221,20 @@ int PropertyObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
     if (!property->isWritable())
         return setErrorResult(interp, QStringLiteral("Property is not writable"));
     const Class* type = property->type();
-    SharedPtr<Object> value = toNativeValue(interp, objv[objc - 1], type);
+    Tcl_Obj* word = objv[objc - 1];
+    SharedPtr<Object> value;
+    if (type && isNumericOrBoolKind(type->primitiveKind()) && !objectFromValue(word)) {
+        // Numbers and booleans take exactly what the word holds; a word that holds none names its own type.
+        value = toPrimitiveValue(word, type->primitiveKind());
+        if (!value) {
+            SharedPtr<Object> given = toNativeValue(interp, word, nullptr);
+            return setErrorResult(interp, QStringLiteral("Property type mismatch. ") +
+                                              (given ? given->className() : QString()) + QStringLiteral(" vs. ") +
+                                              type->className());
+        }
+    } else {
+        value = toNativeValue(interp, word, type);
+    }
     const Class* valueClass = value ? value->objectClass() : nullptr;
     if (valueClass != type) {
         const bool valuePointer = value && value->attribute().isPointer();

@@ -94,6 +94,27 @@ int scoreUntyped(Tcl_Interp* interp, Tcl_Obj* value, const Class* cls, int flags
     return 0;
 }
 
+// The word as an integer in [min, max]. A double counts when it has no fractional part; Tcl itself refuses
+// doubles where it wants an integer. The bounds are powers of two or one less, so the double comparisons
+// are exact with the strict upper bound.
+bool wordToInteger(Tcl_Obj* word, Tcl_WideInt min, Tcl_WideInt max, Tcl_WideInt* out)
+{
+    Tcl_WideInt wide = 0;
+    if (Tcl_GetWideIntFromObj(nullptr, word, &wide) == TCL_OK) {
+        if (wide < min || wide > max)
+            return false;
+        *out = wide;
+        return true;
+    }
+    double d = 0;
+    if (Tcl_GetDoubleFromObj(nullptr, word, &d) != TCL_OK || !std::isfinite(d) || d != std::trunc(d))
+        return false;
+    if (d < double(min) || d >= double(max) + 1.0)
+        return false;
+    *out = Tcl_WideInt(d);
+    return true;
+}
+
 QString candidateLine(const Class* declaring, const QString& name, const Signature& signature)
 {
     return QLatin1Char('\t') + (declaring ? declaring->className() : QString()) + QLatin1String("::") + name +
@@ -101,6 +122,40 @@ QString candidateLine(const Class* declaring, const QString& name, const Signatu
 }
 
 } // namespace
+
+bool isNumericOrBoolKind(PrimitiveKind kind)
+{
+    return kind == IntKind || kind == OtherIntKind || kind == LongKind || kind == Int64Kind || kind == DoubleKind ||
+           kind == BoolKind;
+}
+
+SharedPtr<Object> toPrimitiveValue(Tcl_Obj* word, PrimitiveKind kind)
+{
+    Inspector* inspector = Inspector::self();
+    Tcl_WideInt wide = 0;
+    switch (kind) {
+    case IntKind:
+    case OtherIntKind:
+        return wordToInteger(word, INT_MIN, INT_MAX, &wide) ? inspector->createInt(int(wide)) : SharedPtr<Object>();
+    case LongKind:
+        return wordToInteger(word, LONG_MIN, LONG_MAX, &wide) ? inspector->createLong(long(wide))
+                                                               : SharedPtr<Object>();
+    case Int64Kind:
+        return wordToInteger(word, LLONG_MIN, LLONG_MAX, &wide) ? inspector->createInt64(wide)
+                                                                 : SharedPtr<Object>();
+    case DoubleKind: {
+        double d = 0;
+        return Tcl_GetDoubleFromObj(nullptr, word, &d) == TCL_OK ? inspector->createDouble(d) : SharedPtr<Object>();
+    }
+    case BoolKind: {
+        int b = 0;
+        return Tcl_GetBooleanFromObj(nullptr, word, &b) == TCL_OK ? inspector->createBool(b != 0)
+                                                                   : SharedPtr<Object>();
+    }
+    default:
+        return SharedPtr<Object>();
+    }
+}
 
 ObjectAttribute valueAttribute(Tcl_Obj* value)
 {
@@ -176,9 +231,9 @@ int scoreArgument(Tcl_Interp* interp, Tcl_Obj* value, const Argument& argument)
         return 42;
     if (!strcmp(type, "double")) {
         double d = 0;
-        Tcl_GetDoubleFromObj(interp, value, &d);
-        // Out of the int range the truncation is undefined; such a double has no exact int anyway.
-        if (kind == IntKind && d >= INT_MIN && d <= INT_MAX && d - double(int(d)) == 0.0)
+        // NaN fails to read; out of the int range the truncation is undefined and no exact int exists anyway.
+        const bool read = Tcl_GetDoubleFromObj(nullptr, value, &d) == TCL_OK;
+        if (read && kind == IntKind && d >= INT_MIN && d <= INT_MAX && d - double(int(d)) == 0.0)
             return 100;
         if (kind != IntKind && cls == stringClass)
             return 99;
@@ -206,13 +261,23 @@ int scoreArgument(Tcl_Interp* interp, Tcl_Obj* value, const Argument& argument)
     }
     if (!strcmp(type, "boolean")) {
         bool ok = false;
-        QString::fromUtf8(Tcl_GetString(value)).toInt(&ok, 10);
+        textOf(value).toInt(&ok, 10);
         if (kind == IntKind && ok)
             return 100;
         return scoreGeneric(interp, value, cls, flags, nullptr);
     }
     return scoreHandle(value, cls, flags);
 }
+
+namespace {
+
+bool conversionFailed(Tcl_Interp* interp, const Class* cls)
+{
+    setErrorResult(interp, QStringLiteral("Failed to convert argument of type %1").arg(cls ? cls->className() : QString()));
+    return false;
+}
+
+} // namespace
 
 bool convertArguments(Tcl_Interp* interp, ObjectList* out, Tcl_Obj* const objv[], const Signature& signature)
 {
@@ -229,37 +294,12 @@ bool convertArguments(Tcl_Interp* interp, ObjectList* out, Tcl_Obj* const objv[]
                                                                           cls != ArrayClass::registeredClass() &&
                                                                           cls != MapClass::registeredClass());
         if (!objectArgument) {
-            int i = 0;
-            switch (kind) {
-            case IntKind:
-            case OtherIntKind:
-                Tcl_GetIntFromObj(interp, word, &i);
-                out->append(inspector->createInt(i));
+            if (isNumericOrBoolKind(kind)) {
+                SharedPtr<Object> value = toPrimitiveValue(word, kind);
+                if (!value)
+                    return conversionFailed(interp, cls);
+                out->append(value);
                 continue;
-            case Int64Kind: {
-                Tcl_WideInt wide = 0;
-                Tcl_GetWideIntFromObj(interp, word, &wide);
-                out->append(inspector->createInt64(wide));
-                continue;
-            }
-            case LongKind: {
-                long l = 0;
-                Tcl_GetLongFromObj(interp, word, &l);
-                out->append(inspector->createLong(l));
-                continue;
-            }
-            case DoubleKind: {
-                double d = 0;
-                Tcl_GetDoubleFromObj(interp, word, &d);
-                out->append(inspector->createDouble(d));
-                continue;
-            }
-            case BoolKind:
-                Tcl_GetBooleanFromObj(interp, word, &i);
-                out->append(inspector->createBool(i != 0));
-                continue;
-            default:
-                break;
             }
             if (cls == stringClass) {
                 if ((flags & ObjectAttribute::Array) && pointer) {
@@ -268,14 +308,15 @@ bool convertArguments(Tcl_Interp* interp, ObjectList* out, Tcl_Obj* const objv[]
                     QStringList texts;
                     if (Tcl_ListObjGetElements(interp, word, &count, &elements) == TCL_OK)
                         for (int e = 0; e < count; ++e)
-                            texts << QString::fromUtf8(Tcl_GetString(elements[e]));
+                            texts << textOf(elements[e]);
                     out->append(inspector->createStringList(texts));
                 } else if (pointer) {
                     TclScriptArgument argumentView(word, interp);
                     out->append(inspector->createPrimitive(argumentView.toString()));
                 } else {
-                    Tcl_GetIntFromObj(interp, word, &i);
-                    SharedPtr<Object> number = inspector->createInt(i);
+                    SharedPtr<Object> number = toPrimitiveValue(word, IntKind);
+                    if (!number)
+                        return conversionFailed(interp, cls);
                     out->append(number->objectClass()->convert(number, stringClass, false));
                 }
                 continue;
@@ -293,7 +334,7 @@ bool convertArguments(Tcl_Interp* interp, ObjectList* out, Tcl_Obj* const objv[]
             } else if (pointer && text == "0" && cls) {
                 out->append(cls->createNull());
             } else {
-                SharedPtr<Object> primitive = inspector->createPrimitive(QString::fromUtf8(text));
+                SharedPtr<Object> primitive = inspector->createPrimitive(fromTclUtf(text.constData(), text.size()));
                 out->append(primitive->objectClass()->convert(primitive, cls, pointer));
             }
         } else if (object->objectClass() == cls) {
@@ -301,11 +342,8 @@ bool convertArguments(Tcl_Interp* interp, ObjectList* out, Tcl_Obj* const objv[]
         } else {
             SharedPtr<Object> converted =
                 object->objectClass() ? object->objectClass()->convert(object, cls, pointer) : SharedPtr<Object>();
-            if (!converted) {
-                setErrorResult(interp, QStringLiteral("Failed to convert argument of type %1")
-                                           .arg(cls ? cls->className() : QString()));
-                return false;
-            }
+            if (!converted)
+                return conversionFailed(interp, cls);
             out->append(converted);
         }
     }
@@ -440,7 +478,7 @@ Tcl_Obj* toTclValue(const SharedPtr<Object>& object)
     case StringKind: {
         const ObjectAttribute a = object->attribute();
         const QByteArray text =
-            (a.isPointer() || a.isArray()) ? object->text().toUtf8() : QByteArray::number(object->intValue());
+            (a.isPointer() || a.isArray()) ? toTclUtf(object->text()) : QByteArray::number(object->intValue());
         return Tcl_NewStringObj(text.constData(), text.size());
     }
     default:
@@ -458,7 +496,7 @@ Tcl_Obj* toTclValue(const SharedPtr<Object>& object)
         Tcl_Obj* dict = Tcl_NewDictObj();
         const ObjectMapValue map = MapClass::unwrapRemoteObject(object.get());
         for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
-            const QByteArray key = it.key().toUtf8();
+            const QByteArray key = toTclUtf(it.key());
             Tcl_DictObjPut(nullptr, dict, Tcl_NewStringObj(key.constData(), key.size()), toTclValue(it.value()));
         }
         return dict;
@@ -470,8 +508,8 @@ bool compareValues(Tcl_Interp* interp, Tcl_Obj* a, Tcl_Obj* b, QString* message,
 {
     SharedPtr<Object> objectA = objectFromValue(a);
     SharedPtr<Object> objectB = objectFromValue(b);
-    *textA = QString::fromUtf8(Tcl_GetString(a));
-    *textB = QString::fromUtf8(Tcl_GetString(b));
+    *textA = textOf(a);
+    *textB = textOf(b);
     if (objectA) {
         if (objectB)
             return objectA->compare(objectB.get());
@@ -492,7 +530,7 @@ bool compareValues(Tcl_Interp* interp, Tcl_Obj* a, Tcl_Obj* b, QString* message,
     Tcl_Obj* valueA = a;
     Tcl_Obj* valueB = b;
     if (viaText) {
-        const QByteArray ta = textA->toUtf8(), tb = textB->toUtf8();
+        const QByteArray ta = toTclUtf(*textA), tb = toTclUtf(*textB);
         valueA = Tcl_NewStringObj(ta.constData(), ta.size());
         valueB = Tcl_NewStringObj(tb.constData(), tb.size());
         Tcl_IncrRefCount(valueA);

@@ -28,5 +28,14 @@ Tcl_Obj* toTclValue(const SharedPtr<Object>& object);
 // *textA, *textB receive printable forms of both values.
 bool compareValues(Tcl_Interp* interp, Tcl_Obj* a, Tcl_Obj* b, QString* message, QString* textA, QString* textB);
 
+// The word as a native value of a numeric or boolean primitive kind: a number in the kind's range converts
+// to itself, a double without a fractional part to the integer it holds, any Tcl boolean word (yes, off, 1,
+// TRUE...) to a boolean. Null when the word holds no such value exactly (no number, NaN, out of range) or
+// the kind is none of those. The interpreter's result is left alone.
+SharedPtr<Object> toPrimitiveValue(Tcl_Obj* word, PrimitiveKind kind);
+
+// Whether toPrimitiveValue handles the kind.
+bool isNumericOrBoolKind(PrimitiveKind kind);
+
 // The attribute a Tcl word is passed with, from its internal type.
 ObjectAttribute valueAttribute(Tcl_Obj* value);

@@ -52,13 +52,33 @@ QString TclEventRecorder::escape(const QString& text)
     return r;
 }
 
+namespace {
+
+// A variable reference as a script word: Tcl's $ substitution takes letters, digits, underscores and
+// namespace separators of ASCII only, so "$names::Größe_1" would read $names::Gr; such a name is
+// written ${names::Größe_1}.
+QString variableWord(const QString& word)
+{
+    if (!word.startsWith(QLatin1Char('$')) || word.startsWith(QLatin1String("${")))
+        return word;
+    for (int i = 1; i < word.size(); ++i) {
+        const QChar c = word.at(i);
+        const bool plain = c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char(':'));
+        if (!plain)
+            return QLatin1String("${") + word.mid(1) + QLatin1Char('}');
+    }
+    return word;
+}
+
+} // namespace
+
 QString TclEventRecorder::quotedObjectReference(const QString& name)
 {
     QString n = name;
     if (n.startsWith(symbolicNameMarker)) {
         const QString rest = n.mid(symbolicNameMarker.size());
         if (scriptedObjectMap())
-            return createSymbolicName(rest); // a script word already: $names::...
+            return variableWord(createSymbolicName(rest)); // a script word already: $names::...
         n = ObjectMap::self()->symbolicName(rest, true);
     }
     return QLatin1Char('"') + escape(n) + QLatin1Char('"');
@@ -145,6 +165,8 @@ void TclEventRecorder::recordEvent(const EventData& event)
             object = createSymbolicName(object);
         if (!scriptedObjectMap())
             object = quotedObjectReference(object);
+        else
+            object = variableWord(object);
     }
     const int delay = event.delay;
     const QString method = cleansedMethodName(event.methodName());

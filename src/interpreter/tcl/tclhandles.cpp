@@ -2,6 +2,8 @@
 // only for objects this process handed out: any other address is "no object", never dereferenced.
 #include "tclhandles.h"
 
+#include "tclconversion.h"
+
 #include "applicationcontext.h"
 #include "nativeapi.h"
 #include "inspector.h"
@@ -338,7 +340,7 @@ SharedPtr<Object> dictToNative(Tcl_Interp* interp, Tcl_Obj* value)
         return SharedPtr<Object>();
     ObjectMapValue map;
     for (; !done; Tcl_DictObjNext(&search, &key, &entry, &done))
-        map.insert(QString::fromUtf8(Tcl_GetString(key)), elementToNative(interp, entry));
+        map.insert(textOf(key), elementToNative(interp, entry));
     Tcl_DictObjDone(&search);
     return MapClass::createRemoteObject(map);
 }
@@ -353,7 +355,7 @@ SharedPtr<Object> toNativeValue(Tcl_Interp* interp, Tcl_Obj* value, const Class*
         if (!strcmp(type, "int")) {
             const Class* stringClass = inspector->stringClass();
             if (hint && hint != intClass && stringClass && stringClass->canConvert(hint, true, true))
-                return inspector->createPrimitive(QString::fromUtf8(Tcl_GetString(value)));
+                return inspector->createPrimitive(textOf(value));
             Tcl_WideInt wide = 0;
             Tcl_GetWideIntFromObj(interp, value, &wide);
             if (wide >= -2147483648LL && wide <= 2147483647LL) {
@@ -371,10 +373,11 @@ SharedPtr<Object> toNativeValue(Tcl_Interp* interp, Tcl_Obj* value, const Class*
         if (!strcmp(type, "list"))
             return listToNative(interp, value);
     }
-    if (hint && hint == intClass) {
-        int i = 0; // a word that is no integer reads as 0
-        Tcl_GetIntFromObj(interp, value, &i);
-        return inspector->createInt(i);
+    // A numeric or boolean hint takes the word only when it holds such a value exactly; anything else
+    // goes on as an untyped word, so that "abc" never becomes a silent 0.
+    if (hint && isNumericOrBoolKind(hint->primitiveKind())) {
+        if (SharedPtr<Object> primitive = toPrimitiveValue(value, hint->primitiveKind()))
+            return primitive;
     }
     if (hint == ArrayClass::registeredClass()) {
         if (SharedPtr<Object> list = listToNative(interp, value))
@@ -386,7 +389,7 @@ SharedPtr<Object> toNativeValue(Tcl_Interp* interp, Tcl_Obj* value, const Class*
     }
     if (SharedPtr<Object> object = objectFromValue(value))
         return object;
-    const QString text = QString::fromUtf8(Tcl_GetString(value));
+    const QString text = textOf(value);
     bool ok = false;
     const int i = QLocale::c().toInt(text, &ok);
     if (ok)

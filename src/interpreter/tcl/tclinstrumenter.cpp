@@ -477,6 +477,14 @@ struct Collector {
     }
     void switchArms(const Tcl_Token* list, int bodyNesting);
 
+    // The body of a step definition or a hook.
+    void descendBody(const Tcl_Token* word, int bodyNesting)
+    {
+        if (isBraced(word) && bodyNesting < maxBodyNesting)
+            add(HookRecord::BodyStart, word->start + 1);
+        descend(word, false, bodyNesting);
+    }
+
     static bool isBraced(const Tcl_Token* word)
     {
         return word && word->type != TCL_TOKEN_EXPAND_WORD && word->size >= 2 &&
@@ -683,11 +691,11 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
             add(HookRecord::FramePop, parse.commandStart);
     } else if (wordIs(name, "Step") || wordIs(name, "Given") || wordIs(name, "When") ||
                wordIs(name, "Then")) {
-        descend(last >= 4 ? word(4) : word(3), false, bodyNesting);
+        descendBody(last >= 4 ? word(4) : word(3), bodyNesting);
     } else if (wordIs(name, "OnFeatureStart") || wordIs(name, "OnFeatureEnd") ||
                wordIs(name, "OnScenarioStart") || wordIs(name, "OnScenarioEnd") ||
                wordIs(name, "OnStepStart") || wordIs(name, "OnStepEnd")) {
-        descend(word(2), false, bodyNesting);
+        descendBody(word(2), bodyNesting);
     } else if (wordIs(name, "namespace")) {
         // Only the subcommands taking one script: `namespace ensemble create -map {...}` is data.
         if ((wordEquals(1, "eval") && last == 3) || (wordEquals(1, "code") && last == 2))
@@ -861,6 +869,10 @@ void writeHooks(const QByteArray& script, int sourceId, const std::vector<HookRe
             lineStart = int(nl - text) + 1;
         }
         scanned = record.position;
+        if (record.kind == HookRecord::BodyStart) {
+            stepLine = -1;
+            continue;
+        }
         if (stepLine == line)
             continue; // nothing more on a line once its step hook is written
         if (columnPos < lineStart) {

@@ -61,9 +61,54 @@ int finishCommand(int code)
     return TCL_ERROR;
 }
 
+namespace {
+
+// Tcl's own "utf-8" encoding converts between standard UTF-8 and the interpreter's form; it is looked up
+// once and kept for the life of the process.
+Tcl_Encoding utf8Encoding()
+{
+    static Tcl_Encoding encoding = Tcl_GetEncoding(nullptr, "utf-8");
+    return encoding;
+}
+
+} // namespace
+
+QString fromTclUtf(const char* bytes, int length)
+{
+    if (length < 0)
+        length = int(strlen(bytes));
+    // Only C0 (a NUL) and ED (a surrogate) differ from standard UTF-8; without them Qt reads the bytes as they are.
+    bool plain = true;
+    for (int i = 0; i < length && plain; ++i)
+        plain = static_cast<unsigned char>(bytes[i]) != 0xC0 && static_cast<unsigned char>(bytes[i]) != 0xED;
+    if (plain)
+        return QString::fromUtf8(bytes, length);
+    Tcl_DString external;
+    Tcl_UtfToExternalDString(utf8Encoding(), bytes, length, &external);
+    const QString text = QString::fromUtf8(Tcl_DStringValue(&external), Tcl_DStringLength(&external));
+    Tcl_DStringFree(&external);
+    return text;
+}
+
+QByteArray toTclUtf(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    // Only a NUL byte and the four-byte sequences (F0 and above) differ from Tcl's form.
+    bool plain = true;
+    for (int i = 0; i < utf8.size() && plain; ++i)
+        plain = utf8.at(i) != 0 && static_cast<unsigned char>(utf8.at(i)) < 0xF0;
+    if (plain)
+        return utf8;
+    Tcl_DString internal;
+    Tcl_ExternalToUtfDString(utf8Encoding(), utf8.constData(), utf8.size(), &internal);
+    const QByteArray converted(Tcl_DStringValue(&internal), Tcl_DStringLength(&internal));
+    Tcl_DStringFree(&internal);
+    return converted;
+}
+
 int setErrorResult(Tcl_Interp* interp, const QString& message)
 {
-    const QByteArray utf8 = message.toUtf8();
+    const QByteArray utf8 = toTclUtf(message);
     char* text = Tcl_Alloc(utf8.size() + 1);
     memcpy(text, utf8.constData(), utf8.size() + 1);
     Tcl_SetResult(interp, text, TCL_DYNAMIC);
@@ -162,6 +207,20 @@ void TclInterpreter::addTclModulePath(Tcl_Interp* interp)
     }
     if (shared)
         Tcl_SetVar2Ex(interp, "auto_path", nullptr, autoPath, TCL_GLOBAL_ONLY);
+    // The tool's own packages are announced at once: a `package require` of one (every suite's object
+    // map asks for its helper) then needs no search of auto_path, which would read every package index
+    // of the machine's Tcl libraries, each through the instrumenting source command.
+    const QDir packages(path);
+    for (const QString& entry : packages.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString index = packages.filePath(entry + QLatin1String("/pkgIndex.tcl"));
+        if (!QFileInfo::exists(index))
+            continue;
+        Tcl_SetVar2Ex(interp, "dir", nullptr, newTextObj(packages.filePath(entry)), TCL_GLOBAL_ONLY);
+        if (Tcl_EvalFile(interp, QFile::encodeName(index).constData()) != TCL_OK)
+            qWarning("Could not read the package index %s: %s", qUtf8Printable(index), Tcl_GetStringResult(interp));
+        Tcl_UnsetVar(interp, "dir", TCL_GLOBAL_ONLY);
+    }
+    Tcl_ResetResult(interp);
 }
 
 void TclInterpreter::registerCommands()
@@ -297,7 +356,7 @@ void TclInterpreter::reportError(bool topLevel)
     }
     setErrorCallStack(stack);
     setErrorLine(Tcl_GetErrorLine(interp));
-    setErrorMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));
+    setErrorMessage(resultText(interp));
 }
 
 Tcl_Obj* swapInfoScript(Tcl_Interp* interp, Tcl_Obj* name)
@@ -425,7 +484,7 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
         placedLine = -1;
         setResult(SharedPtr<ScriptArgument>());
         if (keepResult) {
-            setResultMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));
+            setResultMessage(resultText(interp));
             setResult(SharedPtr<ScriptArgument>(new TclScriptArgument(Tcl_GetObjResult(interp), interp)));
             return true;
         }
@@ -456,7 +515,7 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
         rc = restoreInfoScript(interp, previousScript, rc);
 
     if (keepResult) {
-        setResultMessage(QString::fromUtf8(Tcl_GetStringResult(interp)));
+        setResultMessage(resultText(interp));
         setResult(SharedPtr<ScriptArgument>(new TclScriptArgument(Tcl_GetObjResult(interp), interp)));
         return true;
     }
@@ -500,7 +559,7 @@ bool TclInterpreter::callFunction(const QString& name, const ObjectList& args)
 
     if (rc != TCL_ERROR)
         return true;
-    const QString message = QString::fromUtf8(Tcl_GetStringResult(interp));
+    const QString message = resultText(interp);
     // Failed verifications and skips were reported by the test command already.
     if (message.startsWith(QLatin1String("VerificationFailure: ")) || message.startsWith(QLatin1String("Skipped: ")))
         return true;
@@ -563,6 +622,16 @@ void TclInterpreter::setPendingError(const QString& message)
     pendingErrorText = message;
 }
 
+QString TclInterpreter::takePendingError()
+{
+    if (pendingErrorInterp != interp)
+        return QString();
+    const QString message = pendingErrorText;
+    pendingErrorText.clear();
+    pendingErrorInterp = nullptr;
+    return message;
+}
+
 void TclInterpreter::setScriptArguments(const QString& argv0, const QStringList& args)
 {
     Interpreter::setScriptArguments(argv0, args);
@@ -579,7 +648,7 @@ void TclInterpreter::setScriptArguments(const QString& argv0, const QStringList&
 void TclInterpreter::setErrorLine(int line)
 {
     const char* info = Tcl_GetVar(interp, "errorInfo", TCL_GLOBAL_ONLY);
-    const QString errorInfo = QString::fromUtf8(info ? info : "");
+    const QString errorInfo = fromTclUtf(info ? info : "");
     int result = line;
     int p = errorInfo.indexOf(QLatin1String("procedure"));
     while (p >= 0) {

@@ -34,6 +34,7 @@ public:
     void registerApplicationCommands() override;
     int interpreterKind() const override;
     void setPendingError(const QString& message) override;
+    QString takePendingError() override;
     void setScriptArguments(const QString& argv0, const QStringList& args) override;
     void setErrorLine(int line) override;
     QList<QPair<QByteArray, int>> matchingStepDefinitions(const Gherkin::Step& step) override;
@@ -93,15 +94,28 @@ int setErrorResult(Tcl_Interp* interp, const QString& message);
 Tcl_Obj* swapInfoScript(Tcl_Interp* interp, Tcl_Obj* name);
 int restoreInfoScript(Tcl_Interp* interp, Tcl_Obj* previous, int code);
 
-// Text crosses the Tcl boundary as UTF-8 both ways.
+// Text crosses the Tcl boundary as UTF-8 both ways. Tcl keeps strings in its own form of UTF-8: NUL is the
+// two bytes C0 80 and a character beyond the Basic Multilingual Plane is a surrogate pair of two three-byte
+// sequences. These two convert between that form and QString exactly; length -1 means up to the NUL byte.
+QString fromTclUtf(const char* bytes, int length = -1);
+QByteArray toTclUtf(const QString& text);
+
 inline QString textOf(Tcl_Obj* value)
 {
-    return QString::fromUtf8(Tcl_GetString(value));
+    int length = 0;
+    const char* bytes = Tcl_GetStringFromObj(value, &length);
+    return fromTclUtf(bytes, length);
 }
 
 // A new Tcl value (reference count 0) holding the text.
 inline Tcl_Obj* newTextObj(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    return Tcl_NewStringObj(utf8.constData(), utf8.size());
+    const QByteArray utf = toTclUtf(text);
+    return Tcl_NewStringObj(utf.constData(), utf.size());
+}
+
+// The interpreter's result as text.
+inline QString resultText(Tcl_Interp* interp)
+{
+    return textOf(Tcl_GetObjResult(interp));
 }

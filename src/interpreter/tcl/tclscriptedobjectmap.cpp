@@ -3,6 +3,10 @@
 // which lists the variables of the namespace `names`.
 #include "tclscriptedobjectmap.h"
 
+#include "tclsyntaxcheck.h"
+
+#include <QFile>
+
 #include "object.h"
 #include "runnerinterface.h"
 #include "tclinterpreter.h"
@@ -212,10 +216,22 @@ SharedPtr<ScriptArgument> TclScriptedObjectMap::evaluate(const QString& code, QS
         *message = result ? result->toString() : QString();
         return result;
     }
+    // A file Tcl cannot even parse (a brace, bracket or quote missing) gets the line of the syntax
+    // check, which finds the unclosed opener; Tcl itself only knows that the file ended too early.
+    int line = interpreter->errorLine();
+    const QString error = interpreter->errorMessage();
+    if (error.startsWith(QLatin1String("missing close-")) || error.startsWith(QLatin1String("missing \""))) {
+        QFile file(path());
+        const QByteArray utf8 = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const QByteArray analysis = analyzeSource(utf8.constData());
+        bool ok = false;
+        const int found = analysis.startsWith("Line ") ? analysis.mid(5, analysis.indexOf(':') - 5).toInt(&ok) : 0;
+        if (ok && found > 0)
+            line = found;
+    }
     // One arg() call: a "%1" in the path or the message must stay as it is.
     *message = QStringLiteral("In file %1 line %2: %3")
-                   .arg(interpreter->errorFile(path()), QString::number(interpreter->errorLine()),
-                        interpreter->errorMessage());
+                   .arg(interpreter->errorFile(path()), QString::number(line), error);
     return SharedPtr<ScriptArgument>();
 }
 

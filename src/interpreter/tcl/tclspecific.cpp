@@ -77,7 +77,7 @@ bool isObjectMapObject(Tcl_Interp* interp, Tcl_Obj* value)
 {
     const QString text = value->typePtr == &testObjectType
                              ? static_cast<Object*>(value->internalRep.otherValuePtr)->stringValue()
-                             : QString::fromUtf8(Tcl_GetString(value));
+                             : textOf(value);
     if (!text.contains(QLatin1String("object_map_helper_object_")))
         return false;
     Tcl_Obj* copy = Tcl_DuplicateObj(value);
@@ -141,11 +141,11 @@ QString TclScriptArgument::toString() const
         // Evaluated a second time, now for its text.
         Tcl_Obj* word = obj;
         Tcl_EvalObjv(tclInterp, 1, &word, 0);
-        return QString::fromUtf8(Tcl_GetStringResult(tclInterp));
+        return resultText(tclInterp);
     }
     if (isObject())
         return static_cast<Object*>(obj->internalRep.otherValuePtr)->stringValue();
-    return QString::fromUtf8(Tcl_GetString(obj));
+    return textOf(obj);
 }
 
 Object* TclScriptArgument::toObject() const
@@ -156,7 +156,7 @@ Object* TclScriptArgument::toObject() const
 
 const Class* TclScriptArgument::toClass() const
 {
-    return Inspector::self()->classByName(QString::fromUtf8(Tcl_GetString(obj)));
+    return Inspector::self()->classByName(textOf(obj));
 }
 
 QList<SharedPtr<ScriptArgument>> TclScriptArgument::toList() const
@@ -183,7 +183,7 @@ QMap<QString, SharedPtr<ScriptArgument>> TclScriptArgument::toMap() const
     if (Tcl_DictObjFirst(tclInterp, obj, &search, &key, &value, &done) != TCL_OK)
         return map;
     for (; !done; Tcl_DictObjNext(&search, &key, &value, &done))
-        map.insert(QString::fromUtf8(Tcl_GetString(key)),
+        map.insert(textOf(key),
                    SharedPtr<ScriptArgument>(new TclScriptArgument(value, tclInterp)));
     Tcl_DictObjDone(&search);
     return map;
@@ -412,7 +412,7 @@ QPair<QString, QString> TclScriptContext::evaluateExpectingError(SharedPtr<Scrip
     const QString display = QString::fromUtf8(text).trimmed();
     if (Tcl_Eval(tclInterp, text) == TCL_ERROR)
         return qMakePair(QStringLiteral("'%1' caused an expected error. Message: '%2'")
-                             .arg(display, QString::fromUtf8(Tcl_GetStringResult(tclInterp))),
+                             .arg(display, resultText(tclInterp)),
                          QString());
     return qMakePair(QString(), QStringLiteral("'%1' didn't cause expected error").arg(display));
 }

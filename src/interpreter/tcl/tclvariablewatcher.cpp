@@ -107,7 +107,7 @@ QString TclVariableWatcher::evalTcl(Tcl_Interp* interp, const QByteArray& script
         Tcl_ResetResult(interp);
         return QString();
     }
-    return QString::fromUtf8(Tcl_GetStringResult(interp));
+    return resultText(interp);
 }
 
 VariableBindings TclVariableWatcher::globalBindings()
@@ -234,7 +234,7 @@ VariableBinding TclVariableWatcher::streamVariable(const QByteArray& name, const
         }
     }
     return VariableBinding(entryText,
-                           VariableValue(QStringLiteral("string"), QString::fromUtf8(Tcl_GetString(value))));
+                           VariableValue(QStringLiteral("string"), textOf(value)));
 }
 
 VariableBindings TclVariableWatcher::streamTclList(const QByteArray& name, Tcl_Obj* list)

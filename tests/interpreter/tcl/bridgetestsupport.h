@@ -119,6 +119,7 @@ protected:
         qputenv("TARVIN_PREFIX", prefix.path().toUtf8());
         QDir(prefix.path()).mkpath("etc");
         declareModel();
+        Inspector::self()->setApplicationContextValid(true); // the declared model stands for a running application
         interpreter.reset(new TclInterpreter(&runner));
         interp = interpreter->tclInterp();
         warnings().clear();

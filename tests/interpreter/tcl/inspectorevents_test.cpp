@@ -84,12 +84,12 @@ TEST(InspectorEvents, HandlersThatRaiseTheirOwnEventStop)
 TEST(InspectorEvents, HandlersEndWithTheDemoApplication)
 {
     AddressBook::registerApplication();
-    ASSERT_TRUE(InProcessApplications::start("addressbook"));
+    ASSERT_TRUE(InProcessApplications::start("demo_addressbook"));
     Inspector* inspector = Inspector::self();
     ASSERT_TRUE(inspector->installEventHandler("QCloseEvent", "onClose"));
     ASSERT_TRUE(inspector->installTypeEventHandler("Dialog", "QCloseEvent", "onClose"));
     EXPECT_EQ(inspector->eventHandlerCount(), 2);
-    InProcessApplications::stop("addressbook");
+    InProcessApplications::stop("demo_addressbook");
     EXPECT_EQ(inspector->eventHandlerCount(), 0);
 }
 

@@ -300,6 +300,67 @@ TEST_F(ConversionTest, ConvertArgumentsForDeclaredTypes)
     EXPECT_EQ(result(), QStringLiteral("Failed to convert argument of type int"));
 }
 
+// What the scoring accepts converts to that value; what no value of the type can hold fails by name.
+TEST_F(ConversionTest, ConvertsNumbersAndBooleansExactly)
+{
+    ASSERT_EQ(Tcl_Eval(interp, "binary scan [binary format w 0x7ff8000000000000] d nan"), TCL_OK);
+    struct Row {
+        const char* script; // evaluated, so the word carries Tcl's internal type
+        const char* type;
+        const char* expected; // "class:text", or the error message
+    };
+    const Row rows[] = {
+        {"expr {5.0}", "int", "int:5"},
+        {"expr {-3.0}", "short", "int:-3"},
+        {"expr {2.0**40}", "int64", "int64:1099511627776"},
+        {"expr {1e3}", "long", "long:1000"},
+        {"expr {2**31-1}", "int", "int:2147483647"},
+        {"expr {2**31}", "int", "Failed to convert argument of type int"},
+        {"expr {2**40+1}", "int", "Failed to convert argument of type int"},
+        {"expr {2**64}", "int64", "Failed to convert argument of type int64"},
+        {"expr {5.5}", "int", "Failed to convert argument of type int"},
+        {"set nan", "int", "Failed to convert argument of type int"},
+        {"set nan", "double", "Failed to convert argument of type double"},
+        {"string cat abc", "int", "Failed to convert argument of type int"},
+        {"string cat abc", "double", "Failed to convert argument of type double"},
+        {"string cat 0x10", "int", "int:16"},
+        {"string cat 7", "double", "double:7"},
+        {"string cat no", "bool", "bool:false"},
+        {"string cat ON", "bool", "bool:true"},
+        {"string cat Yes", "bool", "bool:true"},
+        {"expr {0}", "bool", "bool:false"},
+        {"string cat maybe", "bool", "Failed to convert argument of type bool"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.script) + " as " + row.type);
+        Tcl_Obj* value = eval(row.script);
+        ObjectList out;
+        Tcl_ResetResult(interp);
+        if (convertArguments(interp, &out, &value, ClassBuilder::signature({row.type}))) {
+            ASSERT_EQ(out.size(), 1);
+            EXPECT_EQ(out[0]->className() + ':' + out[0]->text(), QString::fromLatin1(row.expected));
+        } else {
+            EXPECT_EQ(result(), QString::fromLatin1(row.expected));
+        }
+    }
+    // A NaN no longer passes for an integer when overloads are scored.
+    EXPECT_EQ(score(eval("set nan"), "int"), 0);
+    EXPECT_EQ(score(eval("expr {5.0}"), "int"), 100);
+}
+
+// Tcl keeps NUL as C0 80 and a supplementary character as two surrogates; both come through exactly.
+TEST_F(ConversionTest, TextKeepsNulAndSupplementaryCharacters)
+{
+    const QString text = QString::fromUtf8("a\0b \xF0\x9F\x98\x80 \xC3\xA4", 11);
+    ASSERT_EQ(text.size(), 8);
+    Tcl_SetVar2Ex(interp, "t", nullptr, newTextObj(text), 0);
+    EXPECT_STREQ(Tcl_GetString(eval("list [string length $t] [string equal $t \"a\\0b \\uD83D\\uDE00 \\u00E4\"]")),
+                 "8 1");
+    EXPECT_EQ(textOf(eval("string cat a\\0b { } \\uD83D\\uDE00 { } \\u00E4")), text);
+    EXPECT_EQ(fromTclUtf("plain"), QStringLiteral("plain"));
+    EXPECT_EQ(toTclUtf(QStringLiteral("plain")), QByteArray("plain"));
+}
+
 TEST_F(ConversionTest, NativeResultsBackToTcl)
 {
     Inspector* in = Inspector::self();

@@ -262,15 +262,16 @@ TEST_F(HandlesTest, GenericConversionByTypeHintAndText)
     EXPECT_STREQ(typeOf(yes), "booleanString");
     EXPECT_EQ(native(yes), QStringLiteral("string yes"));
 
-    // The int class as hint reads the value as an integer before any handle or text test.
+    // A numeric or boolean hint takes the word when it holds such a value exactly; any other word is
+    // converted as without a hint, never as a silent 0.
     SharedPtr<Object> widget = makeObject("Widget");
     const QByteArray handleText = Tcl_GetString(keep(newObjectHandle(widget)));
     EXPECT_EQ(toNativeValue(interp, plain(handleText), nullptr).get(), widget.get());
     EXPECT_EQ(native(plain("7"), intClass), QStringLiteral("int 7"));
-    EXPECT_EQ(native(plain("seven"), intClass), QStringLiteral("int 0"));
-    Tcl_Obj* untouched = plain(handleText);
-    EXPECT_EQ(native(untouched, intClass), QStringLiteral("int 0"));
-    EXPECT_EQ(untouched->typePtr, nullptr);
+    EXPECT_EQ(native(keep(Tcl_NewDoubleObj(7.0)), intClass), QStringLiteral("int 7"));
+    EXPECT_EQ(native(plain("seven"), intClass), QStringLiteral("string seven"));
+    EXPECT_EQ(toNativeValue(interp, plain(handleText), intClass).get(), widget.get());
+    EXPECT_EQ(native(plain("off"), Inspector::self()->primitiveClass(BoolKind)), QStringLiteral("bool false"));
 }
 
 TEST_F(HandlesTest, GenericConversionOfListsAndDicts)

@@ -87,6 +87,17 @@ TEST(InstrumentSource, ReturnPopsOutsideStepAndHookBodies)
               "__tarvin_dbg step 3 0 7; foreach x $l {\n  __tarvin_dbg frame pop 4 2 7; return 5\n}\n");
 }
 
+TEST(InstrumentSource, OneLineStepAndHookBodiesKeepTheirLine)
+{
+    // The body runs later, on its own: its first command needs a hook of its own on the same line,
+    // but a plain command after a braced argument still gets none.
+    EXPECT_EQ(instrument("Given \"a\" {} { test compare 1 2; puts x }\nOnStepEnd {c} {puts $c}\n"
+                         "if {1} { puts y }\n"),
+              "__tarvin_dbg step 0 0 7; Given \"a\" {} { __tarvin_dbg step 0 15 7; test compare 1 2; puts x }\n"
+              "__tarvin_dbg step 1 0 7; OnStepEnd {c} {__tarvin_dbg step 1 15 7; puts $c}\n"
+              "__tarvin_dbg step 2 0 7; if {1} { puts y }\n");
+}
+
 TEST(InstrumentSource, ControlStructureBodies)
 {
     EXPECT_EQ(instrument("namespace eval ns {\n  foreach x $l {\n    puts $x\n  }\n}\n"),

@@ -79,6 +79,71 @@ def protected():
     write_mini_container(stream[: 4 + bof_length] + filepass + stream[4 + bof_length :], "protected.xls")
 
 
+def formulas():
+    """Formula cells with cached results as LibreOffice writes them: a number, a text (in the STRING
+    record after the formula), booleans (TRUE() and FALSE() formulas), an error, and a text formula in
+    the header row; beside them a boolean cell as xlwt writes it (BOOLERR). xlwt itself writes formulas
+    without cached results, so those are patched into its records here."""
+    book = xlwt.Workbook(encoding="utf-8")
+    sheet = book.add_sheet("Formulas")
+    rows = [
+        ["name", xlwt.Formula('"val"&"ue"'), "kind"],
+        ["sum", xlwt.Formula("1+2"), "number"],
+        ["text", xlwt.Formula('"a"&"b"'), "text"],
+        ["yes", xlwt.Formula("TRUE"), "bool"],
+        ["no", xlwt.Formula("FALSE"), "bool"],
+        ["err", xlwt.Formula("1/0"), "error"],
+        ["cell", True, "xlwt"],
+        ["empty", xlwt.Formula('""'), "text"],
+    ]
+    for i, row in enumerate(rows):
+        for j, value in enumerate(row):
+            sheet.write(i, j, value)
+    # The cached results, in the order of the formula cells above.
+    special = b"\xff\xff"
+    results = [
+        ("text", "value"),
+        ("number", 3.0),
+        ("text", "a\u00dfb"),
+        ("bool", 1),
+        ("bool", 0),
+        ("error", 0x07),
+        ("text", ""),
+    ]
+    stream = small_stream_of(book)
+    out = bytearray()
+    pos = 0
+    while pos + 4 <= len(stream):
+        kind, length = struct.unpack("<HH", stream[pos : pos + 4])
+        record = bytearray(stream[pos : pos + 4 + length])
+        extra = b""
+        if kind == 0x0006:
+            what, value = results.pop(0)
+            if what == "number":
+                record[10:18] = struct.pack("<d", value)
+            elif what == "text" and value:
+                record[10:18] = b"\0" * 6 + special
+                text = value.encode("latin-1")
+                body = struct.pack("<HB", len(text), 0) + text
+                extra = struct.pack("<HH", 0x0207, len(body)) + body
+            elif what == "text":
+                record[10:18] = b"\x03" + b"\0" * 5 + special
+            elif what == "bool":
+                record[10:18] = bytes([1, 0, value, 0, 0, 0]) + special
+            else:
+                record[10:18] = bytes([2, 0, value, 0, 0, 0]) + special
+        out += record + extra
+        pos += 4 + length
+    assert not results
+    write_mini_container(bytes(out), "formulas.xls")
+
+
+def small_stream_of(book):
+    stream = book.get_biff_data()
+    end = stream.rfind(b"\x0a\x00\x00\x00")  # the last EOF record
+    return stream[: end + 4]
+
+
 def write_mini_container(stream, name):
     assert len(stream) < 4096
 
@@ -130,3 +195,4 @@ if __name__ == "__main__":
     small()
     protected()
     big_dimensions()
+    formulas()

@@ -1,17 +1,19 @@
 # Steps shared by the address book test cases. Objects are named through the suite's object map
 # (names.tcl beside this file), which the runner reads before every test case: $names::NAME stands for
 # a real name, a list of property/value pairs that the object's type, name or text and its container
-# match.
+# match. Input goes to the application as a user gives it: clicks and typed text.
 
 proc addEntry {first last email phone} {
-    invoke [waitForObject $names::Add_PushButton] click
+    mouseClick $names::Add_QPushButton
     foreach field {firstName lastName email phone} value [list $first $last $email $phone] {
         # An entry chosen at run time: its variable read by name.
-        invoke [waitForObject [set names::${field}_LineEdit]] setText $value
+        if {$value ne ""} {
+            typeText [set names::${field}_QLineEdit] $value
+        }
     }
-    invoke [waitForObject $names::OK_PushButton] click
+    mouseClick $names::OK_QPushButton
 }
 
 proc statusMessage {} {
-    return [property get [waitForObject $names::Address_Book_MainWindow] statusBar.message]
+    return [invoke [waitForObject $names::Address_Book_QStatusBar] currentMessage]
 }

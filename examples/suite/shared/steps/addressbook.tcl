@@ -12,20 +12,20 @@ OnScenarioStart {context} {
 }
 
 Given "the address book is open with no entries" {} {
-    invoke [waitForObject {type MenuItem text New}] trigger
-    test compare [property get [waitForObject {type Table name entries}] rowCount] 0 "empty book"
+    chooseItem $names::Address_Book_QMenuBar File New
+    test compare [property get [waitForObject $names::entries_QTableWidget] rowCount] 0 "empty book"
 }
 
 Given "the sample entries are loaded" {} {
-    invoke [waitForObject {type MenuItem text Open}] trigger
+    chooseItem $names::Address_Book_QMenuBar File Open
 }
 
 Then "the table has |integer| row" {count} {
-    test compare [property get [waitForObject {type Table name entries}] rowCount] $count "rows"
+    test compare [property get [waitForObject $names::entries_QTableWidget] rowCount] $count "rows"
 }
 
 Then "the table has |integer| rows" {count} {
-    test compare [property get [waitForObject {type Table name entries}] rowCount] $count "rows"
+    test compare [property get [waitForObject $names::entries_QTableWidget] rowCount] $count "rows"
 }
 
 Then {the status bar says "|any|"} {message} {

@@ -13,15 +13,16 @@ When "I add these entries:" {table} {
 }
 
 Then "row |integer| shows:" {row lines} {
-    set table [waitForObject {type Table name entries}]
+    set table [waitForObject $names::entries_QTableWidget]
     test compare [lrange [invoke $table rowTexts [expr {$row - 1}]] 0 2] [split $lines \n] "row $row"
 }
 
 When "I remove row |integer|" {row} {
-    invoke [waitForObject {type Table name entries}] selectRow [expr {$row - 1}]
-    invoke [waitForObject {type PushButton name removeButton}] click
+    set table [waitForObject $names::entries_QTableWidget]
+    mouseClick [waitForObjectItem $table [invoke $table cellText [expr {$row - 1}] 0]]
+    mouseClick $names::Remove_QPushButton
 }
 
 Then "the first name in row |integer| is |word|" {row first} {
-    test compare [invoke [waitForObject {type Table name entries}] cellText [expr {$row - 1}] 0] $first "first name"
+    test compare [invoke [waitForObject $names::entries_QTableWidget] cellText [expr {$row - 1}] 0] $first "first name"
 }

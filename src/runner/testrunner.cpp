@@ -303,7 +303,15 @@ void TestRunner::reportScriptError(Interpreter* interpreter, const QString& func
             int j = i + 1;
             while (j < stack.size() && stack.at(j) == stack.at(i))
                 ++j;
-            QString frame = QStringLiteral("at %1:%2").arg(stack.at(i).file(), QString::number(stack.at(i).line()));
+            // Frames in Tcl's own library come marked; the mark goes after the place.
+            static const QString library = QStringLiteral(" (Tcl library)");
+            QString file = stack.at(i).file();
+            const bool inLibrary = file.endsWith(library);
+            if (inLibrary)
+                file.chop(library.size());
+            QString frame = QStringLiteral("at %1:%2").arg(file, QString::number(stack.at(i).line()));
+            if (inLibrary)
+                frame += library;
             if (j - i > 1)
                 frame += QStringLiteral(" (%1 times)").arg(j - i);
             frames << frame;
@@ -694,12 +702,19 @@ bool TestRunner::check(const QStringList& scripts)
         if (interpreter->checkSyntax(code))
             continue;
         allWell = false;
-        QString message = interpreter->errorMessage();
+        QString message = interpreter->errorMessage().trimmed();
         const int line = interpreter->storedErrorLine();
-        // The analyser starts its message with "Line N: "; the line moves to the FILE:LINE prefix.
-        message.remove(QRegExp(QStringLiteral("^Line\\s[0-9]*:\\s*")));
-        message = message.trimmed();
-        if (line > 0)
+        // The analyser writes "Line N: Error: MESSAGE (p COLUMN)"; editors jump to FILE:LINE:COLUMN.
+        message.remove(QRegularExpression(QStringLiteral("^Line\\s[0-9]*:\\s*(Error:\\s*)?")));
+        int column = 0;
+        const QRegularExpressionMatch position = QRegularExpression(QStringLiteral("\\s*\\(p (\\d+)\\)$")).match(message);
+        if (position.hasMatch()) {
+            column = position.captured(1).toInt();
+            message.truncate(int(position.capturedStart()));
+        }
+        if (line > 0 && column > 0)
+            out.stream() << script << ':' << line << ':' << column << ": " << message << Qt::endl;
+        else if (line > 0)
             out.stream() << script << ':' << line << ": " << message << Qt::endl;
         else
             out.stream() << script << ": " << message << Qt::endl;

@@ -236,7 +236,8 @@ TEST_F(RunnerTest, CheckReportsSyntaxErrorsCompilerStyleWithoutRunning)
     write("scripts/good.tcl", "proc main {} { error {must not run} }\n");
     RunOutcome r = run({"--check", "scripts"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.out.startsWith("scripts/sub/bad.tcl:5: Error: missing }")) << r.out.toStdString();
+    // At the bracket that was not closed, as FILE:LINE:COLUMN.
+    EXPECT_EQ(r.out, QString("scripts/sub/bad.tcl:2:11: missing ] [opened line 2, c11] !\n"));
     EXPECT_EQ(r.out.count('\n'), 1) << "one line per error, nothing for the good script";
     r = run({"--check", "scripts/good.tcl"});
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
@@ -369,8 +370,8 @@ TEST_F(RunnerTest, DeepStacksStayReadable)
                         "proc main {} { a 60 }\n");
     RunOutcome r = run({"recurse.tcl"});
     EXPECT_CONTAINS(r.out, "too many nested evaluations");
-    // main's own call is one of Tcl's 1000 nested evaluations.
-    EXPECT_CONTAINS(r.out, "recurse.tcl:1 (998 times)\n");
+    // main's own call is one of Tcl's 1000 nested evaluations; the other 999 are calls of f.
+    EXPECT_CONTAINS(r.out, "recurse.tcl:1 (999 times)\n      at " + dir.filePath("recurse.tcl") + ":2\n");
     EXPECT_LT(r.out.count('\n'), 10);
     r = run({"mutual.tcl"});
     EXPECT_CONTAINS(r.out, "      ... 102 more frames ...\n");
@@ -669,4 +670,66 @@ TEST_F(RunnerTest, AddedObjectMapEntriesAreSavedOnRequest)
     r = run({"lone.tcl"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_CONTAINS(r.out, "The test case belongs to no suite with an object map (shared/scripts/names.tcl)");
+}
+
+// Errors in everyday Tcl 8.6 code are reported at the line of the failing command, with the lines of
+// the procedures that were running: one row per case (script, line, then the call stack's lines).
+TEST_F(RunnerTest, ErrorsAreReportedAtTheFailingLineWithTheirCallStack)
+{
+    struct Row {
+        const char* name;
+        const char* script;
+        QVector<int> lines; // the headline's line, then the stack's lines, innermost first
+    };
+    const Row rows[] = {
+        {"try_handler",
+         "proc main {} {\n    try {\n        error intry\n    } on error {r o} {\n        set b 2\n"
+         "        error \"in handler\"\n    }\n}\n",
+         {6, 6}},
+        {"try_body", "proc main {} {\n    try {\n        set a 1\n        error intry\n    } finally {\n"
+                     "        set y 1\n    }\n}\n",
+         {4, 4}},
+        {"dict_for", "proc main {} {\n    dict for {k v} {a 1} {\n        expr {1/0}\n    }\n}\n", {3, 3}},
+        {"lmap", "proc main {} {\n    lmap x {1 2} {\n        expr {$x/0}\n    }\n}\n", {3, 3}},
+        {"apply", "proc main {} {\n    apply {{x} {\n        set y 1\n        expr {$x/0}\n    }} 4\n}\n", {4, 4, 2}},
+        {"method", "oo::class create C {\n    method m {a} {\n        set b 1\n        expr {$a/0}\n    }\n}\n"
+                   "proc main {} {\n    set o [C new]\n    $o m 4\n}\n",
+         {4, 4, 9}},
+        {"constructor", "oo::class create D {\n    constructor {} {\n        error \"no D\"\n    }\n}\n"
+                        "proc main {} {\n    D new\n}\n",
+         {3, 3, 7}},
+        {"control_proc", "proc repeat {n body} {\n    for {set i 0} {$i < $n} {incr i} {\n        uplevel 1 $body\n"
+                         "    }\n}\nproc main {} {\n    repeat 2 {\n        set x [expr {1/0}]\n    }\n}\n",
+         {8, 8, 3, 7}},
+        {"return_argument", "proc f {} {\n    return [expr {1/0}]\n}\nproc main {} {\n    f\n}\n", {2, 2, 5}},
+        {"after_uplevel", "proc setter {} {\n    uplevel 1 {set y 1}\n}\nproc main {} {\n    setter\n"
+                          "    error after\n}\n",
+         {6, 6}},
+        {"package_require", "proc main {} {\n    set x 1\n    package require no_such_package_here\n}\n", {3, 3}},
+        {"namespace_proc", "namespace eval ns {\n    proc p {} {\n        error inns\n    }\n}\n"
+                           "proc main {} {\n    ns::p\n}\n",
+         {3, 3, 7}},
+        {"switch_arm", "proc main {} {\n    switch -- 3 {\n        {3}\n        {\n            error three\n        }\n"
+                       "    }\n}\n",
+         {5, 5}},
+    };
+    for (const Row& row : rows)
+        write(QStringLiteral("suite/tst_%1/test.tcl").arg(QLatin1String(row.name)), row.script);
+    // [info script] names the test script while main runs.
+    write("suite/tst_info_script/test.tcl",
+          "proc main {} {\n    test compare [file tail [info script]] test.tcl \"info script\"\n}\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_CONTAINS(r.out, "PASS " + dir.filePath("suite/tst_info_script/test.tcl") + ":2: info script\n");
+    for (const Row& row : rows) {
+        const QString file = dir.filePath(QStringLiteral("suite/tst_%1/test.tcl").arg(QLatin1String(row.name)));
+        QString expected = QStringLiteral("%1:%2: ").arg(file).arg(row.lines.first());
+        const int at = r.out.indexOf(expected);
+        EXPECT_GE(at, 0) << row.name << "\n" << r.out.toStdString();
+        QString stack;
+        for (int i = 1; i < row.lines.size(); ++i)
+            stack += QStringLiteral("      at %1:%2\n").arg(file).arg(row.lines[i]);
+        stack += QStringLiteral("FAILED tst_%1").arg(QLatin1String(row.name));
+        EXPECT_GE(r.out.indexOf(stack, at), 0) << row.name << ": expected\n" << stack.toStdString() << "\n"
+                                               << r.out.mid(at, 600).toStdString();
+    }
 }

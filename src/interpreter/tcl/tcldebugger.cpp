@@ -15,6 +15,7 @@
 #include <QTextCodec>
 
 #include <cstring>
+#include <vector>
 
 TclDebugger::TclDebugger(TclInterpreter* interpreter)
     : Debugger(interpreter), tclInterpreter(interpreter), watcher(new TclVariableWatcher(interpreter))
@@ -275,6 +276,8 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
             QFileInfo(path).absoluteFilePath())
         registered = QFileInfo(path).absoluteFilePath();
     debugger->setCode(sourceId, registered);
+    if (auto owner = dynamic_cast<TclInterpreter*>(debugger->interpreter()))
+        owner->rememberSource(registered, fileName, code);
 
     Tcl_Obj* previousScript = swapInfoScript(interp, objv[objc - 1]);
     const TclDebugger::FrameState framesBefore = debugger->frameState();
@@ -304,4 +307,28 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
     }
 
     return restoreInfoScript(interp, previousScript, code2);
+}
+
+/*
+ * info body procName
+ *
+ * Tcl's own `info body`, with the debug hooks that the instrumenter wrote into the body taken out:
+ * scripts see their procedures as written. Results: the body, or Tcl's error.
+ */
+int InfoBodyObjCmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    std::vector<Tcl_Obj*> words(objv, objv + objc);
+    words[0] = Tcl_NewStringObj("::tcl::info::body", -1);
+    Tcl_IncrRefCount(words[0]);
+    const int code = Tcl_EvalObjv(interp, objc, words.data(), 0);
+    Tcl_DecrRefCount(words[0]);
+    if (code != TCL_OK)
+        return code;
+    int length = 0;
+    const char* body = Tcl_GetStringFromObj(Tcl_GetObjResult(interp), &length);
+    if (!std::strstr(body, "__tarvin_dbg "))
+        return TCL_OK;
+    const QByteArray original = stripHooks(body, length);
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(original.constData(), original.size()));
+    return TCL_OK;
 }

@@ -8,6 +8,10 @@
 #include <climits>
 #include <cstring>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -432,6 +436,9 @@ struct Collector {
     // Whether the bodies of the command being handled are known to hold few '[' and '('
     // bytes: true when the command itself was parsed within a window of few of them.
     bool bodiesSmall = false;
+    // `after cancel SCRIPT` finds a handler by its text, which hooks would change: a script that
+    // cancels so gets no hooks in its `after` scripts.
+    bool afterScripts = true;
 
     void add(HookRecord::Kind kind, const char* at)
     {
@@ -443,14 +450,32 @@ struct Collector {
     // `return` (so the pop is never reached) or it has no command, and that last command or
     // comment does not run up to `end` (the pop would continue it).
     bool collect(const char* begin, const char* end, bool returnPops, int bodyNesting,
-                 bool patternList);
-    void command(const Tcl_Parse& parse, bool returnPops, int bodyNesting);
-    void descend(const Tcl_Token* word, bool returnPops, int bodyNesting)
+                 bool classBody = false);
+    void command(const Tcl_Parse& parse, bool returnPops, int bodyNesting, bool classBody);
+    void descend(const Tcl_Token* word, bool returnPops, int bodyNesting, bool classBody = false)
     {
-        if (isBraced(word) && bodyNesting < maxBodyNesting)
-            collect(word->start + 1, word->start + word->size - 1, returnPops, bodyNesting + 1,
-                    false);
+        if (isBraced(word))
+            descendInto(word->start, word->start + word->size, returnPops, bodyNesting, classBody);
     }
+    // The braced text [open, close) (braces included) as a script.
+    void descendInto(const char* open, const char* close, bool returnPops, int bodyNesting,
+                     bool classBody = false)
+    {
+        if (bodyNesting < maxBodyNesting)
+            collect(open + 1, close - 1, returnPops, bodyNesting + 1, classBody);
+    }
+    // A procedure-like body: a frame of its own, pushed at its start and popped by its returns.
+    void procedureBody(const Tcl_Token* body, int bodyNesting)
+    {
+        if (!isBraced(body) || bodyNesting >= maxBodyNesting)
+            return;
+        const char* open = body->start + 1;
+        const char* close = body->start + body->size - 1;
+        add(HookRecord::FramePush, open);
+        if (collect(open, close, true, bodyNesting + 1))
+            add(HookRecord::FramePop, close);
+    }
+    void switchArms(const Tcl_Token* list, int bodyNesting);
 
     // The body of a step definition or a hook.
     void descendBody(const Tcl_Token* word, int bodyNesting)
@@ -501,7 +526,7 @@ private:
 };
 
 bool Collector::collect(const char* begin, const char* end, bool returnPops, int bodyNesting,
-                        bool patternList)
+                        bool classBody)
 {
     // Tcl's parser recurses at most twice per '[' or '(' it meets, so a text holding few of
     // them is safe to hand over as it is. Commands are parsed within a window [p, ahead) that
@@ -543,13 +568,7 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
             openEnd = next == end && parse.term == end;
             endsInReturn = parse.tokenPtr->type == TCL_TOKEN_SIMPLE_WORD &&
                            wordIs(parse.tokenPtr, "return");
-            if (patternList) {
-                // One pattern line: its last word is the body.
-                const Words words(parse);
-                descend(words[words.size() - 1], true, bodyNesting);
-            } else {
-                command(parse, returnPops, bodyNesting);
-            }
+            command(parse, returnPops, bodyNesting, classBody);
         } else {
             openEnd = parse.commentSize > 0 && parse.commentStart + parse.commentSize == end &&
                       end[-1] != '\n';
@@ -570,7 +589,65 @@ bool Collector::collect(const char* begin, const char* end, bool returnPops, int
     return endsInReturn && !openEnd;
 }
 
-void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting)
+// The elements of the Tcl list [p, end), as written (braces and quotes included). False when
+// the text is no well-formed list.
+bool listElements(const char* p, const char* end, std::vector<std::pair<const char*, const char*>>& elements)
+{
+    auto isListSpace = [](char c) { return isTclSpace(c) || c == '\n'; };
+    for (;;) {
+        while (p < end && isListSpace(*p))
+            ++p;
+        if (p == end)
+            return true;
+        const char* start = p;
+        if (*p == '{') {
+            int depth = 0;
+            for (; p < end; ++p) {
+                if (*p == '\\') {
+                    if (end - p > 1)
+                        ++p;
+                } else if (*p == '{') {
+                    ++depth;
+                } else if (*p == '}' && --depth == 0) {
+                    break;
+                }
+            }
+            if (p == end)
+                return false;
+            ++p;
+        } else if (*p == '"') {
+            for (++p; p < end && *p != '"'; ++p)
+                if (*p == '\\' && end - p > 1)
+                    ++p;
+            if (p == end)
+                return false;
+            ++p;
+        } else {
+            for (; p < end && !isListSpace(*p); ++p)
+                if (*p == '\\' && end - p > 1)
+                    ++p;
+        }
+        if (p < end && !isListSpace(*p))
+            return false; // "extra characters after close-brace"
+        elements.emplace_back(start, p);
+    }
+}
+
+// The pattern list of a switch: every second element is a body ("-" falls through to the next).
+void Collector::switchArms(const Tcl_Token* list, int bodyNesting)
+{
+    std::vector<std::pair<const char*, const char*>> elements;
+    if (!isBraced(list) || !listElements(list->start + 1, list->start + list->size - 1, elements))
+        return;
+    for (size_t i = 1; i < elements.size(); i += 2)
+        if (*elements[i].first == '{')
+            descendInto(elements[i].first, elements[i].second, true, bodyNesting);
+}
+
+// Hooks go only into braced words that the command evaluates as scripts: a braced word that is
+// data (a list, a pattern, a dict, a value) stays exactly as written, or the script would
+// compute something else.
+void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting, bool classBody)
 {
     const Words words(parse);
     const Tcl_Token* name = words[0];
@@ -578,9 +655,27 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
         return; // substitutions in the name: neither hooked nor descended into
     const int last = int(words.size()) - 1;
     auto word = [&](int i) -> const Tcl_Token* { return i >= 1 && i <= last ? words[i] : nullptr; };
+    auto wordEquals = [&](int i, const char* text) {
+        const Tcl_Token* w = word(i);
+        const size_t length = std::strlen(text);
+        return w && w->type == TCL_TOKEN_SIMPLE_WORD && size_t(w->size) == length &&
+               std::memcmp(w->start, text, length) == 0;
+    };
+
+    if (classBody) {
+        // A class definition script: its method, constructor and destructor bodies are
+        // procedures; the definition commands themselves get no hooks.
+        if (wordIs(name, "method"))
+            procedureBody(last == 3 ? word(3) : nullptr, bodyNesting);
+        else if (wordIs(name, "constructor"))
+            procedureBody(last == 2 ? word(2) : nullptr, bodyNesting);
+        else if (wordIs(name, "destructor"))
+            procedureBody(last == 1 ? word(1) : nullptr, bodyNesting);
+        return;
+    }
 
     // Every name below is 2 to 15 bytes long and starts with one of these letters.
-    if (name->size < 2 || name->size > 15 || !std::strchr("prSGWTOnfwuisc", name->start[0])) {
+    if (name->size < 2 || name->size > 15 || !std::strchr("prSGWTOnfwuisctedlaob", name->start[0])) {
         add(HookRecord::StepHook, parse.commandStart);
         return;
     }
@@ -590,14 +685,7 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
         add(HookRecord::StepHook, parse.commandStart);
 
     if (isProc) {
-        const Tcl_Token* body = word(3);
-        if (!isBraced(body) || bodyNesting >= maxBodyNesting)
-            return;
-        const char* open = body->start + 1;
-        const char* close = body->start + body->size - 1;
-        add(HookRecord::FramePush, open);
-        if (collect(open, close, true, bodyNesting + 1, false))
-            add(HookRecord::FramePop, close);
+        procedureBody(last == 3 ? word(3) : nullptr, bodyNesting);
     } else if (isReturn) {
         if (returnPops)
             add(HookRecord::FramePop, parse.commandStart);
@@ -608,27 +696,36 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
                wordIs(name, "OnScenarioStart") || wordIs(name, "OnScenarioEnd") ||
                wordIs(name, "OnStepStart") || wordIs(name, "OnStepEnd")) {
         descendBody(word(2), bodyNesting);
-    } else if ((wordIs(name, "namespace") && word(1) &&
-                (wordIs(words[1], "eval") || wordIs(words[1], "code"))) ||
-               wordIs(name, "foreach") || wordIs(name, "while") || wordIs(name, "for")) {
-        // Of namespace only the subcommands taking scripts: a braced word of another one is
-        // data (`namespace ensemble create -map {...}`) that hooks would corrupt.
-        for (int i = last; i >= 1; --i) {
-            if (isBraced(words[i])) {
-                descend(words[i], true, bodyNesting);
-                break;
-            }
-        }
+    } else if (wordIs(name, "namespace")) {
+        // Only the subcommands taking one script: `namespace ensemble create -map {...}` is data.
+        if ((wordEquals(1, "eval") && last == 3) || (wordEquals(1, "code") && last == 2))
+            descend(word(last), true, bodyNesting);
+    } else if (wordIs(name, "foreach") || wordIs(name, "lmap")) {
+        // foreach varList list ?varList list ...? body: the lists are data.
+        if (last >= 3 && last % 2 == 1)
+            descend(word(last), true, bodyNesting);
+    } else if (wordIs(name, "while")) {
+        if (last == 2)
+            descend(word(2), true, bodyNesting);
+    } else if (wordIs(name, "for")) {
+        if (last == 4)
+            descend(word(4), true, bodyNesting);
     } else if (wordIs(name, "uplevel")) {
-        descend(word(last), true, bodyNesting);
+        // uplevel ?level? script: several words would be concatenated into the script.
+        if (last == 1 || (last == 2 && word(1)->type == TCL_TOKEN_SIMPLE_WORD))
+            descend(word(last), true, bodyNesting);
+    } else if (wordIs(name, "eval")) {
+        if (last == 1)
+            descend(word(1), true, bodyNesting);
     } else if (wordIs(name, "if")) {
-        int body = word(2) && wordIs(words[2], "then") ? 3 : 2;
+        int body = wordEquals(2, "then") ? 3 : 2;
         descend(word(body), true, bodyNesting);
         for (int i = body + 1; i <= last;) {
-            if (wordIs(words[i], "elseif")) {
-                descend(word(i + 2), true, bodyNesting);
-                i += 3;
-            } else if (wordIs(words[i], "else")) {
+            if (wordEquals(i, "elseif")) {
+                const int next = wordEquals(i + 2, "then") ? i + 3 : i + 2;
+                descend(word(next), true, bodyNesting);
+                i = next + 1;
+            } else if (wordEquals(i, "else")) {
                 descend(word(i + 1), true, bodyNesting);
                 i += 2;
             } else {
@@ -636,16 +733,82 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
             }
         }
     } else if (wordIs(name, "switch")) {
-        for (int i = last; i >= 1; --i) {
-            if (isBraced(words[i])) {
-                if (bodyNesting < maxBodyNesting)
-                    collect(words[i]->start + 1, words[i]->start + words[i]->size - 1, true,
-                            bodyNesting + 1, true);
+        int i = 1;
+        while (i <= last && word(i)->type == TCL_TOKEN_SIMPLE_WORD && word(i)->start[0] == '-') {
+            if (wordEquals(i, "--")) {
+                ++i;
+                break;
+            }
+            i += wordEquals(i, "-matchvar") || wordEquals(i, "-indexvar") ? 2 : 1;
+        }
+        // i is the string; then one braced list of patterns and bodies, or separate words.
+        if (last == i + 1) {
+            switchArms(word(last), bodyNesting);
+        } else if (last > i + 1 && (last - i) % 2 == 0) {
+            for (int body = i + 2; body <= last; body += 2)
+                descend(word(body), true, bodyNesting);
+        }
+    } else if (wordIs(name, "catch")) {
+        if (last >= 1 && last <= 3)
+            descend(word(1), true, bodyNesting);
+    } else if (wordIs(name, "try")) {
+        descend(word(1), true, bodyNesting);
+        for (int i = 2; i <= last;) {
+            if (wordEquals(i, "on") || wordEquals(i, "trap")) {
+                descend(word(i + 3), true, bodyNesting);
+                i += 4;
+            } else if (wordEquals(i, "finally")) {
+                descend(word(i + 1), true, bodyNesting);
+                i += 2;
+            } else {
                 break;
             }
         }
-    } else if (wordIs(name, "catch")) {
-        descend(word(1), true, bodyNesting);
+    } else if (wordIs(name, "dict")) {
+        if ((wordEquals(1, "for") || wordEquals(1, "map")) && last == 4)
+            descend(word(4), true, bodyNesting);
+        else if (wordEquals(1, "with") && last >= 3)
+            descend(word(last), true, bodyNesting);
+        else if (wordEquals(1, "update") && last >= 5 && last % 2 == 1)
+            descend(word(last), true, bodyNesting);
+    } else if (wordIs(name, "apply")) {
+        // apply {args body ?namespace?} ?arg ...?: the body is the lambda's second element.
+        std::vector<std::pair<const char*, const char*>> lambda;
+        const Tcl_Token* w = word(1);
+        if (isBraced(w) && listElements(w->start + 1, w->start + w->size - 1, lambda) &&
+            (lambda.size() == 2 || lambda.size() == 3) && *lambda[1].first == '{')
+            descendInto(lambda[1].first, lambda[1].second, false, bodyNesting);
+    } else if (wordIs(name, "oo::class")) {
+        if (wordEquals(1, "create") && last == 3)
+            descend(word(3), false, bodyNesting, true);
+    } else if (wordIs(name, "oo::define") || wordIs(name, "oo::objdefine")) {
+        if (last == 2)
+            descend(word(2), false, bodyNesting, true);
+        else if (wordEquals(2, "method") && last == 5)
+            procedureBody(word(5), bodyNesting);
+        else if (wordEquals(2, "constructor") && last == 4)
+            procedureBody(word(4), bodyNesting);
+        else if (wordEquals(2, "destructor") && last == 3)
+            procedureBody(word(3), bodyNesting);
+    } else if (wordIs(name, "after")) {
+        // after ms|idle script: run later at the global level, outside any frame.
+        const Tcl_Token* when = word(1);
+        bool delay = when && when->type == TCL_TOKEN_SIMPLE_WORD && when->size > 0;
+        for (int i = 0; delay && i < when->size; ++i)
+            delay = std::isdigit(static_cast<unsigned char>(when->start[i])) != 0;
+        if (afterScripts && last == 2 && (delay || wordEquals(1, "idle")))
+            descend(word(2), false, bodyNesting);
+    } else if (wordIs(name, "bind")) {
+        // bind tag event script; a script starting with "+" is appended to the binding, and a
+        // hook in front of it would hide the "+".
+        const Tcl_Token* script = word(3);
+        if (last == 3 && isBraced(script)) {
+            const char* p = script->start + 1;
+            while (isTclSpace(*p) || *p == '\n')
+                ++p;
+            if (*p != '+')
+                descend(script, false, bodyNesting);
+        }
     }
 }
 
@@ -672,6 +835,7 @@ void collectHooks(Tcl_Interp* interp, const QByteArray& script, int begin, int e
                   std::vector<HookRecord>& records, bool returnPops)
 {
     Collector collector{interp, script.constData(), records};
+    collector.afterScripts = !script.contains("after cancel");
     collector.collect(script.constData() + begin, script.constData() + end, returnPops, 0, false);
 }
 
@@ -792,6 +956,82 @@ QByteArray writeInstrumented(const QByteArray& script, int sourceId,
     return result;
 }
 
+QByteArray stripHooks(const char* text, int length)
+{
+    static const char marker[] = "__tarvin_dbg ";
+    const int markerLength = int(sizeof marker - 1);
+    QByteArray result;
+    const char* const end = text + length;
+    const char* copied = text;
+    // The length of a hook call starting at p, or 0.
+    auto hookAt = [&](const char* p) -> int {
+        const char* q = p + markerLength;
+        static const char* const kinds[] = {"step ", "frame push ", "frame pop "};
+        bool kind = false;
+        for (const char* k : kinds) {
+            const size_t n = std::strlen(k);
+            if (size_t(end - q) >= n && std::memcmp(q, k, n) == 0) {
+                q += n;
+                kind = true;
+                break;
+            }
+        }
+        if (!kind)
+            return 0;
+        for (int number = 0; number < 3; ++number) {
+            if (q < end && *q == '-')
+                ++q;
+            const char* digits = q;
+            while (q < end && *q >= '0' && *q <= '9')
+                ++q;
+            if (q == digits || q >= end || *q != (number < 2 ? ' ' : ';'))
+                return 0;
+            ++q;
+        }
+        return q < end && *q == ' ' ? int(q + 1 - p) : 0;
+    };
+    for (const char* p = text; end - p >= markerLength;) {
+        const char* found = static_cast<const char*>(std::memchr(p, '_', size_t(end - p)));
+        if (!found)
+            break;
+        const int hook = end - found >= markerLength && std::memcmp(found, marker, markerLength) == 0
+                             ? hookAt(found)
+                             : 0;
+        if (hook) {
+            result.append(copied, int(found - copied));
+            copied = found + hook;
+            p = copied;
+        } else {
+            p = found + 1;
+        }
+    }
+    result.append(copied, int(end - copied));
+    return result;
+}
+
+namespace {
+
+// A large script's output is tens of megabytes of freshly mapped memory. Touched page by page, the
+// page faults cost more than the instrumenting itself on machines where faults are dear (virtual
+// machines, memory accounting): ask for huge pages where the system grants them on request.
+void adviseHugePages(void* data, size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const size_t huge = size_t(2) << 20;
+    if (bytes < 4 * huge)
+        return;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(huge - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
+} // namespace
+
 /*
  * instrumentSource --
  *      Rewrites a script with debug hook calls.
@@ -807,12 +1047,17 @@ QString instrumentSource(const QString& code, int sourceId)
         return QString();
     Tcl_Interp* interp = Tcl_CreateInterp();
     std::vector<HookRecord> records;
+    // About one record per 20 bytes of real scripts: growing the list by doubling copied it, and
+    // touched fresh pages, several times over.
+    records.reserve(size_t(utf8.size()) / 16 + 16);
+    adviseHugePages(records.data(), records.capacity() * sizeof(HookRecord));
     collectHooks(interp, utf8, 0, utf8.size(), records, true);
     Tcl_DeleteInterp(interp);
 
     // The writing pass straight into UTF-16: the stretches between hooks are copied from `code`
     // (the UTF-8 text is its exact image), which spares decoding the whole output again.
     QString result(int(code.size() + records.size() * 64), Qt::Uninitialized);
+    adviseHugePages(result.data(), size_t(result.size()) * sizeof(QChar));
     struct {
         const char* text;
         const QChar* source;

@@ -47,6 +47,9 @@ struct Tcl_Interp;
 // Returns the script with debug hook calls inserted, tagged with sourceId.
 QString instrumentSource(const QString& code, int sourceId);
 
+// The instrumented text `text` with every hook call taken out again: the text as written.
+QByteArray stripHooks(const char* text, int length);
+
 // One hook call to insert immediately before the byte at `position` of the script. A BodyStart inserts
 // nothing: it opens a step definition's or a hook's body, whose first command gets its step hook even on
 // the line of the definition (the body runs later, on its own).

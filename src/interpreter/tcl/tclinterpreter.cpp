@@ -238,6 +238,12 @@ void TclInterpreter::registerCommands()
         addSelfDefinedVariableName(name);
     }
 
+    // `info body` shows procedures as written, without the hooks of instrumented code.
+    Tcl_CreateObjCommand(interp, "::__tarvin_info_body", InfoBodyObjCmd, nullptr, nullptr);
+    Tcl_Eval(interp, "namespace ensemble configure ::info -map [dict replace "
+                     "[namespace ensemble configure ::info -map] body ::__tarvin_info_body]");
+    Tcl_ResetResult(interp);
+
     Tcl_RegisterObjType(&testObjectType);
     Tcl_RegisterObjType(&testDataRecordType);
 
@@ -286,9 +292,69 @@ int TclInterpreter::interpreterKind() const
     return 4;
 }
 
-void TclInterpreter::reportError()
+void TclInterpreter::rememberSource(const QString& registered, const QString& written, const QString& code)
 {
-    setErrorCallStack(dbg ? dbg->callStack() : LineInfoList());
+    for (SourceText& source : sources) {
+        if (source.file == registered) {
+            source.alias = written;
+            source.text = code;
+            return;
+        }
+    }
+    sources.append({registered, written, code});
+}
+
+// Files of Tcl's own library (init.tcl, package.tcl, ...) are marked in call stacks: they are where Tcl
+// did its work, not where the user's script went wrong.
+static QString markedLibraryFile(const QString& file)
+{
+    return file + QStringLiteral(" (Tcl library)");
+}
+
+// After instrumented code ran, Tcl's own account of the error (errorInfo) places it in the script texts:
+// that finds the failing command where no debug hook ran before it (a body evaluated by a procedure of
+// the script, the argument of a return), and gives the call stack of the procedures. The debugger's
+// frames are the fallback when the error cannot be placed so. Either way the headline is the innermost
+// frame outside Tcl's own library.
+void TclInterpreter::reportError(bool topLevel)
+{
+    placedFile.clear();
+    placedLine = -1;
+    LineInfoList stack = dbg ? dbg->callStack() : LineInfoList();
+    const char* tclLibrary = Tcl_GetVar(interp, "tcl_library", TCL_GLOBAL_ONLY);
+    const QString libraryDir = tclLibrary ? QDir::cleanPath(QString::fromUtf8(tclLibrary)) : QString();
+    auto isLibrary = [&](const QString& file) {
+        return !libraryDir.isEmpty() && file.startsWith(libraryDir + QLatin1Char('/'));
+    };
+    // A stop (exit, time limit, interrupt) cancels the evaluation where the script stood: Tcl's account
+    // of a cancellation names no failing command.
+    if (dbg && dbg->currentLine() > 0 && stop == NotStopped) {
+        const char* info = Tcl_GetVar(interp, "errorInfo", TCL_GLOBAL_ONLY);
+        const QVector<ErrorFrame> frames =
+            locateError(QString::fromUtf8(info ? info : ""), sources, topLevel ? evaluatedFile : QString(),
+                        Tcl_GetErrorLine(interp), libraryDir);
+        if (!frames.isEmpty()) {
+            stack.clear();
+            for (const ErrorFrame& frame : frames) {
+                stack.append(LineInfo(frame.library ? markedLibraryFile(frame.file) : frame.file, frame.line));
+                if (placedLine < 0 && !frame.library) {
+                    placedFile = frame.file;
+                    placedLine = frame.line;
+                }
+            }
+        } else {
+            const bool inLibrary = isLibrary(dbg->findSourceId(dbg->currentSourceId()));
+            for (LineInfo& frame : stack) {
+                if (isLibrary(frame.file())) {
+                    frame = LineInfo(markedLibraryFile(frame.file()), frame.line());
+                } else if (inLibrary && placedLine < 0 && frame.line() > 0) {
+                    placedFile = frame.file();
+                    placedLine = frame.line();
+                }
+            }
+        }
+    }
+    setErrorCallStack(stack);
     setErrorLine(Tcl_GetErrorLine(interp));
     setErrorMessage(resultText(interp));
 }
@@ -414,6 +480,8 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
         script = code;
         dbg->setCurrentLine(0);
         clearError();
+        placedFile.clear();
+        placedLine = -1;
         setResult(SharedPtr<ScriptArgument>());
         if (keepResult) {
             setResultMessage(resultText(interp));
@@ -427,11 +495,17 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
         const int sourceId = dbg->nextSourceId();
         script = instrumentSource(code, sourceId);
         dbg->setCode(sourceId, fileName);
+        if (!fileName.isEmpty()) {
+            rememberSource(fileName, QString(), code);
+            evaluatedFile = fileName;
+        }
     } else {
         script = code;
     }
     dbg->setCurrentLine(0);
     clearError();
+    placedFile.clear();
+    placedLine = -1;
     setResult(SharedPtr<ScriptArgument>());
 
     const QByteArray utf8 = script.toUtf8();
@@ -446,7 +520,7 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
         return true;
     }
     if (rc == TCL_ERROR) {
-        reportError();
+        reportError(instrument);
         return false;
     }
     return true;
@@ -474,7 +548,11 @@ bool TclInterpreter::callFunction(const QString& name, const ObjectList& args)
     // Through Tcl's own evaluation, not the command procedure: tailcall, yield and coroutines need the
     // frame and callbacks that Tcl_EvalObjv sets up (a direct call of a procedure that tailcalls panics).
     stop = NotStopped;
-    const int rc = Tcl_EvalObjv(interp, objv.size(), objv.data(), 0);
+    // [info script] names the test script while its functions run, as while it was evaluated.
+    Tcl_Obj* previousScript = evaluatedFile.isEmpty() ? nullptr : swapInfoScript(interp, newTextObj(evaluatedFile));
+    int rc = Tcl_EvalObjv(interp, objv.size(), objv.data(), 0);
+    if (previousScript)
+        rc = restoreInfoScript(interp, previousScript, rc);
 
     for (Tcl_Obj* o : objv)
         Tcl_DecrRefCount(o);
@@ -516,6 +594,8 @@ int TclInterpreter::errorLine() const
     const int stored = storedErrorLine();
     if (stored == -1)
         return -1;
+    if (placedLine > 0)
+        return placedLine;
     if (dbg && dbg->currentLine() > 0)
         return dbg->currentLine();
     return stored;
@@ -524,7 +604,9 @@ int TclInterpreter::errorLine() const
 QString TclInterpreter::errorFile(const QString& defaultFile) const
 {
     QString file = defaultFile;
-    if (dbg && dbg->currentLine() >= 1)
+    if (placedLine > 0 && storedErrorLine() != -1)
+        file = placedFile;
+    else if (dbg && dbg->currentLine() >= 1)
         file = dbg->findSourceId(dbg->currentSourceId());
     if (runner()) {
         const QString scriptPath = runner()->testScriptPath();

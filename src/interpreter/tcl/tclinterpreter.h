@@ -6,6 +6,9 @@
 #include "interpreter.h"
 
 #include <QString>
+#include <QVector>
+
+#include "tclerrorlocation.h"
 #include <tcl.h>
 
 class TclScriptContext;
@@ -51,10 +54,14 @@ public:
     void endEvaluation(StopReason reason, const QString& message);
     void setExitStatus(int status) { exitCode = status; }
 
+    // A file that `source` instrumented: its text places errors inside it (`written`: the name the
+    // script gave).
+    void rememberSource(const QString& registered, const QString& written, const QString& code);
+
 private:
     void locateTclLibrary();
     void registerCommands();
-    void reportError();
+    void reportError(bool topLevel = false);
     bool refuseDeepNesting(const QByteArray& code);
     static int interruptProc(ClientData data, Tcl_Interp* interp, int code);
     static void timeLimitProc(ClientData data, Tcl_Interp* interp);
@@ -66,6 +73,11 @@ private:
     Tcl_AsyncHandler interruptHandler = nullptr;
     StopReason stop = NotStopped;
     int exitCode = 0;
+    // The texts of the instrumented scripts, and where the last error was placed from them.
+    QVector<SourceText> sources;
+    QString evaluatedFile; // the last instrumented script: [info script] while its functions run
+    QString placedFile;
+    int placedLine = -1;
 };
 
 // The message of a script that nests deeper than Tcl's parser can take (the place goes before it).

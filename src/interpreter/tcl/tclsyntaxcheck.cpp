@@ -3,8 +3,23 @@
 // into.
 #include "tclsyntaxcheck.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+// Address-sanitized builds (GCC's and clang's spelling) skip braced runs byte by byte; see skipBracedRun.
+#if defined(__SANITIZE_ADDRESS__)
+#define TARVIN_SANITIZED_ADDRESSES 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARVIN_SANITIZED_ADDRESSES 1
+#endif
+#endif
+
+#if defined(__SSE2__) && !defined(TARVIN_SANITIZED_ADDRESSES)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -32,8 +47,35 @@ enum BodyRule : unsigned char {
     FromWord2,
     FromWord3,
     FromWord4,
-    EveryWord
+    EveryWord,
+    // Rules that look at the words themselves (Tcl 8.5 and 8.6 commands); see acceptsDynamic.
+    IfRule,
+    TryRule,
+    SwitchRule,
+    DictRule,
+    NamespaceRule,
+    ApplyRule,
+    OoClassRule,
+    OoDefineRule,
+    WhileRule,
+    ForRule,
+    ExprRule,
+    // Inside a braced list: a switch pattern list (every second element is a body) and an apply
+    // lambda (its second element is the body).
+    PairListRule,
+    LambdaRule
 };
+
+// How a nested level reads its text.
+// An expression (a condition of if, while or for, the argument of expr) is read for its command
+// substitutions, quotes and braces only: a missing bracket or quote in it is found.
+enum LevelKind : unsigned char { ScriptLevel, PairListLevel, LambdaLevel, ExpressionLevel };
+
+// Lists are not substituted; scripts and expressions are.
+inline bool substitutes(LevelKind kind)
+{
+    return kind == ScriptLevel || kind == ExpressionLevel;
+}
 
 bool ruleAccepts(BodyRule rule, int word)
 {
@@ -47,8 +89,8 @@ bool ruleAccepts(BodyRule rule, int word)
     case FromWord3: return word >= 3;
     case FromWord4: return word >= 4;
     case EveryWord: return true;
+    default: return false;
     }
-    return false;
 }
 
 struct Keyword {
@@ -57,11 +99,26 @@ struct Keyword {
 };
 
 const Keyword keywordTable[] = {
-    {"proc", OnlyWord3},       {"while", OnlyWord2},      {"if", FromWord2},
-    {"foreach", OnlyWord3},    {"for", OnlyWord4},        {"switch", FromWord3},
+    {"proc", OnlyWord3},       {"while", WhileRule},      {"if", IfRule},
+    {"foreach", OnlyWord3},    {"for", ForRule},        {"switch", SwitchRule},
     {"loop", FromWord4},       {"itcl_class", OnlyWord2}, {"method", OnlyWord3},
     {"constructor", OnlyWord2}, {"destructor", OnlyWord1}, {"_recParseAll_", EveryWord},
+    // Tcl 8.5 and 8.6.
+    {"try", TryRule},          {"dict", DictRule},        {"lmap", OnlyWord3},       {"expr", ExprRule},
+    {"apply", ApplyRule},      {"namespace", NamespaceRule}, {"catch", OnlyWord1},
+    {"oo::class", OoClassRule}, {"oo::define", OoDefineRule}, {"oo::objdefine", OoDefineRule},
 };
+
+// Whether the word at `p` is exactly `word`: followed by a blank, the end of its line or a
+// backslash (of a continuation line). The text is NUL-terminated, so reading ahead is safe.
+template <size_t N>
+bool wordAt(const char* p, const char (&word)[N])
+{
+    if (std::strncmp(p, word, N - 1) != 0)
+        return false;
+    const char next = p[N - 1];
+    return next == ' ' || next == '\t' || next == '\\' || next == '\n' || next == ';' || next == 0;
+}
 
 // 256-way trie over the keyword bytes. Slot 0 of a node holds the rule of the keyword ending
 // there (no word contains a NUL byte); the other slots hold child node numbers, 0 for none
@@ -167,10 +224,20 @@ struct Level {
     State state;
     BodyRule rule;
     signed char terminator; // -1 at the top level, ']' or '}'
+    LevelKind kind;
     int wordIndex;
     int braceDepth;
     int openLine; // position of the byte that opened the level
     int openColumn;
+    int openIndent; // indentation of the opener's line
+    int quoteLine; // position of the opening quote of the current quoted word
+    int quoteColumn;
+    int quoteIndent;
+    // For the rules that look at words: where the current word starts, and what the rule has
+    // learnt from the words so far (see noteWord).
+    const char* wordStart;
+    int ruleWord;
+    int ruleFlag;
 };
 
 const int maxLevel = 1000;
@@ -181,7 +248,9 @@ enum : unsigned char {
     StopsArgumentWord = 1,
     StopsQuotedWord = 2,
     StopsBracedWord = 4,
-    StopsComment = 8
+    StopsComment = 8,
+    StopsCommandStart = 16, // only blanks are skipped
+    StopsExpression = 32
 };
 
 struct StopTable {
@@ -193,13 +262,56 @@ struct StopTable {
             for (const char* p = bytes; *p; ++p)
                 bits[static_cast<unsigned char>(*p)] |= bit;
         };
-        mark("\n\\ \t;[{]}\xff", StopsArgumentWord); // 0xff: the top level's terminator -1
-        mark("\n\\[\"", StopsQuotedWord);
+        mark("\n\\ \t;[{]}\"\xff", StopsArgumentWord); // 0xff: the top level's terminator -1
+        mark("\n\\[\"}", StopsQuotedWord);
         mark("\n\\{}", StopsBracedWord);
         mark("\n\\{}", StopsComment);
+        mark("\n\\[{]}\"", StopsExpression); // blanks go on within an expression
     }
 };
 const StopTable stopTable;
+
+// The next newline, backslash, brace or NUL from p: where a braced word or a comment needs its
+// handler. Braced words are most of a script's bytes seen from its top level, so this runs 16 bytes
+// at a time where SSE2 is available. The loads are aligned: a block never reaches into a page past
+// the one holding the terminating NUL, though it may read bytes after the NUL: the address sanitizer
+// would report those, so its builds take the plain loop.
+#if defined(__SSE2__) && !defined(TARVIN_SANITIZED_ADDRESSES)
+inline const char* skipBracedRun(const char* p)
+{
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i open = _mm_set1_epi8('{');
+    const __m128i close = _mm_set1_epi8('}');
+    const __m128i zero = _mm_setzero_si128();
+    auto stops = [&](const char* block) {
+        const __m128i chunk = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        const __m128i hits = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, newline), _mm_cmpeq_epi8(chunk, backslash)),
+                         _mm_or_si128(_mm_cmpeq_epi8(chunk, open), _mm_cmpeq_epi8(chunk, close))),
+            _mm_cmpeq_epi8(chunk, zero));
+        return unsigned(_mm_movemask_epi8(hits));
+    };
+    const unsigned offset = unsigned(reinterpret_cast<uintptr_t>(p) & 15);
+    const char* block = p - offset;
+    unsigned mask = stops(block) >> offset;
+    if (mask)
+        return p + __builtin_ctz(mask);
+    for (;;) {
+        block += 16;
+        mask = stops(block);
+        if (mask)
+            return block + __builtin_ctz(mask);
+    }
+}
+#else
+inline const char* skipBracedRun(const char* p)
+{
+    while (!(stopTable.bits[static_cast<unsigned char>(*p)] & StopsBracedWord))
+        ++p;
+    return p;
+}
+#endif
 
 inline unsigned char stopBitOf(State state)
 {
@@ -208,6 +320,8 @@ inline unsigned char stopBitOf(State state)
     case QuotedWord: return StopsQuotedWord;
     case BracedWord: return StopsBracedWord;
     case Comment: return StopsComment;
+    case CommandStart:
+    case AfterComment: return StopsCommandStart;
     default: return 0;
     }
 }
@@ -241,7 +355,47 @@ QByteArray analyzeSource(const char* utf8Text)
     int level = 1;
 
     // The running level.
-    Level cur{CommandStart, NoRule, -1, 0, 0, 0, 0};
+    Level cur{CommandStart, NoRule, -1, ScriptLevel, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, 0, 0};
+
+    // Where a missing delimiter lies. The end of the input tells only that some level is still open;
+    // indentation tells which: a close brace first on its line that is indented less than the line of
+    // the brace it closes belongs further out, so that brace is the unclosed one; a line starting
+    // with a close brace inside a command substitution or a quoted word ends them where the
+    // bracket or quote went missing. The first such sign is kept.
+    const char* lineStart = cursor;
+    struct Opener {
+        int line;
+        int column;
+        int indent;
+    };
+    std::vector<Opener> braceOpeners; // open braces of the current braced word
+    bool suspected = false;
+    Opener suspect{0, 0, 0};
+    char suspectCloser = 0;
+    const char* indentLine = nullptr; // the line whose indentation is in `indent`
+    int indent = 0;
+    auto indentOf = [&]() {
+        if (indentLine != lineStart) {
+            indentLine = lineStart;
+            indent = 0;
+            for (const char* p = lineStart; *p == ' ' || *p == '\t'; ++p)
+                indent += *p == '\t' ? 8 : 1;
+        }
+        return indent;
+    };
+    auto firstOnLine = [&](const char* at) {
+        for (const char* p = lineStart; p < at; ++p)
+            if (*p != ' ' && *p != '\t')
+                return false;
+        return true;
+    };
+    auto suspectAt = [&](const Opener& opener, char closer) {
+        if (suspected)
+            return;
+        suspected = true;
+        suspect = opener;
+        suspectCloser = closer;
+    };
 
     auto reportAt = [&](Message message) {
         report.message = message;
@@ -261,10 +415,113 @@ QByteArray analyzeSource(const char* utf8Text)
         keyword = next ? next : -1;
     };
     auto endCommand = [&]() {
+        if (cur.kind != ScriptLevel) {
+            // A list: line ends and semicolons separate elements like blanks; an expression goes on.
+            cur.state = cur.kind == ExpressionLevel ? ArgumentWord : BetweenWords;
+            return;
+        }
         keyword = 0;
         cur.wordIndex = 0;
         cur.rule = NoRule;
         cur.state = CommandStart;
+        cur.ruleWord = 0;
+        cur.ruleFlag = 0;
+    };
+    // A new word (cur.wordIndex already counts it) begins at cursor - 1; the rules that depend on
+    // the words read the previous one (cur.wordStart) or this one.
+    auto noteWord = [&]() {
+        const int i = cur.wordIndex;
+        const char* previous = cur.wordStart;
+        cur.wordStart = cursor - 1;
+        if (cur.rule < IfRule || !previous)
+            return;
+        switch (cur.rule) {
+        case IfRule: // the word after elseif is a condition, not a script
+            cur.ruleWord = wordAt(previous, "elseif") ? i : 0;
+            break;
+        case TryRule: // on CODE VARS SCRIPT, trap PATTERN VARS SCRIPT, finally SCRIPT
+            if (wordAt(previous, "on") || wordAt(previous, "trap"))
+                cur.ruleWord = i + 2;
+            else if (wordAt(previous, "finally"))
+                cur.ruleWord = i;
+            break;
+        case SwitchRule: // ruleWord: the string's index once known; ruleFlag 1: "--" seen, 2: skip one
+            if (cur.ruleWord > 0)
+                break;
+            if (cur.ruleFlag == 1) {
+                cur.ruleWord = i;
+            } else if (cur.ruleFlag == 2) {
+                cur.ruleFlag = 0;
+            } else if (*cur.wordStart == '-') {
+                if (wordAt(cur.wordStart, "--"))
+                    cur.ruleFlag = 1;
+                else if (wordAt(cur.wordStart, "-matchvar") || wordAt(cur.wordStart, "-indexvar"))
+                    cur.ruleFlag = 2;
+            } else {
+                cur.ruleWord = i;
+            }
+            break;
+        case DictRule:
+            if (i == 2)
+                cur.ruleWord = wordAt(previous, "for") || wordAt(previous, "map") ? 1
+                               : wordAt(previous, "with")                         ? 2
+                               : wordAt(previous, "update")                       ? 3
+                                                                                  : 0;
+            break;
+        case NamespaceRule:
+            if (i == 2)
+                cur.ruleWord = wordAt(previous, "eval") ? 1 : 0;
+            break;
+        case OoDefineRule: // oo::define CLASS method NAME ARGS BODY, constructor ARGS BODY, destructor BODY
+            if (i == 3)
+                cur.ruleWord = wordAt(previous, "method") ? 5 : wordAt(previous, "constructor") ? 4
+                               : wordAt(previous, "destructor") ? 3 : 0;
+            break;
+        default:
+            break;
+        }
+    };
+    // Whether the braced word cur.wordIndex is read as a script (ScriptLevel), as a list of
+    // pattern/body pairs or as a lambda, or not at all (returns false).
+    auto acceptsBraced = [&](LevelKind& kind) -> bool {
+        const int i = cur.wordIndex;
+        kind = ScriptLevel;
+        switch (cur.rule) {
+        case IfRule:
+            if (i == 1 || i == cur.ruleWord)
+                kind = ExpressionLevel;
+            return true;
+        case WhileRule:
+            if (i == 1)
+                kind = ExpressionLevel;
+            return i <= 2;
+        case ForRule:
+            if (i == 2)
+                kind = ExpressionLevel;
+            return i == 2 || i == 4;
+        case ExprRule:
+            kind = ExpressionLevel;
+            return i == 1;
+        case TryRule: return i == 1 || i == cur.ruleWord;
+        case SwitchRule:
+            if (cur.ruleWord <= 0 || i <= cur.ruleWord)
+                return false;
+            if (i == cur.ruleWord + 1)
+                kind = PairListLevel; // the pattern list (or the first braced pattern: data either way)
+            return i == cur.ruleWord + 1 || (i - cur.ruleWord) % 2 == 0;
+        case DictRule:
+            return (cur.ruleWord == 1 && i == 4) || (cur.ruleWord == 2 && i >= 3) ||
+                   (cur.ruleWord == 3 && i >= 5 && i % 2 == 1);
+        case NamespaceRule: return cur.ruleWord == 1 && i >= 3;
+        case ApplyRule:
+            kind = LambdaLevel;
+            return i == 1;
+        case OoClassRule: return i == 3;
+        case OoDefineRule: return i == 2 || i == cur.ruleWord;
+        case PairListRule: return i % 2 == 1;
+        case LambdaRule: return i == 1;
+        default: return ruleAccepts(cur.rule, i);
+        }
     };
 
     enum Action { Continue, EndLevel, EnterLevel };
@@ -273,28 +530,45 @@ QByteArray analyzeSource(const char* utf8Text)
     // new terminator in `enterTerminator`; the current level's state is set beforehand to what
     // it must be once the nested level ends.
     int enterTerminator = 0;
-    auto handle = [&](signed char c, bool escaped) -> Action {
+    LevelKind enterKind = ScriptLevel;
+    // "{*}" before a word (argument expansion, Tcl 8.5): skipped, the word follows. Not when
+    // it stands alone: then it is the word "*".
+    auto skipExpansion = [&]() -> bool {
+        if (cursor[0] != '*' || cursor[1] != '}')
+            return false;
+        const char next = cursor[2];
+        if (next == ' ' || next == '\t' || next == '\n' || next == ';' || next == 0 ||
+            next == cur.terminator || next == '\r')
+            return false;
+        cursor += 2;
+        column += 2;
+        return true;
+    };
+    auto handle = [&](signed char c, bool escaped) __attribute__((always_inline)) -> Action {
         switch (cur.state) {
         case CommandStart:
         case AfterComment:
             if (escaped) {
                 cur.state = CommandWord;
+                cur.wordStart = cursor - 1;
                 keyword = -1;
                 return Continue;
             }
             if (c == cur.terminator)
                 return EndLevel;
-            switch (c) {
-            case '\t':
-            case '\n':
-            case ' ':
-            case ';':
+            if (c == '\t' || c == '\n' || c == ' ' || c == ';')
                 return Continue;
+            cur.wordStart = cursor - 1;
+            switch (c) {
             case '"':
                 cur.state = QuotedWord;
                 keyword = -1;
                 return Continue;
             case '#':
+                if (cur.kind != ScriptLevel) {
+                    cur.state = CommandWord; // a list element, not a comment
+                    return Continue;
+                }
                 // Consecutive comment lines share one brace count.
                 if (cur.state != AfterComment)
                     cur.braceDepth = 0;
@@ -302,12 +576,17 @@ QByteArray analyzeSource(const char* utf8Text)
                 return Continue;
             case '[':
                 cur.state = CommandWord;
+                if (cur.kind != ScriptLevel)
+                    return Continue;
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
             case '{':
+                keyword = -1;
+                if (skipExpansion())
+                    return Continue;
                 cur.state = BracedWord;
                 cur.braceDepth = 1;
-                keyword = -1;
                 return Continue;
             default:
                 cur.state = CommandWord;
@@ -326,10 +605,24 @@ QByteArray analyzeSource(const char* utf8Text)
                 cur.state = CommandStart;
                 return EndLevel;
             }
+            if (cur.kind == ExpressionLevel) {
+                // Blanks, line ends, quotes and braces are part of the expression.
+                if (c == '"') {
+                    cur.state = QuotedWord;
+                    return Continue;
+                }
+                if (c == '{' && dollar != 1) {
+                    cur.state = BracedWord;
+                    cur.braceDepth = 1;
+                    return Continue;
+                }
+                if (c == '\t' || c == ' ' || c == '\n' || c == ';')
+                    return Continue;
+            }
             switch (c) {
             case '\t':
             case ' ':
-                if (cur.state == CommandWord) {
+                if (cur.state == CommandWord && cur.kind == ScriptLevel) {
                     const short rule = keyword < 0 ? short(NoRule) : nodes[keyword * 256];
                     cur.rule = static_cast<BodyRule>(rule);
                 }
@@ -340,7 +633,10 @@ QByteArray analyzeSource(const char* utf8Text)
                 endCommand();
                 return Continue;
             case '[':
+                if (!substitutes(cur.kind))
+                    return Continue;
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
             case '{':
                 if (dollar == 1) {
@@ -383,6 +679,7 @@ QByteArray analyzeSource(const char* utf8Text)
         case BetweenWords:
             if (escaped) {
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = ArgumentWord;
                 return Continue;
             }
@@ -398,25 +695,37 @@ QByteArray analyzeSource(const char* utf8Text)
                 return Continue;
             case '"':
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = QuotedWord;
                 return Continue;
             case '[':
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = ArgumentWord;
+                if (cur.kind != ScriptLevel)
+                    return Continue;
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
-            case '{':
+            case '{': {
+                if (skipExpansion())
+                    return Continue;
                 ++cur.wordIndex;
-                if (ruleAccepts(cur.rule, cur.wordIndex)) {
+                noteWord();
+                LevelKind kind;
+                if (acceptsBraced(kind)) {
                     cur.state = AfterCloseBrace;
                     enterTerminator = '}';
+                    enterKind = kind;
                     return EnterLevel;
                 }
                 cur.state = BracedWord;
                 cur.braceDepth = 1;
                 return Continue;
+            }
             default:
                 ++cur.wordIndex;
+                noteWord();
                 cur.state = ArgumentWord;
                 return Continue;
             }
@@ -424,12 +733,13 @@ QByteArray analyzeSource(const char* utf8Text)
         case QuotedWord:
             if (escaped)
                 return Continue;
-            if (c == '[') {
+            if (c == '[' && substitutes(cur.kind)) { // list elements are not substituted
                 enterTerminator = ']';
+                enterKind = ScriptLevel;
                 return EnterLevel;
             }
             if (c == '"')
-                cur.state = AfterCloseQuote;
+                cur.state = cur.kind == ExpressionLevel ? ArgumentWord : AfterCloseQuote;
             return Continue;
 
         case BracedWord:
@@ -438,7 +748,7 @@ QByteArray analyzeSource(const char* utf8Text)
             if (c == '{') {
                 ++cur.braceDepth;
             } else if (c == '}' && --cur.braceDepth == 0) {
-                if (dollar == 2) {
+                if (dollar == 2 || cur.kind == ExpressionLevel) {
                     cur.state = ArgumentWord;
                     dollar = 0;
                 } else {
@@ -488,10 +798,19 @@ QByteArray analyzeSource(const char* utf8Text)
 
     for (;;) {
         if (!escape && !continuation) {
-            if (const unsigned char stop = stopBitOf(cur.state)) {
+            if (const unsigned char stop = cur.kind == ExpressionLevel && cur.state == ArgumentWord
+                                                 ? (unsigned char)StopsExpression
+                                                 : stopBitOf(cur.state)) {
                 const char* run = cursor;
-                while (!(stopTable.bits[static_cast<unsigned char>(*run)] & stop))
-                    ++run;
+                if (stop == StopsCommandStart) {
+                    while (*run == ' ' || *run == '\t') // indentation
+                        ++run;
+                } else if (stop == StopsBracedWord || stop == StopsComment) {
+                    run = skipBracedRun(run);
+                } else {
+                    while (!(stopTable.bits[static_cast<unsigned char>(*run)] & stop))
+                        ++run;
+                }
                 if (run != cursor) {
                     column += int(run - cursor);
                     if (dollar != 2)
@@ -502,23 +821,39 @@ QByteArray analyzeSource(const char* utf8Text)
         }
         const signed char c = static_cast<signed char>(*cursor);
         if (c == 0) {
-            if (saved.empty())
+            // The input ends inside open levels or words: the report names the opener that shows
+            // itself unclosed, else the innermost one, at its own line and column.
+            auto reportOpener = [&](Message message, int openerLine, int openerColumn) {
+                report.message = message;
+                report.line = openerLine;
+                report.column = openerColumn;
+            };
+            if (saved.empty() && cur.state != QuotedWord && cur.state != BracedWord)
                 break;
-            const int term = cur.terminator;
-            report.terminator = term;
+            report.terminator = cur.terminator;
             report.openLine = cur.openLine;
             report.openColumn = cur.openColumn;
-            reportAt(cur.state == QuotedWord  ? MissingQuoteNested
-                     : cur.state == BracedWord ? MissingBraceNested
-                                               : MissingTerminator);
-            leaveNested();
-            continue;
+            if (suspected) {
+                report.terminator = suspectCloser;
+                report.openLine = suspect.line;
+                report.openColumn = suspect.column;
+                reportOpener(MissingTerminator, suspect.line, suspect.column);
+            } else if (cur.state == QuotedWord) {
+                reportOpener(saved.empty() ? MissingQuote : MissingQuoteNested, cur.quoteLine, cur.quoteColumn);
+            } else if (cur.state == BracedWord && !braceOpeners.empty()) {
+                reportOpener(saved.empty() ? MissingBrace : MissingBraceNested, braceOpeners.back().line,
+                             braceOpeners.back().column);
+            } else {
+                reportOpener(MissingTerminator, cur.openLine, cur.openColumn);
+            }
+            break;
         }
         ++cursor;
 
         if (c == '\n') {
             ++line;
             column = 0;
+            lineStart = cursor;
             if (escape) {
                 continuation = true;
                 escape = false;
@@ -542,7 +877,34 @@ QByteArray analyzeSource(const char* utf8Text)
         }
 
         const bool escaped = escape;
+        const State before = cur.state;
+        if (c == '}' && !escaped && !suspected && firstOnLine(cursor - 1)) {
+            if (before == QuotedWord && indentOf() < cur.quoteIndent)
+                suspectAt({cur.quoteLine, cur.quoteColumn, cur.quoteIndent}, '"');
+            else if (cur.terminator == ']' && before != QuotedWord && before != BracedWord && before != Comment)
+                suspectAt({cur.openLine, cur.openColumn, cur.openIndent}, ']');
+            else if (before == BracedWord && !braceOpeners.empty() && indentOf() < braceOpeners.back().indent)
+                suspectAt(braceOpeners.back(), '}');
+            else if (cur.terminator == '}' && before != QuotedWord && before != BracedWord &&
+                     indentOf() < cur.openIndent)
+                suspectAt({cur.openLine, cur.openColumn, cur.openIndent}, '}');
+        }
         const Action action = handle(c, escaped);
+        if (c != '"' && c != '{' && c != '}') {
+            // no opener or closer of a quoted or braced word
+        } else if (cur.state == QuotedWord && before != QuotedWord) {
+            cur.quoteLine = line;
+            cur.quoteColumn = column;
+            cur.quoteIndent = indentOf();
+        } else if (cur.state == BracedWord && before != BracedWord) {
+            braceOpeners.clear();
+            braceOpeners.push_back({line, column, indentOf()});
+        } else if (before == BracedWord && !escaped) {
+            if (c == '{')
+                braceOpeners.push_back({line, column, indentOf()});
+            else if (c == '}' && !braceOpeners.empty())
+                braceOpeners.pop_back();
+        }
         if (dollar != 2)
             dollar = (c == '$' && !escaped) ? 1 : 0;
         escape = false;
@@ -550,13 +912,20 @@ QByteArray analyzeSource(const char* utf8Text)
         if (action == EnterLevel) {
             saved.push_back(cur);
             cur.terminator = static_cast<signed char>(enterTerminator);
-            cur.state = CommandStart;
-            cur.rule = NoRule;
+            cur.kind = enterKind;
+            cur.state = enterKind == ExpressionLevel ? ArgumentWord : CommandStart;
+            cur.rule = enterKind == PairListLevel ? PairListRule
+                       : enterKind == LambdaLevel ? LambdaRule
+                                                  : NoRule;
             cur.wordIndex = 0;
             cur.braceDepth = 0;
             cur.openLine = line;
             cur.openColumn = column;
-            keyword = 0;
+            cur.openIndent = indentOf();
+            cur.wordStart = nullptr;
+            cur.ruleWord = 0;
+            cur.ruleFlag = 0;
+            keyword = enterKind == ScriptLevel ? 0 : -1;
             if (++level > maxLevel)
                 reportAt(TooDeep);
         } else if (action == EndLevel) {
@@ -568,9 +937,14 @@ QByteArray analyzeSource(const char* utf8Text)
         }
     }
 
-    if (cur.state == QuotedWord)
-        reportAt(MissingQuote);
-    else if (cur.state == BracedWord)
-        reportAt(MissingBrace);
+    // A quote that went missing pairs the quotes after it wrongly; whatever error that causes later,
+    // the place is the quote that shows itself unclosed.
+    if (suspected && suspectCloser == '"' && report.message != NoMessage && report.line >= suspect.line &&
+        report.message != TooDeep) {
+        report.message = MissingTerminator;
+        report.terminator = '"';
+        report.openLine = report.line = suspect.line;
+        report.openColumn = report.column = suspect.column;
+    }
     return formatReport(report);
 }

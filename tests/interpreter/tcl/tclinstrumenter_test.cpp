@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -174,6 +175,76 @@ TEST(InstrumentSource, ClosingFramePopNeverChangesAResult)
                                "list [g] [k] [h 4] [e] [r] [n] [catch m]\n";
     EXPECT_EQ(evaluate(script), "0:1 2 5 {} 3 4 1");
     EXPECT_EQ(evaluate(instrument(script)), evaluate(script));
+}
+
+TEST(InstrumentSource, DataInBracesIsNeverHooked)
+{
+    // Scripts whose braced words are data that would look like scripts to a line-by-line walk:
+    // each computes the same instrumented as written, and its data comes back unhooked.
+    const char* const scripts[] = {
+        // A switch pattern alone on its line, a fall-through, a braced value inside an arm.
+        "set x 3; switch -- $x {\n {3}\n {set z three}\n 4 -\n {5} {set z other}\n}",
+        "switch -exact -- b {\n a {set v 1}\n b {\n  set v {\n   p q\n  }\n }\n}\nset v",
+        "switch -regexp -matchvar m -- abc {^a} {set z {\n x\n}} default {set z none}",
+        // A foreach whose list is braced over several lines and whose body is not braced.
+        "set body {lappend r $i}; set r {}; foreach i {\n 1 2\n} $body; set r",
+        "set r {}; foreach {a b} {\n 1 2\n 3 4\n} {lappend r $b}; set r",
+        "lmap i {\n 1 2\n} {expr {$i * 2}}",
+        "set d {\n a 1\n}; dict for {k v} $d {set r $k$v}",
+        "dict map {k v} {a 1 b 2} {\n incr v\n}",
+        "set d {a 1}; dict with d {\n set a 5\n}; set d",
+        "set d {a 1}; dict update d a x {\n set x {\n 7\n }\n}; set d",
+        "try {\n set a {\n 1\n }\n} on error {r o} {\n set a 2\n} finally {\n set f 3\n}",
+        "apply {{x} {\n set y {\n a\n }\n list $x $y\n}} 4",
+        "eval {\n set e {\n 1\n }\n}",
+        "uplevel #0 {\n set u {\n 2\n }\n}",
+        "namespace eval ns {\n variable v {\n 3\n }\n}; set ns::v",
+        "oo::class create C {\n method m {a} {\n  return [list $a {\n b\n }]\n }\n"
+        " constructor {} {\n  set ::made {\n 1\n }\n }\n}; list [[C new] m 1] $::made",
+        "oo::class create D; oo::define D method m {} {\n return {\n x\n }\n}; [D new] m",
+        "proc p {} {\n set v {\n a\n }\n}\np",
+        "if {1} {\n set v {\n i\n }\n} elseif {\n 0\n} then {\n set v 2\n}",
+        "for {set i 0} {$i < 2} {incr i} {\n set f {\n 1\n }\n}; set f",
+        "catch {\n set c {\n 1\n }\n} r; set r",
+        "after 0 {\n set ::late {\n x\n }\n}; update; set late",
+        // after cancel finds the handler by its text: both stay as written.
+        "after 100000 {\n set never 1\n}\nafter cancel {\n set never 1\n}\nafter info",
+    };
+    for (const char* script : scripts) {
+        const std::string plain = evaluate(script);
+        EXPECT_EQ(plain.substr(0, 2), "0:") << script << " -> " << plain;
+        const std::string hooked = instrument(script);
+        EXPECT_EQ(evaluate(hooked), plain) << hooked;
+        EXPECT_EQ(stripHooks(hooked), script);
+    }
+}
+
+TEST(InstrumentSource, ScriptsOfTcl85And86GetHooks)
+{
+    // One hooked command inside each body.
+    const char* const scripts[] = {
+        "try {\n a\n} on error {r o} {\n a\n} trap {X} {r o} {\n a\n} finally {\n a\n}",
+        "dict for {k v} $d {\n a\n}", "dict map {k v} $d {\n a\n}", "dict with d {\n a\n}",
+        "dict update d k v {\n a\n}", "lmap x $l {\n a\n}", "apply {{x} {\n a\n}} 1",
+        "eval {\n a\n}", "after 10 {\n a\n}", "switch -- $x a {\n a\n} b {\n a\n}"};
+    for (const char* script : scripts) {
+        const std::string hooked = instrument(script);
+        const std::string lines = std::string(script);
+        const size_t bodies = size_t(std::count(lines.begin(), lines.end(), '\n')) / 2;
+        size_t steps = 0;
+        for (size_t at = hooked.find("step "); at != std::string::npos; at = hooked.find("step ", at + 1))
+            ++steps;
+        EXPECT_EQ(steps, 1 + bodies) << hooked;
+    }
+    // Methods, constructors and destructors are procedures: frames of their own; the class
+    // definition's own commands get no hooks.
+    EXPECT_EQ(instrument("oo::class create C {\n method m {} {\n  return 1\n }\n destructor {\n  f\n }\n}\n"),
+              "__tarvin_dbg step 0 0 7; oo::class create C {\n"
+              " method m {} {__tarvin_dbg frame push 1 14 7; \n  __tarvin_dbg frame pop 2 2 7; return 1\n"
+              " __tarvin_dbg frame pop 3 1 7; }\n"
+              " destructor {__tarvin_dbg frame push 4 13 7; \n  __tarvin_dbg step 5 2 7; f\n }\n}\n");
+    // A bind script appended with "+" keeps its "+" in front.
+    EXPECT_EQ(instrument("bind . <a> {+\n f\n}\n"), "__tarvin_dbg step 0 0 7; bind . <a> {+\n f\n}\n");
 }
 
 TEST(WriteInstrumented, AtMostOneStepPerLineAndNothingAfterIt)

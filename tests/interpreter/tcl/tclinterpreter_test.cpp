@@ -289,3 +289,16 @@ TEST_F(TclInterpreterTest, SharedAutoPathIsCopiedBeforeAppending)
     ASSERT_EQ(warnings().size(), 1);
     EXPECT_TRUE(warnings().first().startsWith("Could not append Tarvin Tcl package path to auto_path: "));
 }
+
+TEST_F(TclInterpreterTest, InfoBodyShowsInstrumentedProceduresAsWritten)
+{
+    TclInterpreter* i = create();
+    const QString body = QStringLiteral("\n    set a {x y}\n    return $a\n");
+    ASSERT_TRUE(i->evaluate(QStringLiteral("proc p {} {") + body + QStringLiteral("}\n"),
+                            QStringLiteral("p.tcl"), true, false));
+    EXPECT_EQ(eval(QStringLiteral("info body p")), body);
+    EXPECT_EQ(eval(QStringLiteral("p")), QStringLiteral("x y"));
+    // Errors are Tcl's own.
+    EXPECT_FALSE(i->evaluate(QStringLiteral("info body nosuch"), QString(), false, false));
+    EXPECT_EQ(i->errorMessage(), QStringLiteral("\"nosuch\" isn't a procedure"));
+}

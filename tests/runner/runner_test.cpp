@@ -434,6 +434,17 @@ TEST_F(RunnerTest, ObjectMapErrorsNameFileAndLine)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.count("PASS "), 1) << r.out.toStdString();
     EXPECT_CONTAINS(r.out, ": In file " + broken + " line 3: ");
+
+    // A brace left open: Tcl only knows the file ended too early; the report names the brace's line.
+    const QString open = write("open/shared/scripts/names.tcl", "package require tarvin::objectmaphelper\n"
+                                                               "namespace eval names {\n"
+                                                               "    set A [::Tarvin::ObjectName type A]\n"
+                                                               "    set B [::Tarvin::ObjectName {type B]\n"
+                                                               "    set C [::Tarvin::ObjectName type C]\n"
+                                                               "}\n");
+    write("open/tst_one/test.tcl", "proc main {} {}\n");
+    r = run({"open"});
+    EXPECT_CONTAINS(r.out, "ERROR In file " + open + " line 4: missing close-brace\n");
 }
 
 TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)

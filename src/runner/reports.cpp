@@ -137,7 +137,7 @@ bool mergeJUnitReports(const QStringList& inputs, const QString& output, QString
         Element testCase;
         QString from;
     };
-    QMap<QString, QMap<QString, Kept>> suites; // suite name -> class name -> test case
+    QMap<QString, QMap<QString, Kept>> suites; // suite name -> class name and test case name -> test case
     for (const QString& input : inputs) {
         Element root;
         if (!readTree(input, &root, error))
@@ -147,11 +147,16 @@ bool mergeJUnitReports(const QStringList& inputs, const QString& output, QString
             for (const Element& testCase : suite->children) {
                 if (testCase.name != QLatin1String("testcase"))
                     continue;
+                // A test case is its class and its name: a feature's scenarios share the class.
                 const QString className = classNameOf(*suite, testCase);
-                if (kept.contains(className))
+                const QString name = testCase.attribute("name");
+                const QString key = className + QLatin1Char('\n') + name;
+                const QString label = className.endsWith(QLatin1Char('.') + name) ? className
+                                                                                  : className + QLatin1String(": ") + name;
+                if (kept.contains(key))
                     notes->append(QStringLiteral("%1 is in %2 and in %3; the one in %3 is kept")
-                                      .arg(className, kept.value(className).from, input));
-                kept.insert(className, Kept{testCase, input});
+                                      .arg(label, kept.value(key).from, input));
+                kept.insert(key, Kept{testCase, input});
             }
         }
     }
@@ -169,8 +174,10 @@ bool mergeJUnitReports(const QStringList& inputs, const QString& output, QString
         QList<const Element*> cases;
         for (const Kept& kept : suite.value())
             cases << &kept.testCase;
+        // Test cases in the order a suite runs them (by directory name), a feature's scenarios together.
         std::stable_sort(cases.begin(), cases.end(), [](const Element* a, const Element* b) {
-            return a->attribute("name") < b->attribute("name");
+            const QString ca = a->attribute("classname"), cb = b->attribute("classname");
+            return ca != cb ? ca < cb : a->attribute("name") < b->attribute("name");
         });
         int failures = 0, errors = 0, skipped = 0;
         double seconds = 0;

@@ -136,6 +136,7 @@ bool mergeJUnitReports(const QStringList& inputs, const QString& output, QString
     struct Kept {
         Element testCase;
         QString from;
+        QString className;
     };
     QMap<QString, QMap<QString, Kept>> suites; // suite name -> class name and test case name -> test case
     for (const QString& input : inputs) {
@@ -156,7 +157,7 @@ bool mergeJUnitReports(const QStringList& inputs, const QString& output, QString
                 if (kept.contains(key))
                     notes->append(QStringLiteral("%1 is in %2 and in %3; the one in %3 is kept")
                                       .arg(label, kept.value(key).from, input));
-                kept.insert(key, Kept{testCase, input});
+                kept.insert(key, Kept{testCase, input, className});
             }
         }
     }
@@ -171,14 +172,17 @@ bool mergeJUnitReports(const QStringList& inputs, const QString& output, QString
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("testsuites"));
     for (auto suite = suites.constBegin(); suite != suites.constEnd(); ++suite) {
-        QList<const Element*> cases;
-        for (const Kept& kept : suite.value())
-            cases << &kept.testCase;
         // Test cases in the order a suite runs them (by directory name), a feature's scenarios together.
-        std::stable_sort(cases.begin(), cases.end(), [](const Element* a, const Element* b) {
-            const QString ca = a->attribute("classname"), cb = b->attribute("classname");
-            return ca != cb ? ca < cb : a->attribute("name") < b->attribute("name");
+        QList<const Kept*> ordered;
+        for (const Kept& kept : suite.value())
+            ordered << &kept;
+        std::stable_sort(ordered.begin(), ordered.end(), [](const Kept* a, const Kept* b) {
+            return a->className != b->className ? a->className < b->className
+                                                : a->testCase.attribute("name") < b->testCase.attribute("name");
         });
+        QList<const Element*> cases;
+        for (const Kept* kept : ordered)
+            cases << &kept->testCase;
         int failures = 0, errors = 0, skipped = 0;
         double seconds = 0;
         for (const Element* c : cases) {

@@ -7,7 +7,7 @@
 //   widgetsapp --title T       the main window's title (default "Widgets")
 //   widgetsapp --print-env V   writes V=VALUE of its environment to standard output at start
 //   widgetsapp --objects N     holds N more QObjects (for the agent's memory benchmark)
-//   widgetsapp --report-shown  writes "shown" to standard output once the window shows and events run
+//   widgetsapp --report-shown  writes "shown" to standard output once the window has painted itself
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -213,10 +213,22 @@ int main(int argc, char* argv[])
         new QObject(holder);
     if (window)
         main.show();
+    // Shown: the window has painted itself once (what a user first sees), and events run again.
+    struct ShownReporter : QObject {
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint && !reported) {
+                reported = true;
+                QTimer::singleShot(0, [] {
+                    printf("shown\n");
+                    fflush(stdout);
+                });
+            }
+            return false;
+        }
+        bool reported = false;
+    } reporter;
     if (reportShown)
-        QTimer::singleShot(0, [] {
-            printf("shown\n");
-            fflush(stdout);
-        });
+        main.installEventFilter(&reporter);
     return app.exec();
 }

@@ -330,7 +330,24 @@ bool Workbook::load(const char* fileName)
     struct stat info;
     if (!fileName || stat(fileName, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
         return false;
-    WorkbookScan scan = scanWorkbook(fileName);
+    // The last workbook's scan is kept: a data set read again (each iteration of a data-driven loop)
+    // is not walked again while the file is unchanged.
+    struct LastScan {
+        std::string name;
+        off_t size = -1;
+        struct timespec modified = {0, 0};
+        WorkbookScan scan;
+    };
+    static LastScan last;
+    const bool unchanged = last.name == fileName && last.size == info.st_size &&
+                           last.modified.tv_sec == info.st_mtim.tv_sec && last.modified.tv_nsec == info.st_mtim.tv_nsec;
+    if (!unchanged) {
+        last.scan = scanWorkbook(fileName);
+        last.name = fileName;
+        last.size = info.st_size;
+        last.modified = info.st_mtim;
+    }
+    WorkbookScan scan = last.scan;
     if (!scan.readable || !scan.plausible || scan.declaredCells > maxDeclaredCells)
         return false;
     if (scan.passwordProtected) {

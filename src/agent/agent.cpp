@@ -154,13 +154,13 @@ void Agent::start()
         startListening(s.listen);
 }
 
-bool Agent::startListening(const QByteArray& spec)
+bool Agent::startListening(const QByteArray& address)
 {
     QByteArray host = "127.0.0.1";
-    QByteArray port = spec;
-    if (spec.contains(':')) {
-        host = spec.left(spec.lastIndexOf(':'));
-        port = spec.mid(spec.lastIndexOf(':') + 1);
+    QByteArray port = address;
+    if (address.contains(':')) {
+        host = address.left(address.lastIndexOf(':'));
+        port = address.mid(address.lastIndexOf(':') + 1);
     }
     bool isPort = false;
     const int portNumber = port.toInt(&isPort);
@@ -186,8 +186,8 @@ bool Agent::startListening(const QByteArray& spec)
     } else {
         // A socket in the user's private agent directory (or the path given), named after the process.
         QString error;
-        QByteArray path = spec;
-        if (spec == "local") {
+        QByteArray path = address;
+        if (address == "local") {
             const QString dir = AgentProtocol::agentDirectory(&error);
             if (dir.isEmpty()) {
                 qWarning("tarvinagent: %s", qPrintable(error));

@@ -26,7 +26,7 @@ private:
         bool answered;
     };
 
-    bool startListening(const QByteArray& spec);
+    bool startListening(const QByteArray& address);
     void acceptClient(int fd, bool trusted);
     void closeClient();
     void readClient();

@@ -185,15 +185,15 @@ int keyForCharacter(QChar c)
 }
 
 // "Return", "Ctrl+A", "Shift+Tab", "F1", "a": the key code, its modifiers and the text it types.
-bool parseKey(const QString& spec, int* key, Qt::KeyboardModifiers* mods, QString* text)
+bool parseKey(const QString& keyText, int* key, Qt::KeyboardModifiers* mods, QString* text)
 {
-    if (spec.size() == 1) {
-        *key = keyForCharacter(spec.at(0));
-        *mods = spec.at(0).isUpper() ? Qt::ShiftModifier : Qt::NoModifier;
-        *text = spec;
+    if (keyText.size() == 1) {
+        *key = keyForCharacter(keyText.at(0));
+        *mods = keyText.at(0).isUpper() ? Qt::ShiftModifier : Qt::NoModifier;
+        *text = keyText;
         return true;
     }
-    const QKeySequence sequence = QKeySequence::fromString(spec, QKeySequence::PortableText);
+    const QKeySequence sequence = QKeySequence::fromString(keyText, QKeySequence::PortableText);
     if (sequence.count() != 1 || sequence[0] == Qt::Key_unknown || (sequence[0] & ~Qt::KeyboardModifierMask) == 0)
         return false;
     *key = sequence[0] & ~Qt::KeyboardModifierMask;
@@ -501,13 +501,13 @@ bool AgentInput::perform(AgentObjects* objects, const QJsonObject& request, QStr
         int key = 0;
         Qt::KeyboardModifiers keyMods;
         QString text;
-        const QString spec = request.value(QStringLiteral("key")).toString();
+        const QString keyText = request.value(QStringLiteral("key")).toString();
         if (request.contains(QStringLiteral("keyCode"))) {
             key = request.value(QStringLiteral("keyCode")).toInt();
             text = request.value(QStringLiteral("text")).toString();
-        } else if (!parseKey(spec, &key, &keyMods, &text)) {
+        } else if (!parseKey(keyText, &key, &keyMods, &text)) {
             *error = QStringLiteral("Unknown key '%1': expected a character or a key name such as Return, Tab, "
-                                    "Escape, F1, Left or Ctrl+A").arg(spec);
+                                    "Escape, F1, Left or Ctrl+A").arg(keyText);
             return false;
         }
         keyMods |= mods;

@@ -171,7 +171,7 @@ int main(int argc, char** argv)
 
     // Start-up, taken turn about: the program alone against start, agent and the first ready object.
     std::vector<double> bare, driven;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 15; ++i) {
         bare.push_back(bareStart(QStringList()));
         QElapsedTimer timer;
         timer.start();

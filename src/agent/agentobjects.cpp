@@ -579,8 +579,3 @@ QJsonObject AgentObjects::findItem(QObject* container, const QString& text, QStr
     *error = QStringLiteral("A %1 has no items").arg(QLatin1String(container->metaObject()->className()));
     return QJsonObject();
 }
-
-QList<QObject*> AgentObjects::itemChildren(const AgentItem&) const
-{
-    return QList<QObject*>();
-}

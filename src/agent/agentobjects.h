@@ -79,7 +79,6 @@ public:
     bool invoke(QObject* object, const QString& signature, const QJsonArray& args, QJsonValue* out, QString* error);
     bool readItemProperty(const AgentItem& item, const QString& name, QJsonValue* out, QString* error);
     bool writeItemProperty(const AgentItem& item, const QString& name, const QJsonValue& value, QString* error);
-    QList<QObject*> itemChildren(const AgentItem& item) const;
 
     // Value conversion.
     QJsonValue toWire(const QVariant& value);

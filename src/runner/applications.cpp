@@ -810,9 +810,8 @@ bool ApplicationRunner::mouseInput(const SharedPtr<Object>& object, int given, i
     if (context && context->connection && (!object || dynamic_cast<RemoteObject*>(object.get()))) {
         // A real application: the agent gives the input through the window system.
         static const char* const actions[] = {"move", "press", "release"};
-        const int type = !buttonAction ? 0 : press ? 1 : 2;
-        QJsonObject input{{QStringLiteral("action"), QLatin1String(actions[type])},
-                          {QStringLiteral("button"), (given & MouseButton) ? button : 1},
+        const QString action = QLatin1String(actions[!buttonAction ? 0 : press ? 1 : 2]);
+        QVariantMap input{{QStringLiteral("button"), (given & MouseButton) ? button : 1},
                           {QStringLiteral("modifiers"), (given & MouseModifiers) ? modifiers : 0}};
         if (object) {
             if (object->isInvalid()) {
@@ -823,7 +822,7 @@ bool ApplicationRunner::mouseInput(const SharedPtr<Object>& object, int given, i
                 input.insert(QStringLiteral("x"), x);
                 input.insert(QStringLiteral("y"), y);
             }
-            return static_cast<RemoteObject*>(object.get())->input(input.value(QStringLiteral("action")).toString(), input);
+            return object->userInput(action, input);
         }
         if (given & MouseCoordinates) {
             mouseX = x;
@@ -831,12 +830,7 @@ bool ApplicationRunner::mouseInput(const SharedPtr<Object>& object, int given, i
         }
         input.insert(QStringLiteral("x"), mouseX);
         input.insert(QStringLiteral("y"), mouseY);
-        QString error;
-        if (!context->connection->input(input, &error)) {
-            inspector->setLastError(error);
-            return false;
-        }
-        return true;
+        return context->connection->userInput(action, input);
     }
     if (!context || !context->isInProcess()) {
         inspector->setLastError(

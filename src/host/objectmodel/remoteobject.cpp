@@ -309,9 +309,7 @@ bool AgentConnection::toWire(const SharedPtr<Object>& object, QJsonValue* out, Q
         return true;
     }
     const Class* cls = object->objectClass();
-    if (dynamic_cast<const RemoteValue*>(object.get()) || (cls && describedClasses().contains(cls->className()) &&
-                                                           inspector()->classByName(cls->className()) == cls &&
-                                                           dynamic_cast<const RemoteValueClass*>(cls))) {
+    if (dynamic_cast<const RemoteValue*>(object.get()) || dynamic_cast<const RemoteValueClass*>(cls)) {
         QJsonObject props;
         for (int i = 0; i < cls->numProperties(); ++i) {
             const Property* p = cls->property(i);

@@ -2,8 +2,9 @@
 # the runner, the library and the agent look for each other:
 #   bin/       tarvinrunner, tarvinlaunch, addressbook (the example application, found beside the runner)
 #   lib/       libtarvintcl.so, the host libraries, libtarvinagent.so (../lib beside the programs)
-#   lib/tcl/   the tool's Tcl packages (appended to auto_path: $TARVIN_PREFIX/lib/tcl)
-#   scriptmodules/tcl/  the object map template ($TARVIN_PREFIX/scriptmodules/tcl)
+#   share/tarvintcl/tcl/  the Tcl support files: the tool's packages and the object map template
+#   lib/tcl, scriptmodules/tcl  links to share/tarvintcl/tcl, where the library looks for them
+#              ($TARVIN_PREFIX/lib/tcl appended to auto_path, $TARVIN_PREFIX/scriptmodules/tcl)
 #   etc/       paths.ini
 #   share/tarvintcl/examples/  the example suite
 # Every binary finds its libraries through RUNPATH $ORIGIN/../lib, and the runner takes the directory
@@ -13,8 +14,11 @@ install(TARGETS tarvinrunner tarvinlaunch addressbook RUNTIME DESTINATION bin)
 install(TARGETS tarvintcl tarvinagent tarvinobjectmodel gherkin tarvininterpreter tarvintest tarvinsw tarvinshared
                 tarvinaddressbook
         LIBRARY DESTINATION lib)
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/tcl/bdd ${CMAKE_SOURCE_DIR}/tcl/objectmaphelper DESTINATION lib/tcl)
-install(FILES ${CMAKE_SOURCE_DIR}/tcl/objectmap_template.tcl DESTINATION scriptmodules/tcl)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/tcl/bdd ${CMAKE_SOURCE_DIR}/tcl/objectmaphelper
+        DESTINATION share/tarvintcl/tcl)
+install(FILES ${CMAKE_SOURCE_DIR}/tcl/objectmap_template.tcl DESTINATION share/tarvintcl/tcl)
+install(FILES ${CMAKE_BINARY_DIR}/lib/tcl DESTINATION lib)                     # the links themselves
+install(FILES ${CMAKE_BINARY_DIR}/scriptmodules/tcl DESTINATION scriptmodules)
 install(FILES ${CMAKE_BINARY_DIR}/etc/paths.ini DESTINATION etc)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/suite DESTINATION share/tarvintcl/examples)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/ci.md DESTINATION share/doc/tarvintcl)

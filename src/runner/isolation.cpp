@@ -12,6 +12,7 @@
 //     'L' seconds     the time limit changed (setTestTimeout): seconds from the start, 0 none
 //     'G'             the time limit ended the script; cleanup has cleanupGraceSeconds
 //     'P' pid         a detached application, ended when the run ends
+//     'O' path stamp names  an object map file read, kept for the test cases after this one
 //     'F'             the test case ran to its end
 #include "isolation.h"
 
@@ -132,6 +133,10 @@ public:
     void detachedProcess(qint64 pid) override
     {
         send('P', [&](QDataStream& s) { s << pid; });
+    }
+    void objectMapRead(const QString& path, const QByteArray& stamp, const QMap<QString, QString>& names) override
+    {
+        send('O', [&](QDataStream& s) { s << path << stamp << names; });
     }
     void finished()
     {
@@ -480,6 +485,13 @@ void IsolatedRunner::readMessages(Child* child)
             qint64 detachedPid = 0;
             stream >> detachedPid;
             detached << detachedPid;
+        } else if (kind == 'O') {
+            QString path;
+            QByteArray stamp;
+            QMap<QString, QString> names;
+            stream >> path >> stamp >> names;
+            if (stream.status() == QDataStream::Ok)
+                TestRunner::rememberObjectMap(path, stamp, names);
         } else if (kind == 'F') {
             child->finished = true;
         }

@@ -20,12 +20,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QTextCodec>
 
 #include <csignal>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -434,17 +436,85 @@ bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function
 
 // Reads an object map into the running interpreter (its namespace names) and the object map of
 // symbolic names.
+namespace {
+// The object maps read in this run. Reading names.tcl through the library's object map sources it
+// twice, asks the helper package for its entries and evaluates each of them: more than many a test
+// case costs. A test case's process tells the runner what it read; the test cases after it take the
+// names from here while the file is unchanged and source the file once, for the `names` namespace
+// their scripts use. (A file that names.tcl sources is not watched: object maps are data, kept in the
+// one file.)
+struct KnownObjectMap {
+    QByteArray stamp;
+    QMap<QString, QString> names;
+};
+QHash<QString, KnownObjectMap>& knownObjectMaps()
+{
+    static QHash<QString, KnownObjectMap> maps;
+    return maps;
+}
+
+// A Tcl word that stands for `text` whatever it holds.
+QString tclQuoted(const QString& text)
+{
+    QString word = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"') || c == QLatin1Char('$') || c == QLatin1Char('[') ||
+            c == QLatin1Char(']'))
+            word += QLatin1Char('\\');
+        word += c;
+    }
+    return word + QLatin1Char('"');
+}
+} // namespace
+
+QByteArray TestRunner::fileStamp(const QString& path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArray();
+    const qint64 fields[] = {qint64(st.st_dev),         qint64(st.st_ino),          qint64(st.st_size),
+                             qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), qint64(st.st_ctim.tv_sec),
+                             qint64(st.st_ctim.tv_nsec)};
+    return QByteArray(reinterpret_cast<const char*>(fields), int(sizeof fields));
+}
+
+void TestRunner::rememberObjectMap(const QString& path, const QByteArray& stamp, const QMap<QString, QString>& names)
+{
+    if (!stamp.isEmpty())
+        knownObjectMaps().insert(path, KnownObjectMap{stamp, names});
+}
+
 bool TestRunner::readObjectMap(const QString& path, QString* message)
 {
     if (!createObjectMap) {
         *message = QStringLiteral("%1: this Tcl back end reads no object maps").arg(path);
         return false;
     }
-    std::unique_ptr<ScriptedObjectMap> map(createObjectMap(path));
-    map->setRunner(this);
-    if (!map->load(message))
-        return false;
-    const QMap<QString, QString> names = map->toLegacyRepresentation();
+    const QByteArray stamp = fileStamp(path);
+    const auto known = knownObjectMaps().constFind(path);
+    Interpreter* interpreter = Interpreter::self();
+    QMap<QString, QString> names;
+    if (interpreter && !stamp.isEmpty() && known != knownObjectMaps().constEnd() && known->stamp == stamp &&
+        interpreter->evaluate(QStringLiteral("if {[namespace exists ::names]} {namespace delete ::names}\n"
+                                             "package require tarvin::objectmaphelper\n"
+                                             "source %1\n")
+                                  .arg(tclQuoted(path)),
+                              QString(), false, false)) {
+        names = known->names;
+    } else {
+        // Read through the library: its messages name the file and line of an error.
+        std::unique_ptr<ScriptedObjectMap> map(createObjectMap(path));
+        map->setRunner(this);
+        if (!map->load(message))
+            return false;
+        names = map->toLegacyRepresentation();
+        // Kept only when the file kept one version while it was read.
+        if (!stamp.isEmpty() && fileStamp(path) == stamp) {
+            rememberObjectMap(path, stamp, names);
+            if (reporter)
+                reporter->objectMapRead(path, stamp, names);
+        }
+    }
     for (auto it = names.constBegin(); it != names.constEnd(); ++it)
         ObjectMap::self()->insert(it.key(), it.value());
     return true;

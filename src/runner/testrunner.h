@@ -74,6 +74,13 @@ public:
     virtual void timeLimitReached() = 0;
     // A detached application: it runs on until the run ends.
     virtual void detachedProcess(qint64 pid) = 0;
+    // An object map file was read: the runner keeps its names for the test cases after this one.
+    virtual void objectMapRead(const QString& path, const QByteArray& stamp, const QMap<QString, QString>& names)
+    {
+        (void)path;
+        (void)stamp;
+        (void)names;
+    }
 };
 
 class TestRunner : public ApplicationRunner, public TestResult::Listener {
@@ -120,6 +127,13 @@ public:
     void keepAlive() override;
     TestResult* testResult() const override { return const_cast<TestResult*>(&result); }
     bool loadObjectMap(const QString& path) override;
+    // Names read from an object map file (by the test case of another process): while the file keeps
+    // its stamp (fileStamp), the names are taken from here and the file is only sourced once more, for
+    // the namespace the test script uses.
+    static void rememberObjectMap(const QString& path, const QByteArray& stamp, const QMap<QString, QString>& names);
+    // What tells a file's versions apart: device, inode, size, modification and change times; empty
+    // when the file cannot be read.
+    static QByteArray fileStamp(const QString& path);
     bool saveObjectMap(const QMap<QString, QString>& entries, QString* error) override;
 
     void resultAdding(TestResult::Entry& entry) override;

@@ -447,6 +447,39 @@ TEST_F(RunnerTest, ObjectMapErrorsNameFileAndLine)
     EXPECT_CONTAINS(r.out, "ERROR In file " + open + " line 4: missing close-brace\n");
 }
 
+// The runner keeps what it read of names.tcl for the test cases after the first, but a file changed
+// in between (here by a test case) is read again: its new entries count, its new errors are reported.
+TEST_F(RunnerTest, ObjectMapChangedDuringTheRunIsReadAgain)
+{
+    const QString names = write("suite/shared/scripts/names.tcl", "package require tarvin::objectmaphelper\n"
+                                                                  "namespace eval names {\n"
+                                                                  "    set A [::Tarvin::ObjectName type A]\n"
+                                                                  "}\n");
+    write("suite/tst_1/test.tcl", "proc main {} { test compare [objectMap realName $names::A] {type A} }\n");
+    write("suite/tst_2/test.tcl",
+          "proc main {} {\n"
+          "    test compare [objectMap realName $names::A] {type A}\n"
+          "    set f [open {" + names.toUtf8() + "} w]\n"
+          "    puts $f \"package require tarvin::objectmaphelper\\nnamespace eval names {\\n\"\n"
+          "    puts $f {    set A [::Tarvin::ObjectName type A2]}\n"
+          "    puts $f \"}\"\n"
+          "    close $f\n"
+          "}\n");
+    write("suite/tst_3/test.tcl", "proc main {} { test compare [objectMap realName $names::A] {type A2} }\n");
+    write("suite/tst_4/test.tcl",
+          "proc main {} {\n"
+          "    set f [open {" + names.toUtf8() + "} w]\n"
+          "    puts $f \"namespace eval names {\\n\\n    set B \\[noSuchCommand\\]\\n}\"\n"
+          "    close $f\n"
+          "}\n");
+    write("suite/tst_5/test.tcl", "proc main {} { puts {must not run} }\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.out.count("PASS "), 3) << r.out.toStdString();
+    EXPECT_CONTAINS(r.out, "ERROR In file " + names + " line 3: invalid command name \"noSuchCommand\"\n");
+    EXPECT_FALSE(r.out.contains("must not run"));
+    EXPECT_TRUE(r.out.endsWith("Summary: 4 passed, 1 failed\n")) << r.out.toStdString();
+}
+
 TEST_F(RunnerTest, FeatureFilesRunWithTheirStepDefinitions)
 {
     const QString feature = write("suite/tst_bdd/test.feature", "Feature: Sums\n"

@@ -71,7 +71,9 @@ void pause(int elapsed)
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
     Inspector::self()->deliverPendingEvents();
-    QThread::msleep(elapsed < 1000 ? 20 : 100);
+    // Most objects waited for show up within milliseconds (a dialog after a click, the first window
+    // after a start): look again soon at first, then less and less often.
+    QThread::msleep(elapsed < 20 ? 1 : elapsed < 100 ? 5 : elapsed < 1000 ? 20 : 100);
 }
 
 QString seconds(qint64 milliseconds)

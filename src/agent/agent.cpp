@@ -356,6 +356,7 @@ void Agent::serve(const QJsonObject& request)
 
 void Agent::answerBlockedRequests()
 {
+    noticeNames.clear();
     // The thread is about to wait for events while requests are still running: they wait for a user
     // (a modal dialog's loop) and the runner would wait for them for ever. They count as done.
     for (Pending* p : inProgress) {
@@ -484,8 +485,19 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
     // gone (a dialog that Return closed).
     AgentItem item;
     const quint64 id = reference.value(QStringLiteral("object")).toString().toULongLong();
-    reference.insert(QStringLiteral("realName"),
-                     objects.item(id, &item) ? objects.itemRealName(item) : objects.realName(receiver));
+    QString realName;
+    if (objects.item(id, &item)) {
+        realName = objects.itemRealName(item);
+    } else {
+        const auto known = noticeNames.constFind(receiver);
+        if (known != noticeNames.constEnd() && known->first == receiver) {
+            realName = known->second;
+        } else {
+            realName = objects.realName(receiver);
+            noticeNames.insert(receiver, qMakePair(QPointer<QObject>(receiver), realName));
+        }
+    }
+    reference.insert(QStringLiteral("realName"), realName);
     send(QJsonObject{{QStringLiteral("notice"), QStringLiteral("event")},
                      {QStringLiteral("event"), name},
                      {QStringLiteral("input"), name != QLatin1String("QCloseEvent")},

@@ -6,7 +6,10 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
+#include <QHash>
 #include <QObject>
+#include <QPair>
+#include <QPointer>
 
 class QEvent;
 class QSocketNotifier;
@@ -54,4 +57,7 @@ private:
     // propagates to the parents of its receiver is reported once).
     QStringList watchedEvents;
     QByteArray lastReported;
+    // Real names of the objects input went to, kept until the thread next waits for events: a real
+    // name searches the whole tree, and a typed text sends two events a character to one object.
+    QHash<QObject*, QPair<QPointer<QObject>, QString>> noticeNames;
 };

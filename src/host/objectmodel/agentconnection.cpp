@@ -237,12 +237,8 @@ void AgentConnection::describe(const QString& className)
 {
     if (RemoteClasses::isDescribed(className) || fd < 0)
         return;
-    QJsonArray known;
-    for (const QString& name : {QStringLiteral("QObject"), QStringLiteral("QWidget"), QStringLiteral("QAbstractButton"),
-                                QStringLiteral("QFrame"), QStringLiteral("QAbstractScrollArea"),
-                                QStringLiteral("QAbstractItemView")})
-        if (RemoteClasses::isDescribed(name))
-            known.append(name);
+    // The agent stops at the first base already described: a class's description is sent once.
+    const QJsonArray known = QJsonArray::fromStringList(RemoteClasses::describedNames());
     QJsonValue levels;
     QString error;
     if (request(QJsonObject{{QStringLiteral("op"), QStringLiteral("describe")},

@@ -132,6 +132,8 @@ void initialize();
 // The class of that name, made empty when unknown.
 Class* classNamed(const QString& name);
 bool isDescribed(const QString& name);
+// Every class described so far: an agent describes a class down to the first of these.
+QStringList describedNames();
 // Fills the classes from the agent's description (most derived first).
 void fill(const QJsonArray& levels, AgentConnection* connection);
 // The declared argument for a type as the agent names it.

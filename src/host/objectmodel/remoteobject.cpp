@@ -139,6 +139,11 @@ bool isDescribed(const QString& name)
     return describedClasses().contains(name);
 }
 
+QStringList describedNames()
+{
+    return describedClasses().values();
+}
+
 Argument argumentFor(const QString& wireType)
 {
     static const QSet<QString> builtIn = {QStringLiteral("int"), QStringLiteral("int64"), QStringLiteral("double"),

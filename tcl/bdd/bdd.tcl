@@ -8,8 +8,9 @@
 # Placeholders: |integer| (an optional sign and digits), |word| (no blanks), |any| (anything, at least one
 # character). With -rx the pattern is a regular expression whose groups give the arguments. A step's doc
 # string (its lines joined with line feeds) and its table (a list of rows, each a list of cells) follow
-# the placeholder values as further arguments. A definition that returns the word AbortScenario ends
-# its scenario without failing it.
+# the placeholder values as further arguments; the doc string's content type (what follows its opening
+# fence, as in ```json) is in the variable Tarvin::BDD::doc_string_type while the step runs, empty when
+# there is none. A definition that returns the word AbortScenario ends its scenario without failing it.
 
 package provide tarvin::bdd 1.0
 
@@ -23,6 +24,7 @@ namespace eval ::Tarvin::BDD {
     variable indexed 0
     variable nextId 0
     variable context_user_data {}
+    variable doc_string_type {}
     # Where each hook is defined: hook procedure -> {file line}.
     variable hook_positions
     array set hook_positions {}

@@ -157,6 +157,8 @@ Gherkin::ScriptActions::Result TclGherkinDriverScriptActions::runStep(const Gher
     Result result;
     Tcl_Obj* args[4];
     stepArguments(step, args);
+    // The doc string's content type (```json) is no argument of the definition: it reads it here.
+    Tcl_SetVar2Ex(interp, "Tarvin::BDD::doc_string_type", nullptr, newBytesObj(step.docStringType), TCL_GLOBAL_ONLY);
 
     const int depth = pushFrame();
     const int code = directCall(interp, executeStepCommand.constData(), 4, args);

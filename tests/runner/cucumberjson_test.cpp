@@ -134,6 +134,24 @@ TEST_F(CucumberJsonTest, ReportHasTheShapeCucumberWrites)
         ours.at(1).toObject().value("elements").toArray().at(1).toObject().value("steps").toArray().at(3).toObject();
     EXPECT_EQ(failing.value("match").toObject().value("location").toString(), "suite/shared/steps/steps.tcl:4");
     EXPECT_TRUE(failing.value("result").toObject().value("error_message").toString().contains("expected 9, got 5"));
+
+    // A dry run reports every step: skipped where a definition matches (which it names), undefined
+    // elsewhere; no hook ran.
+    const QJsonArray dry = report({"--dry-run", "suite/tst_report"});
+    ASSERT_EQ(dry.size(), 1);
+    QStringList statuses;
+    for (const QJsonValue element : dry.at(0).toObject().value("elements").toArray()) {
+        EXPECT_FALSE(element.toObject().contains("before"));
+        for (const QJsonValue step : element.toObject().value("steps").toArray()) {
+            statuses << step.toObject().value("result").toObject().value("status").toString();
+            EXPECT_FALSE(step.toObject().value("result").toObject().contains("duration"));
+        }
+    }
+    EXPECT_EQ(statuses.count("skipped") + statuses.count("undefined"), statuses.size()) << statuses.join(' ').toStdString();
+    EXPECT_EQ(statuses.count("undefined"), 1);
+    const QJsonObject firstStep =
+        dry.at(0).toObject().value("elements").toArray().at(0).toObject().value("steps").toArray().at(0).toObject();
+    EXPECT_EQ(firstStep.value("match").toObject().value("location").toString(), "suite/shared/steps/steps.tcl:2");
 }
 
 TEST_F(CucumberJsonTest, RulesFailingHooksAndUnrunStepsKeepTheShape)

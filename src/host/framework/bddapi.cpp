@@ -230,8 +230,11 @@ public:
         };
         switch (outcome) {
         case Passed:
-            if (dryRun)
-                break; // defined: nothing ran
+            if (dryRun) {
+                // Defined, and not run: as Cucumber's dry run reports it.
+                add(TestResult::Log, QStringLiteral("Not run: ") + text, QString());
+                break;
+            }
             if (failures() > failuresBefore) {
                 add(TestResult::Fail, QStringLiteral("Step failed: ") + text,
                     QStringLiteral("A verification in the step failed."));

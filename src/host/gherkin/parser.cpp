@@ -15,6 +15,7 @@ namespace {
 
 struct Keyword {
     QByteArray text; // a header's with its colon
+    QByteArray written; // without it: shared by every header that uses it
     KeywordKind kind;
     int type; // step type, or -1 for And, But and * (the previous step's type)
 };
@@ -33,7 +34,7 @@ QList<Keyword> keywordsOf(const QByteArray& language)
         const LanguageKeyword& k = languageKeywords[i];
         if (language != k.language)
             continue;
-        Keyword keyword{k.keyword, k.kind, -1};
+        Keyword keyword{k.keyword, k.keyword, k.kind, -1};
         if (k.kind < KeywordGiven)
             keyword.text += ':';
         else if (!continuing.contains(keyword.text))
@@ -117,7 +118,7 @@ int Parser::header(const QByteArray& trimmed, QByteArray* written, QByteArray* t
 {
     for (const Keyword& keyword : keywords) {
         if (keyword.kind < KeywordGiven && trimmed.startsWith(keyword.text)) {
-            *written = keyword.text.left(keyword.text.size() - 1);
+            *written = keyword.written;
             *title = trimmed.mid(keyword.text.size()).trimmed();
             return keyword.kind;
         }

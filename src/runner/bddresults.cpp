@@ -42,6 +42,7 @@ QList<ScenarioRun> scenarioRuns(const QList<TestResult::Entry>& entries, QList<T
             run.file = e.file;
             run.featureLine = featureLine;
             run.line = e.line;
+            run.facts = e.facts;
             runs.append(run);
             inScenario = true;
             depth = 0;
@@ -53,6 +54,8 @@ QList<ScenarioRun> scenarioRuns(const QList<TestResult::Entry>& entries, QList<T
             --depth;
         } else if (e.type == TestResult::SectionEnd && inScenario) {
             ScenarioRun& run = runs.last();
+            for (auto fact = e.facts.cbegin(); fact != e.facts.cend(); ++fact)
+                run.facts.insert(fact.key(), fact.value());
             const QDateTime start = run.entries.takeFirst().time;
             if (start.isValid() && e.time.isValid())
                 run.seconds = start.msecsTo(e.time) / 1000.0;
@@ -100,6 +103,10 @@ void countBdd(const QList<TestResult::Entry>& entries, BddCounts* counts)
                 ++counts->stepsAmbiguous;
             else if (e.type == TestResult::Log && e.message.startsWith(QLatin1String("Not run: ")))
                 ++counts->stepsSkipped;
+            else if (e.type == TestResult::Log && e.message.startsWith(QLatin1String("Pending: ")))
+                ++counts->stepsPending;
+            else if (e.type == TestResult::Log && e.message.startsWith(QLatin1String("Scenario ended by step: ")))
+                ++counts->stepsPassed;
         }
     }
 }
@@ -121,5 +128,6 @@ QString bddSummary(const BddCounts& c)
                     {c.stepsFailed, "failed"},
                     {c.stepsUndefined, "undefined"},
                     {c.stepsAmbiguous, "ambiguous"},
-                    {c.stepsSkipped, "skipped"}}));
+                    {c.stepsSkipped, "skipped"},
+                    {c.stepsPending, "pending"}}));
 }

@@ -1,6 +1,6 @@
 // The scenarios and steps of behaviour-driven test cases, read back from their results: each scenario is
 // a "Scenario: ..." section inside a "Feature: ..." section, each step a result at the feature file's
-// line (PASS, "Step failed: ", "Undefined step: ", "Ambiguous step: ", "Not run: "). The summary counts
+// line (PASS, "Step failed: ", "Undefined step: ", "Ambiguous step: ", "Not run: ", "Pending: "). The summary counts
 // them and the JUnit report gives each scenario a testcase of its own.
 #pragma once
 
@@ -18,14 +18,18 @@ struct ScenarioRun {
     double seconds = 0;
     bool notRun = false; // left out after an earlier failure (--abort-on-fail)
     QList<TestResult::Entry> entries; // its results, section start and end excluded
+    QVariantMap facts;                // those of its section's start and end (an outline row, hooks)
     bool failed() const;
 };
 
 struct BddCounts {
     int scenariosPassed = 0, scenariosFailed = 0, scenariosNotRun = 0;
-    int stepsPassed = 0, stepsFailed = 0, stepsUndefined = 0, stepsAmbiguous = 0, stepsSkipped = 0;
+    int stepsPassed = 0, stepsFailed = 0, stepsUndefined = 0, stepsAmbiguous = 0, stepsSkipped = 0, stepsPending = 0;
     int scenarios() const { return scenariosPassed + scenariosFailed + scenariosNotRun; }
-    int steps() const { return stepsPassed + stepsFailed + stepsUndefined + stepsAmbiguous + stepsSkipped; }
+    int steps() const
+    {
+        return stepsPassed + stepsFailed + stepsUndefined + stepsAmbiguous + stepsSkipped + stepsPending;
+    }
 };
 
 // The scenarios in order; `rest` (when given) gets the entries outside every scenario.

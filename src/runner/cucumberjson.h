@@ -1,14 +1,15 @@
 // Cucumber's JSON report (--format cucumber-json FILE): one element per feature file, its scenarios
 // (one per example row) as elements with their tags and steps, each step with its keyword, text, line,
-// status (passed, failed, undefined, ambiguous, skipped), duration and, for failures, the message and
-// where the step definition stands. The scenarios come from the test cases' results (bddresults.h);
-// keywords, tags and descriptions from the feature files, read again.
+// status (passed, failed, undefined, ambiguous, skipped, pending), duration, the step definition it
+// matched and the hooks around it. The scenarios come from the test cases' results (bddresults.h) and
+// the facts their entries carry; keywords, tags and descriptions from the feature files, read again.
 #pragma once
 
 #include "testresult.h"
 
 #include <QJsonArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 class CucumberJsonReport {
@@ -19,4 +20,5 @@ public:
 
 private:
     QJsonArray features;
+    QMap<QString, QJsonArray> lastStepHooks; // the step hooks last seen, by phase: a step not run lists them skipped
 };

@@ -8,7 +8,7 @@
 // test cases started.
 //
 // Messages on the pipe: a 4-byte length, then a QDataStream of a one-byte kind and its fields:
-//     'E' entry       a result (type, message, detail, file, line, time, sections, attachment)
+//     'E' entry       a result (type, message, detail, file, line, time, sections, attachment, facts)
 //     'L' seconds     the time limit changed (setTestTimeout): seconds from the start, 0 none
 //     'G'             the time limit ended the script; cleanup has cleanupGraceSeconds
 //     'P' pid         a detached application, ended when the run ends
@@ -119,7 +119,7 @@ public:
     {
         send('E', [&](QDataStream& s) {
             s << qint32(e.type) << e.message << e.detail << e.file << qint32(e.line) << e.time << e.sections
-              << e.attachment;
+              << e.attachment << e.facts;
         });
     }
     void timeLimitChanged(int seconds) override
@@ -468,7 +468,7 @@ void IsolatedRunner::readMessages(Child* child)
         if (kind == 'E') {
             TestResult::Entry e;
             qint32 type = 0, line = -1;
-            stream >> type >> e.message >> e.detail >> e.file >> line >> e.time >> e.sections >> e.attachment;
+            stream >> type >> e.message >> e.detail >> e.file >> line >> e.time >> e.sections >> e.attachment >> e.facts;
             e.type = TestResult::Type(type);
             e.line = line;
             child->result.append(e);

@@ -8,8 +8,9 @@
 # Placeholders: |integer| (an optional sign and digits), |word| (no blanks), |any| (anything, at least one
 # character). With -rx the pattern is a regular expression whose groups give the arguments. A step's doc
 # string (its lines joined with line feeds) and its table (a list of rows, each a list of cells) follow
-# the placeholder values as further arguments. A definition that returns the word AbortScenario ends
-# its scenario without failing it.
+# the placeholder values as further arguments; the doc string's content type (what follows its opening
+# fence, as in ```json) is in the variable Tarvin::BDD::doc_string_type while the step runs, empty when
+# there is none. A definition that returns the word AbortScenario ends its scenario without failing it.
 
 package provide tarvin::bdd 1.0
 
@@ -23,6 +24,10 @@ namespace eval ::Tarvin::BDD {
     variable indexed 0
     variable nextId 0
     variable context_user_data {}
+    variable doc_string_type {}
+    # Where each hook is defined: hook procedure -> {file line}.
+    variable hook_positions
+    array set hook_positions {}
     foreach kind {Feature Scenario Step} {
         foreach phase {Start End} {
             variable On${kind}${phase}Hooks {}
@@ -146,19 +151,39 @@ proc ::Then {args} {
 }
 
 # Hooks: OnScenarioStart {context} {body}. Each hook gets the name of the context procedure, which
-# answers `title` (features, scenarios) or `text` (steps) and reads or writes `userData`.
-foreach ::Tarvin::BDD::kind {Feature Scenario Step} {
-    foreach ::Tarvin::BDD::phase {Start End} {
-        proc ::On${::Tarvin::BDD::kind}${::Tarvin::BDD::phase} {parameters body} [string map \
-            [list @VAR@ ::Tarvin::BDD::On${::Tarvin::BDD::kind}${::Tarvin::BDD::phase}Hooks] {
-            set name ::Tarvin::BDD::Hooks::hook[incr ::Tarvin::BDD::nextId]
-            proc $name $parameters $body
-            lappend @VAR@ $name
-            return
-        }]
-    }
+# answers `title` (features, scenarios) or `text` (steps) and reads or writes `userData`. Where a hook is
+# defined is noted for the reports.
+proc ::Tarvin::BDD::addHook {moment where parameters body} {
+    set name ::Tarvin::BDD::Hooks::hook[incr ::Tarvin::BDD::nextId]
+    set ::Tarvin::BDD::hook_positions($name) $where
+    proc $name $parameters $body
+    lappend ::Tarvin::BDD::On${moment}Hooks $name
+    return
 }
-unset ::Tarvin::BDD::kind ::Tarvin::BDD::phase
+proc ::OnFeatureStart {parameters body} {
+    ::Tarvin::BDD::addHook FeatureStart [::Tarvin::BDD::callerPosition] $parameters $body
+    return
+}
+proc ::OnFeatureEnd {parameters body} {
+    ::Tarvin::BDD::addHook FeatureEnd [::Tarvin::BDD::callerPosition] $parameters $body
+    return
+}
+proc ::OnScenarioStart {parameters body} {
+    ::Tarvin::BDD::addHook ScenarioStart [::Tarvin::BDD::callerPosition] $parameters $body
+    return
+}
+proc ::OnScenarioEnd {parameters body} {
+    ::Tarvin::BDD::addHook ScenarioEnd [::Tarvin::BDD::callerPosition] $parameters $body
+    return
+}
+proc ::OnStepStart {parameters body} {
+    ::Tarvin::BDD::addHook StepStart [::Tarvin::BDD::callerPosition] $parameters $body
+    return
+}
+proc ::OnStepEnd {parameters body} {
+    ::Tarvin::BDD::addHook StepEnd [::Tarvin::BDD::callerPosition] $parameters $body
+    return
+}
 
 # The definitions that match a step text for a keyword: Step definitions match every keyword, the
 # others their own (and steps without a keyword). Each match: {record {values...}}.

@@ -620,7 +620,7 @@ TEST_F(RunnerTest, FeaturesAreSelectedByTagsCheckedInADryRunAndUndefinedStepsGet
     const QJsonArray features = QJsonDocument::fromJson(json.readAll()).array();
     ASSERT_EQ(features.size(), 1);
     const QJsonObject tagsFeature = features.at(0).toObject();
-    EXPECT_EQ(tagsFeature.value("uri").toString(), feature);
+    EXPECT_EQ(tagsFeature.value("uri").toString(), "suite/tst_tags/test.feature") << "relative, as Cucumber writes it";
     EXPECT_EQ(tagsFeature.value("name").toString(), "Tags");
     const QJsonArray elements = tagsFeature.value("elements").toArray();
     ASSERT_EQ(elements.size(), 3); // Quick, Other, Again
@@ -775,5 +775,38 @@ TEST_F(RunnerTest, ErrorsAreReportedAtTheFailingLineWithTheirCallStack)
         stack += QStringLiteral("FAILED tst_%1").arg(QLatin1String(row.name));
         EXPECT_GE(r.out.indexOf(stack, at), 0) << row.name << ": expected\n" << stack.toStdString() << "\n"
                                                << r.out.mid(at, 600).toStdString();
+    }
+}
+
+TEST_F(RunnerTest, ParseErrorsOfAFeatureFileAreReportedTogetherInLineOrder)
+{
+    // Each malformed file gives its errors as ERROR lines, sorted by line, each with the file's line.
+    struct Case {
+        const char* text;
+        QStringList errors; // "LINE: message"
+    } cases[] = {
+        {"Feature: a\n  Scenario: s\n    Given x\n      | a | b |\n      | c |\n    oops\n"
+         "  Scenario Outline: o\n    Given <z>\n",
+         {"5: this row has 1 cells, the table's first row (line 4) has 2",
+          "6: expected a step (Given, When, Then, And, But), a table, a doc string or a new Scenario, found 'oops'",
+          "7: the Scenario Outline 'o' has no Examples"}},
+        // The outline's error is found at the end of the file but belongs before the others.
+        {"Feature: a\n  Scenario Outline: o\n    Given <z>\n  Scenario: s\n  | x |\n  Background:\n",
+         {"2: the Scenario Outline 'o' has no Examples", "5: a table row must follow a step or 'Examples:'",
+          "6: 'Background:' must come before the first scenario"}},
+        {"Feature: a\n  Scenario: s\n    Given x\n  @t\n", {"4: tags must be followed by a Feature, a Rule, a Scenario or Examples"}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString name = QStringLiteral("suite/tst_bad%1/test.feature").arg(++n);
+        const QString path = write(name, c.text);
+        const RunOutcome r = run({name});
+        EXPECT_EQ(r.exitCode, 1) << c.text;
+        QStringList found;
+        for (const QString& line : r.out.split(QLatin1Char('\n')))
+            if (line.startsWith(QStringLiteral("  ERROR ") + path + QLatin1Char(':')))
+                found << line.mid(9 + path.size());
+        EXPECT_EQ(found, c.errors) << r.out.toStdString();
+        EXPECT_CONTAINS(r.out, QStringLiteral("; %1 error").arg(c.errors.size()));
     }
 }

@@ -10,6 +10,7 @@
 #include "testresult.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -94,6 +95,8 @@ public:
         Interpreter* interpreter = Interpreter::self();
         const QList<QPair<QByteArray, int>> matches =
             interpreter ? interpreter->matchingStepDefinitions(step) : QList<QPair<QByteArray, int>>();
+        if (matches.size() == 1)
+            result.definition = matches.first().first + ':' + QByteArray::number(matches.first().second);
         if (matches.isEmpty()) {
             result.status = StepUndefined;
         } else if (matches.size() > 1) {
@@ -108,15 +111,61 @@ public:
     Result runHooks(int, int, const QByteArray&) override { return Result(); }
 };
 
-// Feature and scenario become sections; steps become passes, errors or logs at their feature line.
+// A hook record of the reports: where the hook is defined, how it ended, how long it took.
+QVariantMap hookFacts(const Gherkin::ScriptActions::HookRun& run, const Gherkin::ScriptActions::Result& moment)
+{
+    using Actions = Gherkin::ScriptActions;
+    QVariantMap hook;
+    hook.insert(QStringLiteral("location"), QString::fromUtf8(run.file + ':' + QByteArray::number(run.line)));
+    const bool ended = run.status == Actions::HookAborted && !moment.message.startsWith("VerificationFailure: ");
+    hook.insert(QStringLiteral("status"), run.status == Actions::HookPassed ? QStringLiteral("passed")
+                                          : run.status == Actions::HookNotRun || ended ? QStringLiteral("skipped")
+                                                                                        : QStringLiteral("failed"));
+    if (run.status != Actions::HookNotRun)
+        hook.insert(QStringLiteral("duration"), run.nanoseconds);
+    if (run.status == Actions::HookFailed || (run.status == Actions::HookAborted && !ended))
+        hook.insert(QStringLiteral("error_message"), QString::fromUtf8(moment.message));
+    return hook;
+}
+
+// Feature and scenario become sections; steps become passes, errors or logs at their feature line. The
+// entries carry what Cucumber's JSON report needs besides: each step's definition and duration, each
+// outline row's examples block and row, and the hooks of the scenario (on its section's end).
 class TestResultReport : public Gherkin::ReportGenerator {
 public:
     TestResultReport(TestResult* result, bool dryRun) : result(result), dryRun(dryRun) {}
 
     void featureStarted(const Gherkin::Feature& feature) override
     {
+        // The section shows the description without the indentation it has in the file.
+        QStringList description;
+        for (const QByteArray& line : feature.description.split('\n'))
+            description << QString::fromUtf8(line.trimmed());
         result->startSection(QStringLiteral("Feature: ") + QString::fromUtf8(feature.title),
-                             QString::fromUtf8(feature.description), feature.file, int(feature.location.line));
+                             description.join(QLatin1Char('\n')).trimmed(), feature.file,
+                             int(feature.location.line));
+    }
+    void exampleStarted(const Gherkin::Feature&, const Gherkin::Scenario&, int examples, int row) override
+    {
+        example = {{QStringLiteral("examples"), examples}, {QStringLiteral("row"), row}};
+    }
+    // The hooks of a moment have run (the actions tell).
+    void hooksRan(int kind, int phase, const Gherkin::ScriptActions::Result& moment)
+    {
+        if (kind == Gherkin::ScriptActions::FeatureHook || moment.hooks.isEmpty())
+            return;
+        QVariantList hooks;
+        for (const Gherkin::ScriptActions::HookRun& run : moment.hooks)
+            hooks << hookFacts(run, moment);
+        if (kind == Gherkin::ScriptActions::ScenarioHook) {
+            scenarioHooks.insert(QLatin1String(phase == 0 ? "before" : "after"), hooks);
+            return;
+        }
+        // Step start hooks run before the step is reported, end hooks after it.
+        const int step = phase == 0 ? stepsReported : stepsReported - 1;
+        stepHooks << QVariantMap{{QStringLiteral("step"), step},
+                                 {QStringLiteral("phase"), QLatin1String(phase == 0 ? "before" : "after")},
+                                 {QStringLiteral("hooks"), hooks}};
     }
     void featureFinished(const Gherkin::Feature& feature) override
     {
@@ -126,12 +175,19 @@ public:
                          const QByteArray& title) override
     {
         result->startSection(QStringLiteral("Scenario: ") + QString::fromUtf8(title), QString(), feature.file,
-                             int(scenario.location.line));
+                             int(scenario.location.line), example);
+        example.clear();
+        scenarioHooks.clear();
+        stepHooks.clear();
+        stepsReported = 0;
     }
     void scenarioFinished(const Gherkin::Feature& feature, const Gherkin::Scenario& scenario, const QByteArray&,
                           bool) override
     {
-        result->endSection(feature.file, int(scenario.location.line));
+        QVariantMap facts = scenarioHooks;
+        if (!stepHooks.isEmpty())
+            facts.insert(QStringLiteral("stepHooks"), stepHooks);
+        result->endSection(feature.file, int(scenario.location.line), facts);
     }
     void scenarioNotRun(const Gherkin::Feature& feature, const Gherkin::Scenario& scenario,
                         const QByteArray& title) override
@@ -139,45 +195,76 @@ public:
         result->add(TestResult::Log, QStringLiteral("Not run: Scenario: ") + QString::fromUtf8(title), QString(),
                     feature.file, int(scenario.location.line));
     }
-    void stepStarted(const Gherkin::Feature&, const Gherkin::Step&) override { failuresBefore = failures(); }
+    void stepStarted(const Gherkin::Feature&, const Gherkin::Step&) override
+    {
+        failuresBefore = failures();
+        stepTimer.start();
+    }
     StepOutcome stepFinished(const Gherkin::Feature& feature, const Gherkin::Step& step, StepOutcome outcome,
                              const Gherkin::ScriptActions::Result& r) override
     {
-        const int line = int(step.extent.begin.line);
+        const qint64 nanoseconds = outcome == NotRun || !stepTimer.isValid() ? -1 : stepTimer.nsecsElapsed();
+        stepTimer.invalidate();
+        ++stepsReported;
+        TestResult::Entry entry;
+        entry.file = feature.file;
+        entry.line = int(step.extent.begin.line);
+        QByteArray definition = r.definition;
+        if (definition.isEmpty() && outcome == NotRun && Interpreter::self()) {
+            // Not run, but defined: the report still names the definition.
+            const QList<QPair<QByteArray, int>> matches = Interpreter::self()->matchingStepDefinitions(step);
+            if (matches.size() == 1)
+                definition = matches.first().first + ':' + QByteArray::number(matches.first().second);
+        }
+        if (!definition.isEmpty())
+            entry.facts.insert(QStringLiteral("match"), QString::fromUtf8(definition));
+        if (nanoseconds >= 0 && !dryRun)
+            entry.facts.insert(QStringLiteral("duration"), nanoseconds);
         const QString text = QString::fromUtf8(step.text);
         const QString message = QString::fromUtf8(r.message);
+        auto add = [&](TestResult::Type type, const QString& what, const QString& detail) {
+            entry.type = type;
+            entry.message = what;
+            entry.detail = detail;
+            result->add(entry);
+        };
         switch (outcome) {
         case Passed:
-            if (dryRun)
-                break; // defined: nothing ran
+            if (dryRun) {
+                // Defined, and not run: as Cucumber's dry run reports it.
+                add(TestResult::Log, QStringLiteral("Not run: ") + text, QString());
+                break;
+            }
             if (failures() > failuresBefore) {
-                result->add(TestResult::Fail, QStringLiteral("Step failed: ") + text,
-                            QStringLiteral("A verification in the step failed."), feature.file, line);
+                add(TestResult::Fail, QStringLiteral("Step failed: ") + text,
+                    QStringLiteral("A verification in the step failed."));
                 return Failed;
             }
-            result->add(TestResult::Pass, text, QString(), feature.file, line);
+            add(TestResult::Pass, text, QString());
             break;
         case NotRun:
-            result->add(TestResult::Log, QStringLiteral("Not run: ") + text, QString(), feature.file, line);
+            add(TestResult::Log, QStringLiteral("Not run: ") + text, QString());
             break;
         case Undefined:
             // The detail is a definition to paste; the runner lists them again at the end of the run.
-            result->add(TestResult::Error, QStringLiteral("Undefined step: ") + text, stepDefinitionSnippet(step),
-                        feature.file, line);
+            add(TestResult::Error, QStringLiteral("Undefined step: ") + text, stepDefinitionSnippet(step));
             break;
         case Ambiguous:
-            result->add(TestResult::Error, QStringLiteral("Ambiguous step: ") + text, message, feature.file, line);
+            add(TestResult::Error, QStringLiteral("Ambiguous step: ") + text, message);
             break;
         case Aborted:
-            // A failed verification or a skip was reported where it happened.
-            if (!message.startsWith(QLatin1String("VerificationFailure: ")) &&
-                !message.startsWith(QLatin1String("Skipped: ")))
-                result->add(TestResult::Log, QStringLiteral("Scenario ended by step: ") + text, QString(),
-                            feature.file, line);
+            // A failed verification or a skip was reported where it happened; the step's own entry says
+            // what became of it.
+            if (message.startsWith(QLatin1String("VerificationFailure: ")))
+                add(TestResult::Fail, QStringLiteral("Step failed: ") + text,
+                    QStringLiteral("A verification in the step failed."));
+            else if (message.startsWith(QLatin1String("Skipped: ")))
+                add(TestResult::Log, QStringLiteral("Pending: ") + text, message.mid(9));
+            else
+                add(TestResult::Log, QStringLiteral("Scenario ended by step: ") + text, QString());
             break;
         case Failed:
-            result->add(TestResult::Error, QStringLiteral("Step failed: %1: %2").arg(text, message),
-                        whereItFailed(r), feature.file, line);
+            add(TestResult::Error, QStringLiteral("Step failed: %1: %2").arg(text, message), whereItFailed(r));
             break;
         }
         return outcome;
@@ -222,6 +309,29 @@ private:
     TestResult* result;
     bool dryRun;
     int failuresBefore = 0;
+    QElapsedTimer stepTimer;
+    QVariantMap example;       // the outline row about to start
+    QVariantMap scenarioHooks; // "before" and "after": the scenario's hooks
+    QVariantList stepHooks;    // the hooks around its steps, by the step's index
+    int stepsReported = 0;     // steps of the scenario reported so far
+};
+
+// The back end's actions, with the hooks' outcomes told to the report.
+class ReportingActions : public Gherkin::ScriptActions {
+public:
+    ReportingActions(Gherkin::ScriptActions* actions, TestResultReport* report) : actions(actions), report(report) {}
+    ~ReportingActions() override { delete actions; }
+    Result runStep(const Gherkin::Step& step) override { return actions->runStep(step); }
+    Result runHooks(int kind, int phase, const QByteArray& titleOrText) override
+    {
+        const Result result = actions->runHooks(kind, phase, titleOrText);
+        report->hooksRan(kind, phase, result);
+        return result;
+    }
+
+private:
+    Gherkin::ScriptActions* actions;
+    TestResultReport* report;
 };
 
 // Results go to the context's test result, or to the one of the current context.
@@ -276,27 +386,32 @@ int runFeatureFile(ScriptContext* context)
     Gherkin::Feature feature;
     Gherkin::RunFeatureError error;
     if (!Gherkin::parseFeatureFile(path, &feature, &error)) {
+        // Every error but the last is a result of its own, at its line; the last ends the script, so that
+        // they are all reported in the order of their lines.
+        Gherkin::RunFeatureError last(error.file(), error.lineNo(), error.message());
+        TestResult* result = resultFor(context);
+        if (result && !error.following().isEmpty()) {
+            const QRegularExpression where(QStringLiteral("^(.*):(\\d+): (.*)$"));
+            QList<Gherkin::RunFeatureError> all{last};
+            for (const QString& later : error.following()) {
+                const QRegularExpressionMatch m = where.match(later);
+                all << (m.hasMatch() ? Gherkin::RunFeatureError(m.captured(1), m.captured(2).toInt(), m.captured(3))
+                                     : Gherkin::RunFeatureError(error.file(), 0, later));
+            }
+            last = all.takeLast();
+            for (const Gherkin::RunFeatureError& e : all)
+                result->add(TestResult::Error, e.message(), QString(), e.file(), e.lineNo());
+        }
         // The script's error then points into the feature file.
         Debugger* debugger = Debugger::self();
         DebuggerFrame frame;
-        if (debugger && error.lineNo() > 0) {
+        if (debugger && last.lineNo() > 0) {
             frame.sourceId = debugger->nextSourceId();
-            frame.line = error.lineNo();
+            frame.line = last.lineNo();
             frame.column = 0;
             debugger->setCode(frame.sourceId, path);
         }
-        // The errors after the first are results of their own, at their lines; the first ends the script.
-        if (TestResult* result = resultFor(context)) {
-            const QRegularExpression where(QStringLiteral("^(.*):(\\d+): (.*)$"));
-            for (const QString& later : error.following()) {
-                const QRegularExpressionMatch m = where.match(later);
-                if (m.hasMatch())
-                    result->add(TestResult::Error, m.captured(3), QString(), m.captured(1), m.captured(2).toInt());
-                else
-                    result->add(TestResult::Error, later);
-            }
-        }
-        context->setError(Gherkin::RunFeatureError(error.file(), error.lineNo(), error.message()).toString(), frame);
+        context->setError(last.toString(), frame);
         return 1;
     }
     TestResult* result = resultFor(context);
@@ -314,8 +429,8 @@ int runFeatureFile(ScriptContext* context)
     TestResultReport report(result, dryRun);
     report.setFailfast(result->isAbortOnFailure());
     report.setChecksEveryStep(dryRun);
-    const Gherkin::RunSummary summary = Gherkin::runFeature(feature, actions, &report, filter);
-    delete actions;
+    ReportingActions reporting(actions, &report);
+    const Gherkin::RunSummary summary = Gherkin::runFeature(feature, &reporting, &report, filter);
     context->setResult(context->createBoolArgument(summary.failed == 0));
     return 0;
 }

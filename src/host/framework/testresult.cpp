@@ -46,9 +46,11 @@ void TestResult::clear()
     sections.clear();
 }
 
-void TestResult::startSection(const QString& title, const QString& description, const QString& file, int line)
+void TestResult::startSection(const QString& title, const QString& description, const QString& file, int line,
+                              const QVariantMap& facts)
 {
     Entry e;
+    e.facts = facts;
     e.type = SectionStart;
     e.message = title;
     e.detail = description;
@@ -59,11 +61,12 @@ void TestResult::startSection(const QString& title, const QString& description, 
     add(e);
 }
 
-bool TestResult::endSection(const QString& file, int line)
+bool TestResult::endSection(const QString& file, int line, const QVariantMap& facts)
 {
     if (sections.isEmpty())
         return false;
     Entry e;
+    e.facts = facts;
     e.type = SectionEnd;
     e.message = sections.takeLast();
     e.file = file;

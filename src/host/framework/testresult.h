@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 class TestResult {
 public:
@@ -20,6 +21,9 @@ public:
         QDateTime time;
         QStringList sections; // the open sections, outermost first
         QString attachment;   // a file kept with the result
+        // What machine-readable reports need and the text output does not show: a feature step's
+        // definition ("match"), its duration in nanoseconds ("duration"), the hooks around it.
+        QVariantMap facts;
     };
 
     class Listener {
@@ -56,9 +60,10 @@ public:
     bool isStarted() const { return started; }
     QString startedAs() const { return startedTestCase; }
 
-    void startSection(const QString& title, const QString& description, const QString& file, int line);
+    void startSection(const QString& title, const QString& description, const QString& file, int line,
+                      const QVariantMap& facts = QVariantMap());
     // False when no section is open.
-    bool endSection(const QString& file, int line);
+    bool endSection(const QString& file, int line, const QVariantMap& facts = QVariantMap());
     QStringList openSections() const { return sections; }
 
     // With it set, a failed verification ends the test case instead of letting the script go on.

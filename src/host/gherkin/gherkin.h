@@ -39,6 +39,8 @@ struct Step {
     quint64 textOffset = 0; // where the step text proper begins in `text`
     QList<QByteArray> multiLineText;
     Table table;
+    QByteArray docStringType;   // what follows the doc string's opening fence (```json), empty when nothing
+    quint64 docStringLine = 0;  // the opening fence's line, 0 without a doc string
 
     QByteArray stepText() const { return text.mid(int(textOffset)); }
     // The keyword as written ("And" for an And step).
@@ -47,21 +49,28 @@ struct Step {
 
 struct Examples {
     SourceLocation location;
+    QByteArray keyword; // as written, without its colon
     QByteArray title;
     QList<QByteArray> tags;
+    QList<quint64> tagLines; // the line of each tag
     Table table; // the header row first, then one row per example
 };
 
 struct Background {
     SourceLocation location;
+    QByteArray keyword;
     QByteArray title;
+    QByteArray description; // its lines as written, indentation kept
     QList<Step> steps;
 };
 
 struct Scenario {
     SourceLocation location;
+    QByteArray keyword;
     QByteArray title;
+    QByteArray description;
     QList<QByteArray> tags;
+    QList<quint64> tagLines;
     QList<Step> steps;
     QList<Examples> examples;
     int rule = -1; // index in the feature's rules, -1 outside any
@@ -75,6 +84,7 @@ struct Rule {
     SourceLocation location;
     QByteArray title;
     QList<QByteArray> tags;
+    QList<quint64> tagLines;
     bool hasBackground = false;
     Background background;
 };
@@ -83,9 +93,11 @@ struct Feature {
     QString file;
     QByteArray language = "en"; // from a `# language:` line before the feature
     SourceLocation location;
+    QByteArray keyword;
     QByteArray title;
-    QByteArray description;
+    QByteArray description; // its lines as written, indentation kept
     QList<QByteArray> tags;
+    QList<quint64> tagLines;
     bool hasBackground = false;
     Background background;
     QList<Scenario> scenarios;
@@ -96,10 +108,14 @@ struct Feature {
 class RunFeatureError {
 public:
     RunFeatureError() = default;
-    RunFeatureError(const QString& file, int line, const QString& message) : fileName(file), line(line), text(message) {}
+    RunFeatureError(const QString& file, int line, const QString& message, int column = 0)
+        : fileName(file), line(line), column(column), text(message)
+    {
+    }
 
     QString file() const { return fileName; }
     int lineNo() const { return line; }
+    int columnNo() const { return column; } // orders errors of one line; 0 when unknown
     QString message() const { return text; }
     // "FILE:LINE: message", or "FILE: message" without a line; the errors found after it follow, a line
     // each.
@@ -111,6 +127,7 @@ public:
 private:
     QString fileName;
     int line = 0;
+    int column = 0;
     QString text;
     QStringList more;
 };
@@ -125,11 +142,21 @@ bool parseFeatureFile(const QString& path, Feature* feature, RunFeatureError* er
 class ScriptActions {
 public:
     // The outcome of a step or of the hooks of one moment.
+    // One hook of a moment: where it is defined, how it ended (a HookStatus, or HookNotRun after one that
+    // failed) and how long it took.
+    struct HookRun {
+        QByteArray file;
+        int line = 0;
+        int status = 0;
+        qint64 nanoseconds = 0;
+    };
     struct Result {
         int status = 0;
         QByteArray message;
         QByteArray file;
         int line = -1;
+        QByteArray definition; // "FILE:LINE" of the step definition that matched, when one did
+        QList<HookRun> hooks;  // a moment's hooks in the order they are registered
     };
     // Step statuses.
     enum StepStatus {
@@ -142,7 +169,7 @@ public:
         StepAborted = 6      // the definition ended the scenario (a failure already reported, a skip, or on purpose)
     };
     // Hook statuses.
-    enum HookStatus { HookPassed = 0, HookFailed = 1, HookAborted = 3 };
+    enum HookStatus { HookPassed = 0, HookFailed = 1, HookAborted = 3, HookNotRun = 4 };
     enum HookKind { FeatureHook = 0, ScenarioHook = 1, StepHook = 2 };
     enum HookPhase { Start = 0, End = 1 };
 
@@ -210,6 +237,9 @@ public:
     virtual void featureFinished(const Feature& feature) {}
     // `title` is the scenario's title; an outline's example adds its values.
     virtual void scenarioStarted(const Feature& feature, const Scenario& scenario, const QByteArray& title) {}
+    // Before scenarioStarted for an example row of an outline: the index of its examples block and of
+    // the row in that block's table (1 for the first row after the header).
+    virtual void exampleStarted(const Feature& feature, const Scenario& scenario, int examples, int row) {}
     virtual void scenarioFinished(const Feature& feature, const Scenario& scenario, const QByteArray& title,
                                   bool passed) {}
     // A scenario (or an example row) that does not run because an earlier one failed (failfast) or a

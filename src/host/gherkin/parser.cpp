@@ -15,6 +15,7 @@ namespace {
 
 struct Keyword {
     QByteArray text; // a header's with its colon
+    QByteArray written; // without it: shared by every header that uses it
     KeywordKind kind;
     int type; // step type, or -1 for And, But and * (the previous step's type)
 };
@@ -33,7 +34,7 @@ QList<Keyword> keywordsOf(const QByteArray& language)
         const LanguageKeyword& k = languageKeywords[i];
         if (language != k.language)
             continue;
-        Keyword keyword{k.keyword, k.kind, -1};
+        Keyword keyword{k.keyword, k.keyword, k.kind, -1};
         if (k.kind < KeywordGiven)
             keyword.text += ':';
         else if (!continuing.contains(keyword.text))
@@ -54,20 +55,24 @@ private:
     enum Block { BeforeFeature, InFeature, InBackground, InScenario, InExamples };
 
     // Notes an error; parsing goes on at the next line, so that one run shows several.
-    bool fail(int line, const QString& message)
+    bool fail(int line, const QString& message, int column = 0)
     {
-        errors.append(RunFeatureError(file, line, message));
+        errors.append(RunFeatureError(file, line, message, column));
         return false;
     }
     bool finish();
-    // The header keyword the line begins with, -1 when none; its title after the colon.
-    int header(const QByteArray& trimmed, QByteArray* title) const;
+    // The header keyword the line begins with, -1 when none; the keyword as written and the title after
+    // the colon.
+    int header(const QByteArray& trimmed, QByteArray* written, QByteArray* title) const;
+    // Where description lines go now: the feature's, the background's or the scenario's; none elsewhere.
+    QByteArray* description = nullptr;
+    int blankLines = 0; // blank lines since the description's last line, kept when another follows
     bool parseLine(int index, const QByteArray& trimmed, int column);
     bool parseStep(int lineNo, int column, const QByteArray& trimmed, const Keyword& keyword);
-    bool parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title);
+    bool parseBackground(int lineNo, const SourceLocation& here, const QByteArray& keyword, const QByteArray& title);
     bool parseDocString(int* index, int column, const QByteArray& fence);
     bool parseRow(int lineNo, int column, const QByteArray& line, TableRow* row);
-    void takeTags(QList<QByteArray>* tags);
+    void takeTags(QList<QByteArray>* tags, QList<quint64>* tagLines);
     QList<int> outlines; // indexes of the scenarios written as outlines
     QList<Step>* currentSteps();
 
@@ -77,6 +82,7 @@ private:
     QList<QByteArray> lines;
     Block block = BeforeFeature;
     QList<QByteArray> pendingTags;
+    QList<quint64> pendingTagLines;
     int pendingTagsLine = 0;
     bool inDescription = false;
     Table* lastTable = nullptr; // the table that a row line continues
@@ -108,10 +114,11 @@ QByteArray trimmedLine(const QByteArray& line, int* column)
     return QByteArray(p + begin, end - begin);
 }
 
-int Parser::header(const QByteArray& trimmed, QByteArray* title) const
+int Parser::header(const QByteArray& trimmed, QByteArray* written, QByteArray* title) const
 {
     for (const Keyword& keyword : keywords) {
         if (keyword.kind < KeywordGiven && trimmed.startsWith(keyword.text)) {
+            *written = keyword.written;
             *title = trimmed.mid(keyword.text.size()).trimmed();
             return keyword.kind;
         }
@@ -128,10 +135,12 @@ QList<Step>* Parser::currentSteps()
     return nullptr;
 }
 
-void Parser::takeTags(QList<QByteArray>* tags)
+void Parser::takeTags(QList<QByteArray>* tags, QList<quint64>* tagLines)
 {
     *tags = pendingTags;
+    *tagLines = pendingTagLines;
     pendingTags.clear();
+    pendingTagLines.clear();
 }
 
 bool Parser::parse(const QByteArray& text)
@@ -157,7 +166,7 @@ bool Parser::parse(const QByteArray& text)
         int column;
         const QByteArray trimmed = trimmedLine(line, &column);
         if (trimmed.startsWith("\"\"\"") || trimmed.startsWith("```")) {
-            parseDocString(&i, column, trimmed.left(3)); // an unclosed one takes the rest of the file
+            parseDocString(&i, column, trimmed); // an unclosed one takes the rest of the file
             continue;
         }
         // Before the feature, every line would be an error of its own: one is enough.
@@ -185,7 +194,9 @@ bool Parser::finish()
     if (errors.isEmpty())
         return true;
     std::stable_sort(errors.begin(), errors.end(),
-                     [](const RunFeatureError& a, const RunFeatureError& b) { return a.lineNo() < b.lineNo(); });
+                     [](const RunFeatureError& a, const RunFeatureError& b) {
+                         return a.lineNo() != b.lineNo() ? a.lineNo() < b.lineNo() : a.columnNo() < b.columnNo();
+                     });
     *error = errors.first();
     for (int i = 1; i < errors.size() && i < 10; ++i)
         error->addFollowing(errors.at(i));
@@ -209,14 +220,19 @@ bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
         }
         return true;
     }
-    if (trimmed.isEmpty() || trimmed.startsWith('#'))
+    if (trimmed.isEmpty()) {
+        if (description && !description->isEmpty())
+            ++blankLines;
+        return true;
+    }
+    if (trimmed.startsWith('#'))
         return true;
     const SourceLocation here{quint64(lineNo), quint64(column)};
 
     if (trimmed.startsWith('|')) {
         inDescription = false;
         if (!lastTable)
-            return fail(lineNo, QStringLiteral("a table row must follow a step or 'Examples:'"));
+            return fail(lineNo, QStringLiteral("a table row must follow a step or 'Examples:'"), column);
         TableRow row;
         if (!parseRow(lineNo, column, lines.at(index), &row))
             return false;
@@ -236,9 +252,12 @@ bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
                 break;
             if (!tag.startsWith('@') || tag.size() < 2) {
                 pendingTags.clear();
-                return fail(lineNo, QStringLiteral("'%1' is not a tag (tags begin with @)").arg(QString::fromUtf8(tag)));
+                pendingTagLines.clear();
+                return fail(lineNo, QStringLiteral("'%1' is not a tag (tags begin with @)").arg(QString::fromUtf8(tag)),
+                            column + int(trimmed.indexOf(tag)));
             }
             pendingTags.append(tag);
+            pendingTagLines.append(quint64(lineNo));
         }
         pendingTagsLine = lineNo;
         inDescription = false;
@@ -246,27 +265,34 @@ bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
     }
 
     QByteArray title;
+    QByteArray written;
     lastTable = nullptr;
-    const int kind = header(trimmed, &title);
+    const int kind = header(trimmed, &written, &title);
+    if (kind >= 0) {
+        description = nullptr;
+        blankLines = 0;
+    }
     if (kind == KeywordFeature) {
         if (block != BeforeFeature)
             return fail(lineNo, QStringLiteral("a second 'Feature:'; a file holds one feature"));
         block = InFeature;
         feature->location = here;
+        feature->keyword = written;
         feature->title = title;
-        takeTags(&feature->tags);
+        takeTags(&feature->tags, &feature->tagLines);
         inDescription = true;
+        description = &feature->description;
         return true;
     }
     if (block == BeforeFeature)
         return fail(lineNo, QStringLiteral("expected 'Feature:', found '%1'").arg(QString::fromUtf8(trimmed)));
     if (kind == KeywordBackground)
-        return parseBackground(lineNo, here, title);
+        return parseBackground(lineNo, here, written, title);
     if (kind == KeywordRule) {
         Rule rule;
         rule.location = here;
         rule.title = title;
-        takeTags(&rule.tags);
+        takeTags(&rule.tags, &rule.tagLines);
         feature->rules.append(rule);
         ruleScenarios = 0;
         block = InFeature;
@@ -278,13 +304,15 @@ bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
             outlines.append(feature->scenarios.size());
         Scenario scenario;
         scenario.location = here;
+        scenario.keyword = written;
         scenario.title = title;
         scenario.rule = feature->rules.size() - 1;
-        takeTags(&scenario.tags);
+        takeTags(&scenario.tags, &scenario.tagLines);
         feature->scenarios.append(scenario);
         ++ruleScenarios;
         block = InScenario;
         inDescription = true;
+        description = &feature->scenarios.last().description;
         return true;
     }
     if (kind == KeywordExamples) {
@@ -292,8 +320,9 @@ bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
             return fail(lineNo, QStringLiteral("'Examples:' must follow a Scenario Outline"));
         Examples examples;
         examples.location = here;
+        examples.keyword = written;
         examples.title = title;
-        takeTags(&examples.tags);
+        takeTags(&examples.tags, &examples.tagLines);
         Scenario& scenario = feature->scenarios.last();
         scenario.examples.append(examples);
         block = InExamples;
@@ -308,12 +337,21 @@ bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
             continue;
         if (trimmed.startsWith(keyword.text) || trimmed == keyword.text.trimmed()) {
             inDescription = false;
+            description = nullptr;
             return parseStep(lineNo, column, trimmed, keyword);
         }
     }
     if (inDescription) {
-        if (block == InFeature && feature->rules.isEmpty())
-            feature->description += (feature->description.isEmpty() ? "" : "\n") + trimmed;
+        // Kept as written, indentation too; blank lines inside it stay, those after it do not.
+        if (description) {
+            QByteArray line = lines.at(index);
+            while (!line.isEmpty() && isBlank(line.back()))
+                line.chop(1);
+            if (!description->isEmpty())
+                *description += QByteArray(blankLines + 1, '\n');
+            *description += line;
+            blankLines = 0;
+        }
         return true;
     }
     return fail(lineNo, QStringLiteral("expected a step (Given, When, Then, And, But), a table, a doc string or a "
@@ -321,10 +359,12 @@ bool Parser::parseLine(int index, const QByteArray& trimmed, int column)
                             .arg(QString::fromUtf8(trimmed)));
 }
 
-bool Parser::parseBackground(int lineNo, const SourceLocation& here, const QByteArray& title)
+bool Parser::parseBackground(int lineNo, const SourceLocation& here, const QByteArray& keyword,
+                             const QByteArray& title)
 {
     if (!pendingTags.isEmpty()) {
         pendingTags.clear();
+        pendingTagLines.clear();
         return fail(lineNo, QStringLiteral("a Background cannot have tags"));
     }
     // Inside a Rule the background is the rule's own.
@@ -339,9 +379,11 @@ bool Parser::parseBackground(int lineNo, const SourceLocation& here, const QByte
                                    : QStringLiteral("'Background:' must come before the first scenario"));
     has = true;
     background.location = here;
+    background.keyword = keyword;
     background.title = title;
     block = InBackground;
     inDescription = true;
+    description = &background.description;
     return true;
 }
 
@@ -367,9 +409,10 @@ bool Parser::parseStep(int lineNo, int column, const QByteArray& trimmed, const 
     return true;
 }
 
-bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
+bool Parser::parseDocString(int* index, int column, const QByteArray& opening)
 {
     const int openLine = *index + 1;
+    const QByteArray fence = opening.left(3);
     QList<Step>* steps = currentSteps();
     if (!steps || steps->isEmpty() || lastTable != &steps->last().table || !steps->last().table.isEmpty() ||
         !steps->last().multiLineText.isEmpty()) {
@@ -383,6 +426,8 @@ bool Parser::parseDocString(int* index, int column, const QByteArray& fence)
         return fail(openLine, QStringLiteral("a doc string must follow a step"));
     }
     Step& step = steps->last();
+    step.docStringType = opening.mid(3).trimmed();
+    step.docStringLine = quint64(openLine);
     const int indentation = column - 1;
     for (int i = *index + 1; i < lines.size(); ++i) {
         int c;

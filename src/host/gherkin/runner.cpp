@@ -192,7 +192,8 @@ RunSummary runFeature(const Feature& feature, ScriptActions* actions, ReportGene
             stop = !passed && report->failfast();
             continue;
         }
-        for (const Examples& examples : scenario.examples) {
+        for (int e = 0; e < scenario.examples.size(); ++e) {
+            const Examples& examples = scenario.examples.at(e);
             for (int r = 1; r < examples.table.size(); ++r) {
                 if (!filter.accepts(tags + examples.tags)) {
                     ++summary.filteredOut;
@@ -204,6 +205,7 @@ RunSummary runFeature(const Feature& feature, ScriptActions* actions, ReportGene
                     report->scenarioNotRun(feature, scenario, exampleTitle(scenario.title, header, row));
                     continue;
                 }
+                report->exampleStarted(feature, scenario, e, r);
                 const bool passed = run.scenario(scenario, exampleTitle(scenario.title, header, row),
                                                  expandSteps(scenario.steps, header, row));
                 ++(passed ? summary.passed : summary.failed);

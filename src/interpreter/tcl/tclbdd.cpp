@@ -10,6 +10,7 @@
 #include "tclinterpreter.h"
 #include "tclspecific.h"
 
+#include <QElapsedTimer>
 #include <QVector>
 
 #include <cstring>
@@ -93,6 +94,19 @@ void popFrame(int depth)
     }
 }
 
+// Where the support script noted the hook's definition (Tarvin::BDD::hook_positions).
+void hookPosition(Tcl_Interp* interp, const char* hook, Gherkin::ScriptActions::HookRun* run)
+{
+    Tcl_Obj* position = Tcl_GetVar2Ex(interp, "Tarvin::BDD::hook_positions", hook, TCL_GLOBAL_ONLY);
+    Tcl_Obj* file = nullptr;
+    Tcl_Obj* line = nullptr;
+    if (!position || Tcl_ListObjIndex(nullptr, position, 0, &file) != TCL_OK ||
+        Tcl_ListObjIndex(nullptr, position, 1, &line) != TCL_OK || !file || !line)
+        return;
+    run->file = Tcl_GetString(file);
+    Tcl_GetIntFromObj(nullptr, line, &run->line);
+}
+
 } // namespace
 
 const char* stepKeyword(int type)
@@ -143,6 +157,8 @@ Gherkin::ScriptActions::Result TclGherkinDriverScriptActions::runStep(const Gher
     Result result;
     Tcl_Obj* args[4];
     stepArguments(step, args);
+    // The doc string's content type (```json) is no argument of the definition: it reads it here.
+    Tcl_SetVar2Ex(interp, "Tarvin::BDD::doc_string_type", nullptr, newBytesObj(step.docStringType), TCL_GLOBAL_ONLY);
 
     const int depth = pushFrame();
     const int code = directCall(interp, executeStepCommand.constData(), 4, args);
@@ -180,6 +196,9 @@ Gherkin::ScriptActions::Result TclGherkinDriverScriptActions::runStep(const Gher
             result.status = StepInternal;
             result.message = "Tcl_ListObjGetElements failed";
         } else {
+            Tcl_Obj* where = nullptr;
+            if (Tcl_ListObjIndex(nullptr, answer, 0, &where) == TCL_OK && where)
+                result.definition = Tcl_GetString(where);
             // The words are copied and held: the call may change the list they came from.
             QVector<Tcl_Obj*> words(elements, elements + count);
             for (Tcl_Obj* word : words)
@@ -257,13 +276,25 @@ Gherkin::ScriptActions::Result TclGherkinDriverScriptActions::runHooks(int kind,
     for (int i = 0; i < count; ++i) {
         Tcl_Obj* hook = nullptr;
         Tcl_ListObjIndex(nullptr, hooks, i, &hook);
-        if (directCall(interp, Tcl_GetString(hook), 1, &contextName) == TCL_ERROR) {
+        HookRun run;
+        hookPosition(interp, Tcl_GetString(hook), &run);
+        if (result.status != HookPassed) {
+            run.status = HookNotRun; // a hook before it failed
+            result.hooks.append(run);
+            continue;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const int code = directCall(interp, Tcl_GetString(hook), 1, &contextName);
+        run.nanoseconds = timer.nsecsElapsed();
+        if (code == TCL_ERROR) {
             const char* message = Tcl_GetStringResult(interp);
             result.message = message;
             result.status = isReportedFailure(message) ? HookAborted : HookFailed;
+            run.status = result.status;
             noteFailurePosition(&result);
-            break;
         }
+        result.hooks.append(run);
     }
     // Hooks push no frame; the position is only put back where the run left it.
     if (debugger && count > 0) {

@@ -31,6 +31,8 @@ TEST(GherkinParser, ReadsEveryConstruct)
                             "  Customers buy things.\n"
                             "  Twice.\n"
                             "\n"
+                            "    After a gap.\n"
+                            "\n"
                             "  Background: Logged in\n"
                             "    Given a user\n"
                             "    And a cart\n"
@@ -59,7 +61,9 @@ TEST(GherkinParser, ReadsEveryConstruct)
     EXPECT_EQ(f.title, "Shopping");
     EXPECT_EQ(f.location.line, 3u);
     EXPECT_EQ(f.tags, (QList<QByteArray>{"@web", "@slow"}));
-    EXPECT_EQ(f.description, "Customers buy things.\nTwice.");
+    // Descriptions as written: indentation and inner blank lines kept, trailing ones dropped.
+    EXPECT_EQ(f.description, "  Customers buy things.\n  Twice.\n\n    After a gap.");
+    EXPECT_EQ(f.tagLines, (QList<quint64>{2, 2}));
     ASSERT_TRUE(f.hasBackground);
     ASSERT_EQ(f.background.steps.size(), 2);
     EXPECT_EQ(f.background.steps[1].type, Step::Given) << "And takes the type of the step before";
@@ -73,15 +77,17 @@ TEST(GherkinParser, ReadsEveryConstruct)
     EXPECT_EQ(buy.type, Step::When);
     EXPECT_EQ(buy.text, "When I buy:");
     EXPECT_EQ(buy.stepText(), "I buy:");
-    EXPECT_EQ(buy.extent.begin.line, 13u);
+    EXPECT_EQ(buy.extent.begin.line, 15u);
     EXPECT_EQ(buy.extent.begin.column, 5u);
     ASSERT_EQ(buy.table.size(), 2);
     EXPECT_EQ(buy.table[1][0].text, "a|b");
     EXPECT_EQ(buy.table[1][1].text, "1\\2\\") << "an escaped backslash before the closing bar";
-    EXPECT_EQ(buy.table[1][1].location.line, 15u);
+    EXPECT_EQ(buy.table[1][1].location.line, 17u);
     EXPECT_EQ(buy.table[1][1].location.column, 16u);
     EXPECT_EQ(buying.steps[1].multiLineText, (QList<QByteArray>{"first", "  indented"}));
-    EXPECT_EQ(buying.steps[1].extent.end.line, 20u);
+    EXPECT_EQ(buying.steps[1].extent.end.line, 22u);
+    EXPECT_EQ(buying.steps[1].docStringLine, 19u);
+    EXPECT_EQ(buying.steps[1].docStringType, "");
     EXPECT_EQ(buying.steps[2].type, Step::Then);
     EXPECT_EQ(buying.steps[2].stepText(), "* nothing else");
     EXPECT_EQ(buying.steps[3].type, Step::Then);
@@ -92,6 +98,9 @@ TEST(GherkinParser, ReadsEveryConstruct)
     ASSERT_EQ(many.examples.size(), 2);
     EXPECT_EQ(many.examples[0].title, "small");
     EXPECT_EQ(many.examples[1].tags, QList<QByteArray>{"@big"});
+    EXPECT_EQ(many.examples[1].tagLines, QList<quint64>{31});
+    EXPECT_EQ(many.keyword, "Scenario Outline");
+    EXPECT_EQ(many.examples[0].keyword, "Examples");
     EXPECT_EQ(many.examples[1].table.size(), 1) << "a header without rows";
 
     // A first step of And has no keyword to take.
@@ -408,6 +417,7 @@ TEST(GherkinParser, SeveralErrorsAreReportedTogether)
     // A doc string with a content type after its fence.
     const Feature f = parse("Feature: a\nScenario: s\n  Given json\n    ```json\n    {\"a\": 1}\n    ```\n");
     EXPECT_EQ(f.scenarios.at(0).steps.at(0).multiLineText, QList<QByteArray>{"{\"a\": 1}"});
+    EXPECT_EQ(f.scenarios.at(0).steps.at(0).docStringType, "json");
 }
 
 TEST(GherkinParser, RulesAndLanguages)

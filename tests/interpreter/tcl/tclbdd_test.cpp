@@ -69,12 +69,19 @@ TEST_F(BddTest, StepReachesTclWithTextLinesTableAndKeyword)
     s.text = "And two {words}";
     s.textOffset = 4;
     s.multiLineText = {"line 1", "line {2}"};
+    s.docStringType = "json";
     s.table = {{{{}, "a"}, {{}, "b c"}}, {{{}, "1"}, {{}, "2"}}};
     TclGherkinDriverScriptActions actions(interp);
-    const Result r = actions.runStep(s);
+    Result r = actions.runStep(s);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(var("seen"), QStringLiteral("{two {words}} {{line 1} {line {2}}} {{a {b c}} {1 2}} {}"));
     EXPECT_EQ(var("ran"), QStringLiteral("two {words}"));
+    // The definition's position comes back with the result; the content type waits in a variable.
+    EXPECT_EQ(r.definition, "where");
+    EXPECT_EQ(var("Tarvin::BDD::doc_string_type"), "json");
+    s.docStringType.clear();
+    actions.runStep(s);
+    EXPECT_EQ(var("Tarvin::BDD::doc_string_type"), "") << "a step without a type leaves none behind";
 
     // Another execute-step command replaces the support script's.
     eval("proc myExecute {args} { return {x {::definition mine}} }");
@@ -195,10 +202,20 @@ TEST_F(BddTest, HooksRunInOrderWithTheirContext)
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.message, "Skipped: later");
     EXPECT_EQ(var("order"), QStringLiteral("S"));
-    eval("set Tarvin::BDD::OnScenarioEndHooks {failer hookA}");
+    eval("set Tarvin::BDD::OnScenarioEndHooks {failer hookA}\n"
+         "set Tarvin::BDD::hook_positions(failer) {steps.tcl 7}");
     r = actions.runHooks(1, 1, "s");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.message, "hook broke");
+    // Each hook of the moment is told apart for the reports: where it is defined (when the support
+    // script noted it) and how it ended; those after a failed one did not run.
+    ASSERT_EQ(r.hooks.size(), 2);
+    EXPECT_EQ(r.hooks[0].file, "steps.tcl");
+    EXPECT_EQ(r.hooks[0].line, 7);
+    EXPECT_EQ(r.hooks[0].status, 1);
+    EXPECT_GT(r.hooks[0].nanoseconds, 0);
+    EXPECT_EQ(r.hooks[1].file, "");
+    EXPECT_EQ(r.hooks[1].status, Gherkin::ScriptActions::HookNotRun);
 
     // Unbalanced braces in a title leave the previous context procedure in place.
     EXPECT_EQ(actions.runHooks(0, 0, "open { brace").status, 0);

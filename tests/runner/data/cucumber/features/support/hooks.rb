@@ -1,0 +1,3 @@
+Before { }
+After { }
+AfterStep { }

@@ -29,6 +29,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -299,9 +300,23 @@ void TestRunner::reportScriptError(Interpreter* interpreter, const QString& func
     const bool nothingRan = !interpreter->debugger() || interpreter->debugger()->currentLine() <= 0;
     if (!stack.isEmpty()) {
         // Runs of the same frame (deep recursion) are shown once, with their count; a very deep stack
-        // keeps its innermost and outermost frames.
+        // keeps its innermost and outermost frames. Frames in the tool's own Tcl packages (the BDD
+        // driver that sources the step files) say nothing to the user and are left out.
+        const QString prefix = qEnvironmentVariable("TARVIN_PREFIX");
+        const QStringList toolDirectories = {QDir::cleanPath(prefix + QStringLiteral("/lib/tcl")) + QLatin1Char('/'),
+                                             QDir::cleanPath(prefix + QStringLiteral("/share/tarvintcl/tcl")) +
+                                                 QLatin1Char('/')};
+        auto inTool = [&](const LineInfo& frame) {
+            return !prefix.isEmpty() && std::any_of(toolDirectories.begin(), toolDirectories.end(), [&](const QString& d) {
+                       return frame.file().startsWith(d);
+                   });
+        };
         QStringList frames;
         for (int i = 0; i < stack.size();) {
+            if (inTool(stack.at(i)) && stack.size() > 1) {
+                ++i;
+                continue;
+            }
             int j = i + 1;
             while (j < stack.size() && stack.at(j) == stack.at(i))
                 ++j;

@@ -403,6 +403,12 @@ void DebugSession::running(Debugger* debugger)
     d->frontend->poll(*this);
 }
 
+void DebugSession::functionStarting()
+{
+    if (d->debugger && d->stepping && d->debugger->debuggerMode() == DbgStepOver)
+        d->debugger->setDebuggerMode(DbgStepInto);
+}
+
 void DebugSession::output(const QString& text, DebugOutputCategory category)
 {
     d->frontend->output(text, category);
@@ -466,7 +472,11 @@ void DebugSession::stopped(Debugger* debugger)
                 continue;
             if (!b.condition.trimmed().isEmpty()) {
                 QString value;
-                const bool ok = debugger->evaluateInFrame(QStringLiteral("expr {%1}").arg(b.condition), qMax(0, level),
+                // A condition may come braced, as Tcl writes expressions: {$n > 3}.
+                QString condition = b.condition.trimmed();
+                if (condition.startsWith(QLatin1Char('{')) && condition.endsWith(QLatin1Char('}')))
+                    condition = condition.mid(1, condition.size() - 2);
+                const bool ok = debugger->evaluateInFrame(QStringLiteral("expr {%1}").arg(condition), qMax(0, level),
                                                           &value, nullptr);
                 if (!ok) {
                     stop.breakpointIds << b.id;

@@ -137,6 +137,9 @@ public:
     void scriptFailed(const QString& description);
     // A verification failed: with stop on failures, the script stops there.
     void verificationFailed(const QString& description);
+    // The runner calls one of the script's functions (init, main, cleanup): a step begun at the top
+    // level or in the function before goes on into it.
+    void functionStarting();
     // A line of the run's output for the front end (results as the runner prints them).
     void output(const QString& text, DebugOutputCategory category);
 

@@ -453,6 +453,8 @@ bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function
         while (debugger->frameDepth() > 0)
             debugger->popFrame();
     }
+    if (debugSession)
+        debugSession->functionStarting();
     const bool ok = interpreter->callFunction(function, ObjectList());
     if (reportStop(interpreter))
         return false;

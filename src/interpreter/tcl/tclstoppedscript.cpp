@@ -117,7 +117,11 @@ QList<DebuggerFrameInfo> TclDebugger::frameInfo()
             frame.procedure = QString::fromUtf8(tclProcedureName(interp, level));
         return frame;
     };
-    info << described(currentFrame(), tclProcedureLevel(interp));
+    // At a procedure's return the caller's position is current while the procedure still runs.
+    int currentLevel = tclProcedureLevel(interp);
+    if (returning && framePositions.size() > n)
+        currentLevel = n > 0 ? framePositions.at(n - 1).level : 0;
+    info << described(currentFrame(), currentLevel);
     // Frame j is the caller's position saved by push n - j; it ran at the level of the push before.
     for (int j = 1; j <= n; ++j) {
         const int push = n - j - 1;
@@ -203,7 +207,10 @@ VariableBindings TclDebugger::scopeBindings(DebuggerScope scope, int level, cons
     } else if (scope == DebuggerScope::Globals) {
         bindings = watcher->globalVariableBindings();
     } else {
-        bindings = watcher->applicationBindings();
+        // Without an application the object model has no global properties to list.
+        SavedState saved(interp);
+        if (Tcl_Eval(interp, "property list") == TCL_OK)
+            bindings = watcher->applicationBindings();
     }
     inspecting = false;
     return bindings;

@@ -172,6 +172,7 @@ int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj
         return TCL_ERROR;
     }
 
+    debugger->hookRan();
     const bool isPush = !isStep && !strcmp(Tcl_GetString(objv[2]), "push");
     const TclDebugger::TclPosition position = TclDebugger::positionOf(interp);
     debugger->dropReturnedFrames(position, isPush);

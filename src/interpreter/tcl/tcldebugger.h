@@ -61,6 +61,8 @@ public:
     void setReturningToCaller(bool on) { returning = on; }
     // While the debugger itself evaluates (a variable listing, an evaluation), hooks never stop.
     bool isInspecting() const { return inspecting; }
+    // Counts the hooks that ran: an error passing up through the levels runs none in between.
+    void hookRan() { ++hooks; }
 
     // The frames and local variables where the last error that no script caught was raised, taken
     // when it was raised (its frames are gone when the error reaches the runner). A post-mortem view
@@ -95,6 +97,8 @@ private:
     bool postMortem = false;
     ErrorSnapshot snapshot;
     Tcl_Obj* lastErrorInfo = nullptr; // the latest ::errorInfo seen; one reference held
+    unsigned hooks = 0;
+    unsigned hooksAtLastError = 0;
 
     TclInterpreter* tclInterpreter;
     std::unique_ptr<TclVariableWatcher> watcher;

@@ -310,7 +310,9 @@ void TclDebugger::errorRaised(Tcl_Interp* interp)
     int length = 0, lastLength = 0;
     const char* text = Tcl_GetStringFromObj(info, &length);
     const char* last = lastErrorInfo ? Tcl_GetStringFromObj(lastErrorInfo, &lastLength) : nullptr;
-    const bool continuing = last && length >= lastLength && std::memcmp(text, last, size_t(lastLength)) == 0;
+    const bool continuing = last && hooks == hooksAtLastError && length >= lastLength &&
+                            std::memcmp(text, last, size_t(lastLength)) == 0;
+    hooksAtLastError = hooks;
     Tcl_IncrRefCount(info);
     if (lastErrorInfo)
         Tcl_DecrRefCount(lastErrorInfo);

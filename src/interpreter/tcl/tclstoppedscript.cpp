@@ -15,17 +15,6 @@
 
 namespace {
 
-// Keeps the interpreter's result, return options and error state across what the debugger evaluates.
-class SavedState {
-public:
-    explicit SavedState(Tcl_Interp* interp) : interp(interp), state(Tcl_SaveInterpState(interp, TCL_OK)) {}
-    ~SavedState() { Tcl_RestoreInterpState(interp, state); }
-
-private:
-    Tcl_Interp* interp;
-    Tcl_InterpState state;
-};
-
 // Reads variables in the frame at a level for as long as it lives.
 class VariableFrame {
 public:
@@ -208,7 +197,7 @@ VariableBindings TclDebugger::scopeBindings(DebuggerScope scope, int level, cons
         bindings = watcher->globalVariableBindings();
     } else {
         // Without an application the object model has no global properties to list.
-        SavedState saved(interp);
+        TclSavedState saved(interp);
         if (Tcl_Eval(interp, "property list") == TCL_OK)
             bindings = watcher->applicationBindings();
     }
@@ -254,7 +243,7 @@ bool TclDebugger::evaluateInFrame(const QString& script, int level, QString* res
     Tcl_IncrRefCount(command);
     bool ok = false;
     {
-        SavedState saved(interp);
+        TclSavedState saved(interp);
         ok = Tcl_EvalObjEx(interp, command, 0) == TCL_OK;
         *result = resultText(interp);
         if (binding) {
@@ -324,7 +313,7 @@ void TclDebugger::errorRaised(Tcl_Interp* interp)
         return;
 
     inspecting = true;
-    SavedState saved(interp);
+    TclSavedState saved(interp);
     synchronize();
     snapshot.frames = frameInfo();
     snapshot.errorInfo = info;

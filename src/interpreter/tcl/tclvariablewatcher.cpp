@@ -67,18 +67,6 @@ bool isListValue(Tcl_Obj* value)
     return value->typePtr && value->typePtr->name && !std::strcmp(value->typePtr->name, "list");
 }
 
-// Keeps the interpreter's result, return options and error state across a listing.
-class SavedState
-{
-public:
-    explicit SavedState(Tcl_Interp* interp) : interp(interp), state(Tcl_SaveInterpState(interp, TCL_OK)) {}
-    ~SavedState() { Tcl_RestoreInterpState(interp, state); }
-
-private:
-    Tcl_Interp* interp;
-    Tcl_InterpState state;
-};
-
 } // namespace
 
 TclVariableWatcher::TclVariableWatcher(TclInterpreter* interpreter) : interpreter(interpreter) {}
@@ -121,7 +109,7 @@ VariableBindings TclVariableWatcher::globalVariableBindings()
     Tcl_Interp* interp = tclInterp();
     if (!interp)
         return bindings;
-    SavedState saved(interp);
+    TclSavedState saved(interp);
     for (const QByteArray& name : splitNames(interp, evalTcl(interp, "info globals"))) {
         if (neverListed(name) || interpreter->isSelfDefinedVariableName(textOfBytes(name)))
             continue;
@@ -140,7 +128,7 @@ VariableBindings TclVariableWatcher::localBindings()
     Tcl_Interp* interp = tclInterp();
     if (!interp)
         return bindings;
-    SavedState saved(interp);
+    TclSavedState saved(interp);
     for (const QByteArray& name : splitNames(interp, evalTcl(interp, "info locals"))) {
         Tcl_Obj* value = Tcl_GetVar2Ex(interp, name.constData(), nullptr, 0);
         const VariableBinding binding = streamVariable(name, name, value);
@@ -156,7 +144,7 @@ VariableBindings TclVariableWatcher::applicationBindings()
     Tcl_Interp* interp = tclInterp();
     if (!interp || !objectInspection())
         return bindings;
-    SavedState saved(interp);
+    TclSavedState saved(interp);
     for (const QByteArray& name : splitNames(interp, evalTcl(interp, "property list"))) {
         if (neverListed(name))
             continue;
@@ -195,7 +183,7 @@ VariableBindings TclVariableWatcher::languageObjectBindings(const QString& entry
     if (!interp)
         return bindings;
     if (arrays.contains(entryName)) {
-        SavedState saved(interp);
+        TclSavedState saved(interp);
         const QByteArray name = entryName.mid(1).toUtf8();
         const QByteArray tclName = arrays.value(entryName);
         const QByteArray query = commandWithWord("array names", tclName);

@@ -11,6 +11,21 @@
 
 class TclInterpreter;
 
+// Keeps the interpreter's result, return options and error state across what the debugger evaluates
+// or lists while a script is stopped.
+class TclSavedState
+{
+public:
+    explicit TclSavedState(Tcl_Interp* interp) : interp(interp), state(Tcl_SaveInterpState(interp, TCL_OK)) {}
+    ~TclSavedState() { Tcl_RestoreInterpState(interp, state); }
+    TclSavedState(const TclSavedState&) = delete;
+    TclSavedState& operator=(const TclSavedState&) = delete;
+
+private:
+    Tcl_Interp* interp;
+    Tcl_InterpState state;
+};
+
 class TclVariableWatcher : public VariableWatcher
 {
 public:

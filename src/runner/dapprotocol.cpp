@@ -8,6 +8,21 @@ namespace {
 
 const QByteArray lengthField = QByteArrayLiteral("Content-Length:");
 
+// Whole lines of "Name: value", as a header has them.
+bool isHeaderLines(const QByteArray& bytes)
+{
+    if (!bytes.endsWith('\n'))
+        return false;
+    for (QByteArray line : bytes.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const int colon = line.indexOf(':');
+        if (!line.isEmpty() && (colon <= 0 || line.left(colon).contains(' ') || line.contains('{')))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void DapMessageReader::feed(const QByteArray& bytes)
@@ -71,11 +86,14 @@ bool DapMessageReader::next(Message* message)
             return true;
         }
         if (start > position) {
-            const int dropped = start - position;
+            // Other header fields (Content-Type) may come first; anything else is no message.
+            const QByteArray before = buffer.mid(position, start - position);
             position = start;
             compact();
-            message->error = QStringLiteral("%1 bytes that are no message were skipped").arg(dropped);
-            return true;
+            if (!isHeaderLines(before)) {
+                message->error = QStringLiteral("%1 bytes that are no message were skipped").arg(before.size());
+                return true;
+            }
         }
 
         // The header's lines, up to the empty one; a line may end in "\r\n" or "\n".

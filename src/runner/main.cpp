@@ -32,6 +32,7 @@ namespace {
 
 const char usage[] =
     "Usage: tarvinrunner [options] PATH...\n"
+    "       tarvinrunner --dap [--dap-port PORT] [options]\n"
     "       tarvinrunner --show-data FILE [--sheet NAME]\n"
     "       tarvinrunner --merge-junit OUT.xml IN.xml...\n"
     "\n"
@@ -98,6 +99,13 @@ const char usage[] =
     "                     suite; a test case in several reports is kept from the last) and exit.\n"
     "  --in-process       Run the test cases in the runner's own process, one after the other (for a\n"
     "                     debugger): a crash or a hang in one then ends the run.\n"
+    "  --dap              Serve the Debug Adapter Protocol on standard input and output, for an editor's\n"
+    "                     debugger. The client's launch request names the PATH (program) and further\n"
+    "                     options (args), which come after those given here; the test cases run in this\n"
+    "                     process (as with --in-process, not with --jobs), and whatever they print reaches\n"
+    "                     the client as output events. See docs/debugging.md.\n"
+    "  --dap-port PORT    With --dap: serve one client on 127.0.0.1:PORT instead of standard input and\n"
+    "                     output (0: a free port); the port is printed on stderr.\n"
     "  --show-data FILE   Print a test data file (.tsv, .csv, .txt, .xlsx, .xls) as scripts get it: the field\n"
     "                     names, then one line per record, fields separated by a tab, with \\\\, \\t, \\r and\n"
     "                     \\n standing for a backslash, tab, carriage return and line feed inside a field.\n"

@@ -53,6 +53,18 @@ void closeFd(int& fd)
     fd = -1;
 }
 
+// A script that reads stdin while it is debugged reads nothing: over stdio the client's bytes are
+// there, over TCP a terminal it would wait for.
+void readNothingOnStdin()
+{
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup3(null, 0, 0);
+        if (null != 0)
+            ::close(null);
+    }
+}
+
 } // namespace
 
 DapConnection::DapConnection() = default;
@@ -71,12 +83,7 @@ bool DapConnection::openStdio(QString* error)
                      .arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    const int null = open("/dev/null", O_RDONLY);
-    if (null >= 0) {
-        dup2(null, 0);
-        if (null != 0)
-            ::close(null);
-    }
+    readNothingOnStdin();
     return true;
 }
 
@@ -116,6 +123,7 @@ bool DapConnection::listen(int port, QString* error)
     inFd = client;
     outFd = fcntl(client, F_DUPFD_CLOEXEC, 3);
     socket = true;
+    readNothingOnStdin();
     return true;
 }
 

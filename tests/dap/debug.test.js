@@ -22,7 +22,7 @@ async function evaluate(dc, expression, frameId, context = 'repl') {
     return (await dc.evaluateRequest({ expression, frameId, context })).body;
 }
 
-test('breakpoints stop with frames, variables and evaluation in any frame', () => withClient(async dc => {
+test('breakpoints stop with frames, variables and evaluation in any frame', { timeout: 90000 }, () => withClient(async dc => {
     const exited = dc.waitForEvent('exited', 60000);
     const { set } = await h.launch(dc, { program: script },
         { [script]: [21, { line: 11, condition: '$i == 3' }, 25] });
@@ -73,7 +73,7 @@ test('breakpoints stop with frames, variables and evaluation in any frame', () =
     assert.ok(pass && pass.line === 21 && pass.source.path === script, dc.output());
 }));
 
-test('a hit count stops at the Nth hit and a log point logs without stopping', () => withClient(async dc => {
+test('a hit count stops at the Nth hit and a log point logs without stopping', { timeout: 90000 }, () => withClient(async dc => {
     const exited = dc.waitForEvent('exited', 60000);
     await h.launch(dc, { program: script },
         { [script]: [{ line: 11, hitCondition: '4' }, { line: 13, logMessage: 'total is {$total}' }] });
@@ -85,7 +85,7 @@ test('a hit count stops at the Nth hit and a log point logs without stopping', (
     assert.match(dc.output(), /total is 15\n/);
 }));
 
-test('stepping in, over and out across procedures', () => withClient(async dc => {
+test('stepping in, over and out across procedures', { timeout: 90000 }, () => withClient(async dc => {
     const exited = dc.waitForEvent('exited', 60000);
     await h.launch(dc, { program: script, stopOnEntry: true });
     let stop = await h.stoppedAt(dc, 'entry');
@@ -125,7 +125,7 @@ test('stepping in, over and out across procedures', () => withClient(async dc =>
     assert.strictEqual((await exited).body.exitCode, 0);
 }));
 
-test('an uncaught error stops where it was raised, with that frame\'s variables', () => withClient(async dc => {
+test('an uncaught error stops where it was raised, with that frame\'s variables', { timeout: 90000 }, () => withClient(async dc => {
     const exited = dc.waitForEvent('exited', 60000);
     await h.launch(dc, { program: h.errorScript }, {}, ['error']);
     const stop = await h.stoppedAt(dc, 'exception');
@@ -143,7 +143,7 @@ test('an uncaught error stops where it was raised, with that frame\'s variables'
     assert.ok(error && error.source.path === h.errorScript && error.line === 3, dc.output());
 }));
 
-test('a running loop takes breakpoints, pauses and ends on terminate', () => withClient(async dc => {
+test('a running loop takes breakpoints, pauses and ends on terminate', { timeout: 90000 }, () => withClient(async dc => {
     const loop = h.loopScript;
     const terminated = dc.waitForEvent('terminated', 60000);
     await h.launch(dc, { program: loop });

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the DAP client tests (Node's test runner, @vscode/debugadapter-testsupport) against a built
-# tarvinrunner. Usage: run-tests.sh BUILD_DIR [node --test options...]
+# tarvinrunner. Usage: run-tests.sh BUILD_DIR [TEST.js...] (default: every *.test.js here)
 # The npm packages are installed with `npm ci` into BUILD_DIR/tests/dap-node, from the lock file here.
 # Exit 77 (skipped) only when Node or npm is missing.
 set -euo pipefail
@@ -21,4 +21,7 @@ export NODE_PATH="$modules/node_modules"
 export TARVINRUNNER="${TARVINRUNNER:-$build/bin/tarvinrunner}"
 export TARVIN_PREFIX="${TARVIN_PREFIX:-$build}"
 export QT_QPA_PLATFORM=offscreen
-exec node --test "$@" "$here"/*.test.js
+if (($#)); then
+    exec node --test "$@"
+fi
+exec node --test "$here"/*.test.js

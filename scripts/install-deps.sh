@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang
-    tcl8.6 tcl8.6-dev tcl-dev tcllib
+    tcl8.6 tcl8.6-dev tcl-dev tcllib libreadline-dev
     qtbase5-dev qtbase5-private-dev qtbase5-examples xvfb xdotool
     zlib1g-dev libminizip-dev libtinyxml-dev libfreexl-dev
     libgtest-dev libgmock-dev libbenchmark-dev

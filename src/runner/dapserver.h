@@ -29,11 +29,6 @@ struct DapLaunch {
     bool noDebug = false; // run without stopping anywhere
 };
 
-class TestRunner;
-
-// Every test case the runner runs from now on is debugged in the session.
-void attachDebugSession(TestRunner& runner, DebugSession* session);
-
 class DapServer : public DebugFrontend {
 public:
     DapServer();

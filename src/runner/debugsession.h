@@ -19,6 +19,7 @@
 #include <atomic>
 
 class DebugSession;
+class Interpreter;
 
 struct DebugBreakpoint {
     int id = 0;            // given by the session, unique in the run
@@ -49,6 +50,8 @@ struct DebugStackFrame {
 };
 
 // A variable's entry: `reference` is non-zero when it can be opened (variables(reference) lists its members).
+// Members are named after their entry: "x.key" (array element), "l.0" (list element), "button.text"
+// (property of an object of the application).
 struct DebugVariable {
     QString name;
     QString value;
@@ -125,10 +128,29 @@ public:
     QList<DebugVariable> variables(int reference);
     DebugEvaluation evaluate(const QString& script, int frameLevel);
 
+    // The runner's side. Each test case's interpreter is attached while it runs (the breakpoints
+    // carry over and are verified again as its files load).
+    void attach(Interpreter* interpreter);
+    void detach();
+    // An error that no script caught ended a function of the test script (or its top level): with
+    // stop on error, a post-mortem stop where it was raised. `description` is "FILE:LINE: message".
+    void scriptFailed(const QString& description);
+    // A verification failed: with stop on failures, the script stops there.
+    void verificationFailed(const QString& description);
+    // The runner calls one of the script's functions (init, main, cleanup): a step begun at the top
+    // level or in the function before goes on into it.
+    void functionStarting();
+    // A line of the run's output for the front end (results as the runner prints them).
+    void output(const QString& text, DebugOutputCategory category);
+
     // DebuggerClient
     void stopped(Debugger* debugger) override;
+    void running(Debugger* debugger) override;
+    void sourceRegistered(Debugger* debugger, int sourceId, const QString& fileName) override;
 
 private:
+    void present(const DebugStop& stop);
+
     struct Private;
     Private* d;
 };

@@ -2,6 +2,8 @@
 #include "bddresults.h"
 #include "cucumberjson.h"
 #include "dapserver.h"
+#include "debugsession.h"
+#include "debugterminal.h"
 #include "gherkin.h"
 #include "htmlreport.h"
 #include "isolation.h"
@@ -106,6 +108,17 @@ const char usage[] =
     "                     the client as output events. See docs/debugging.md.\n"
     "  --dap-port PORT    With --dap: serve one client on 127.0.0.1:PORT instead of standard input and\n"
     "                     output (0: a free port); the port is printed on stderr.\n"
+    "  --debug            Debug the test cases in this terminal (implies --in-process; not with --jobs).\n"
+    "                     Each test case stops before its first line, or with --break runs to the first\n"
+    "                     breakpoint; it also stops at `test breakpoint` and, post-mortem, where an error\n"
+    "                     that no script catches was raised. At each stop FILE:LINE and the line are\n"
+    "                     printed and commands are read: continue (c), step (s), next (n), finish,\n"
+    "                     backtrace (bt), frame N, up, down, print VAR (p), eval SCRIPT, locals, globals,\n"
+    "                     break FILE:LINE [if COND] (b), clear, info breakpoints, list, help, quit (q).\n"
+    "                     Ctrl-C while the script runs pauses it. Results and reports are those of a\n"
+    "                     normal run. At the end of the input the run goes on without stopping.\n"
+    "  --break FILE:LINE  With --debug: stop at LINE of FILE (relative to the current directory, or the\n"
+    "                     end of a loaded file's path, e.g. shared/scripts/util.tcl:12). Repeatable.\n"
     "  --show-data FILE   Print a test data file (.tsv, .csv, .txt, .xlsx, .xls) as scripts get it: the field\n"
     "                     names, then one line per record, fields separated by a tab, with \\\\, \\t, \\r and\n"
     "                     \\n standing for a backslash, tab, carriage return and line feed inside a field.\n"
@@ -209,6 +222,24 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& me
 
 // The last usage error: a launch request that cannot run is answered with it.
 QString lastUsageError;
+// Under --debug, SIGINT pauses the script at its next line; SIGTERM ends the run as usual.
+DebugSession* pausedSession = nullptr;
+
+void debugSignal(int)
+{
+    if (pausedSession)
+        pausedSession->requestPause();
+}
+
+void installDebugSignalHandlers(DebugSession* session)
+{
+    installInProcessSignalHandlers();
+    pausedSession = session;
+    struct sigaction action = {};
+    action.sa_handler = debugSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 int usageError(const QString& message)
 {
@@ -328,6 +359,8 @@ int runRunner(const QStringList& args, DapServer* dap)
     RunnerOptions options;
     bool check = false;
     bool inProcess = false;
+    bool debug = false;
+    QStringList breaks;
     int jobs = 1;
     QString shardSource; // the CI variables the part came from
     Shard shard;
@@ -393,6 +426,12 @@ int runRunner(const QStringList& args, DapServer* dap)
                                                       : mergePath) = args.at(i);
         } else if (arg == QLatin1String("--in-process")) {
             inProcess = true;
+        } else if (arg == QLatin1String("--debug")) {
+            debug = true;
+        } else if (arg == QLatin1String("--break")) {
+            if (++i == args.size())
+                return usageError(QStringLiteral("--break needs FILE:LINE"));
+            breaks << args.at(i);
         } else if (arg == QLatin1String("--abort-on-fail")) {
             options.abortOnFailure = true;
         } else if (arg == QLatin1String("--format")) {
@@ -468,8 +507,8 @@ int runRunner(const QStringList& args, DapServer* dap)
     if (dap) {
         if (jobs > 1)
             return usageError(QStringLiteral("--dap debugs test cases in the runner's own process; it does not go with --jobs"));
-        const char* other = check ? "--check" : !recordPath.isEmpty() ? "--record" : !mergePath.isEmpty() ? "--merge-junit"
-                                                                 : !showData.isEmpty() ? "--show-data" : nullptr;
+        const char* other = check ? "--check" : debug ? "--debug" : !recordPath.isEmpty() ? "--record"
+                            : !mergePath.isEmpty() ? "--merge-junit" : !showData.isEmpty() ? "--show-data" : nullptr;
         if (other)
             return usageError(QStringLiteral("--dap debugs a run of test cases; it does not go with %1").arg(other));
         inProcess = true;
@@ -477,6 +516,15 @@ int runRunner(const QStringList& args, DapServer* dap)
     }
     if (paths.isEmpty() && rerunPath.isEmpty())
         return usageError(QStringLiteral("no test given"));
+    if (debug && jobs > 1)
+        return usageError(QStringLiteral("--debug runs the test cases one after the other in this process; it does not "
+                                         "go with --jobs"));
+    if (debug && check)
+        return usageError(QStringLiteral("--debug runs test cases; it does not go with --check"));
+    if (!breaks.isEmpty() && !debug)
+        return usageError(QStringLiteral("--break goes with --debug"));
+    if (debug)
+        inProcess = true;
     if (jobs > 1 && (inProcess || check))
         return usageError(QStringLiteral("--jobs runs test cases in processes of their own; it does not go with %1")
                               .arg(inProcess ? "--in-process" : "--check"));
@@ -573,11 +621,30 @@ int runRunner(const QStringList& args, DapServer* dap)
         if (!dap->launched())
             return 0;
         if (dap->debugging())
-            attachDebugSession(runner, dap->session());
+            runner.setDebugSession(dap->session());
+    }
+    // The terminal debugger: file names shown relative to where the runner started.
+    std::unique_ptr<DebugTerminal> terminal;
+    std::unique_ptr<DebugSession> session;
+    if (debug) {
+        terminal.reset(new DebugTerminal(stdin, out, QDir::currentPath()));
+        session.reset(new DebugSession(terminal.get()));
+        terminal->setSession(session.get());
+        session->setStopOnEntry(breaks.isEmpty());
+        session->setStopOnError(true);
+        for (const QString& spec : breaks) {
+            QString message;
+            if (!terminal->addBreakpoint(spec, &message))
+                return usageError(QStringLiteral("--break: %1").arg(message));
+            out << message << Qt::endl;
+        }
+        runner.setDebugSession(session.get());
     }
 
     std::unique_ptr<IsolatedRunner> isolated;
-    if (inProcess) {
+    if (debug) {
+        installDebugSignalHandlers(session.get());
+    } else if (inProcess) {
         installInProcessSignalHandlers();
     } else {
         if (jobs > 1) {
@@ -629,7 +696,7 @@ int runRunner(const QStringList& args, DapServer* dap)
         notRun = int(cases.size()) - ran;
     } else {
         for (const TestCase& testCase : cases) {
-            if (interruptedBy()) {
+            if (interruptedBy() || (session && session->terminateRequested())) {
                 ++notRun;
                 continue;
             }
@@ -641,6 +708,11 @@ int runRunner(const QStringList& args, DapServer* dap)
         isolated->finish();
     printSnippets(out, snippets);
     const int signal = interruptedBy();
+    if (session && session->terminateRequested() && !signal) {
+        const QString quit = QStringLiteral("Quit in the debugger; %1 test cases not run").arg(notRun);
+        out << output.paint(quit, Output::Red) << Qt::endl;
+        html.setNote(quit);
+    }
     if (signal) {
         const QString interrupted = QStringLiteral("Interrupted by %1; %2 test cases not run")
                                         .arg(QLatin1String(signal == SIGINT ? "SIGINT" : "SIGTERM"))

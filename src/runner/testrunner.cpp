@@ -3,6 +3,7 @@
 #include "testrunner.h"
 
 #include "addressbook.h"
+#include "debugsession.h"
 #include "application.h"
 #include "debugger.h"
 #include "inspector.h"
@@ -224,11 +225,26 @@ void TestRunner::resultAdding(TestResult::Entry& entry)
     }
 }
 
+QString TestRunner::objectInspectionText() const
+{
+    return debugSession ? QStringLiteral("debugger") : QString();
+}
+
 void TestRunner::resultAdded(const TestResult::Entry& entry)
 {
     if (reporter)
         reporter->entryAdded(entry);
     printResult(entry);
+    if (debugSession) {
+        const QString where =
+            entry.file.isEmpty() ? QString()
+            : entry.line > 0     ? QStringLiteral("%1:%2: ").arg(entry.file, QString::number(entry.line))
+                                 : entry.file + QStringLiteral(": ");
+        debugSession->output(TestResult::typeName(entry.type) + QLatin1Char(' ') + where + entry.message,
+                             DebugOutputCategory::Result);
+        if (entry.type == TestResult::Fail)
+            debugSession->verificationFailed(where + entry.message);
+    }
     if (!screenshotProblem.isEmpty()) {
         const QString problem = screenshotProblem;
         screenshotProblem.clear();
@@ -404,6 +420,22 @@ bool TestRunner::reportStop(Interpreter* interpreter)
     return true;
 }
 
+// Under a debugger, an error that no script caught stops once more before it is reported, showing
+// where it was raised. Failed verifications and skips that end a function are reported results, not
+// errors of the script.
+void TestRunner::offerPostMortem(Interpreter* interpreter)
+{
+    if (!debugSession)
+        return;
+    const QString message = interpreter->errorMessage();
+    if (message.startsWith(QLatin1String("VerificationFailure: ")) || message.startsWith(QLatin1String("Skipped: ")))
+        return;
+    debugSession->scriptFailed(QStringLiteral("%1:%2: %3")
+                                   .arg(interpreter->errorFile(current.script))
+                                   .arg(interpreter->errorLine())
+                                   .arg(message));
+}
+
 bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function, bool required)
 {
     if (!interpreter->hasFunction(function)) {
@@ -421,11 +453,14 @@ bool TestRunner::callIfDefined(Interpreter* interpreter, const QString& function
         while (debugger->frameDepth() > 0)
             debugger->popFrame();
     }
+    if (debugSession)
+        debugSession->functionStarting();
     const bool ok = interpreter->callFunction(function, ObjectList());
     if (reportStop(interpreter))
         return false;
     if (ok)
         return true;
+    offerPostMortem(interpreter);
     reportScriptError(interpreter, function);
     // The error was reported here; it must not fail the next command of a later function.
     interpreter->setPendingError(QString());
@@ -592,6 +627,8 @@ void TestRunner::runTestCase(const TestCase& testCase)
         interpreter->registerApplicationCommands();
         interpreter->setExitEndsScript(true);
         registerRunnerCommands(interpreter);
+        if (debugSession)
+            debugSession->attach(interpreter);
         // Output of puts shows up where it happens among the results, line by line.
         interpreter->evaluate(QStringLiteral("fconfigure stdout -buffering line"), QString(), false, true);
         interpreter->setScriptArguments(testCase.script, QStringList());
@@ -611,8 +648,10 @@ void TestRunner::runTestCase(const TestCase& testCase)
         } else if (interruptRequested()) {
             result.add(TestResult::Error, QStringLiteral("the run was interrupted"), QString(), testCase.script);
         } else if (!interpreter->evaluate(code, testCase.script, instrument, false)) {
-            if (!reportStop(interpreter))
+            if (!reportStop(interpreter)) {
+                offerPostMortem(interpreter);
                 reportScriptError(interpreter);
+            }
         } else if (!reportStop(interpreter)) {
             // A skip or, with --abort-on-fail, a failed verification in init ends the test case as in main.
             const bool initDone = callIfDefined(interpreter, QStringLiteral("init"), false) && !ended &&
@@ -640,6 +679,8 @@ void TestRunner::runTestCase(const TestCase& testCase)
             else
                 result.add(TestResult::Error, recordError, QString(), recording->outputPath());
         }
+        if (debugSession)
+            debugSession->detach();
         delete interpreter;
         endTestCase(); // nothing the test case started outlives it
         InProcessApplications::stopAll();

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTextStream>
 
+class DebugSession;
 class Interpreter;
 class Recording;
 class ScriptedObjectMap;
@@ -106,6 +107,8 @@ public:
     void setObjectMapFactory(CreateScriptedObjectMapFunction factory) { createObjectMap = factory; }
     // With a recording, the test cases that run are recorded into it (--record).
     void setRecording(Recording* recording) { this->recording = recording; }
+    // With a debugging session, each test case's interpreter is attached to it while it runs.
+    void setDebugSession(DebugSession* session) { debugSession = session; }
 
     SharedPtr<ApplicationContext> startApplication(const QString& application, const QString& host, int port,
                                                    int timeout, QString* error) override;
@@ -117,6 +120,8 @@ public:
     int objectTimeout() const override { return options.objectTimeout; }
     QByteArray tagExpression() const override { return options.tagExpression; }
     bool dryRun() const override { return options.dryRun; }
+    // Under a debugger, the variable watcher opens the application's objects.
+    QString objectInspectionText() const override;
     void keepAlive() override;
     TestResult* testResult() const override { return const_cast<TestResult*>(&result); }
     bool loadObjectMap(const QString& path) override;
@@ -128,6 +133,7 @@ public:
 private:
     void printResult(const TestResult::Entry& entry);
     void reportScriptError(Interpreter* interpreter, const QString& function = QString());
+    void offerPostMortem(Interpreter* interpreter);
     bool reportStop(Interpreter* interpreter);
     bool callIfDefined(Interpreter* interpreter, const QString& function, bool required);
     bool readObjectMap(const QString& path, QString* message);
@@ -138,6 +144,7 @@ private:
     CreateInterpreterFunction createInterpreter;
     CreateScriptedObjectMapFunction createObjectMap = nullptr;
     Recording* recording = nullptr;
+    DebugSession* debugSession = nullptr;
     RunReporter* reporter = nullptr;
     Output& out;
     RunnerOptions options;

@@ -126,6 +126,42 @@ int Debugger::nextSourceId()
 void Debugger::setCode(int sourceId, const QString& fileName)
 {
     sources.insert(sourceId, fileName);
+    if (client)
+        client->sourceRegistered(this, sourceId, fileName);
+}
+
+QList<int> Debugger::breakableLines(int)
+{
+    return {};
+}
+
+QList<DebuggerFrameInfo> Debugger::frameInfo()
+{
+    QList<DebuggerFrameInfo> info;
+    info.append(DebuggerFrameInfo{current, QString(), -1});
+    for (int i = frames.size() - 1; i >= 0; --i)
+        info.append(DebuggerFrameInfo{frames.at(i), QString(), -1});
+    return info;
+}
+
+VariableBindings Debugger::scopeBindings(DebuggerScope, int, const QString& entryName)
+{
+    return variableBindings(entryName);
+}
+
+bool Debugger::evaluateInFrame(const QString&, int, QString* result, VariableBinding*)
+{
+    *result = QStringLiteral("This interpreter cannot evaluate while stopped");
+    return false;
+}
+
+void Debugger::stopBecause(StopCause why, const QString& message)
+{
+    cause = why;
+    causeMessage = message;
+    stop();
+    cause = StopAtHook;
+    causeMessage.clear();
 }
 
 QString Debugger::findSourceId(int sourceId) const
@@ -141,6 +177,13 @@ void Debugger::pushFrame(const DebuggerFrame& frame)
 DebuggerFrame Debugger::popFrame()
 {
     return frames.isEmpty() ? DebuggerFrame() : frames.takeLast();
+}
+
+void Debugger::setFrameStack(const QList<DebuggerFrame>& stack, const DebuggerFrame& position)
+{
+    frames = stack;
+    current = position;
+    mirrorPosition();
 }
 
 void Debugger::pushFrameAndSetCurrent(const DebuggerFrame& frame)
@@ -175,7 +218,11 @@ bool Debugger::hasBreakPoint(int line, int sourceId) const
     return breakPoints.contains(qMakePair(line, sourceId));
 }
 
-void Debugger::stopAndRun() {}
+void Debugger::stopAndRun()
+{
+    if (client)
+        client->running(this);
+}
 
 void Debugger::prompt()
 {

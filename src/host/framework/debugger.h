@@ -49,7 +49,26 @@ public:
     virtual void stopped(Debugger* debugger) = 0;
     // Called when the runner asked for a prompt between two hooks.
     virtual void prompt(Debugger* debugger) { stopped(debugger); }
+    // Called at every hook that does not stop: keep it cheap.
+    virtual void running(Debugger* debugger) { (void)debugger; }
+    // A source id was given to a file (or to a script without one: an empty name).
+    virtual void sourceRegistered(Debugger* debugger, int sourceId, const QString& fileName)
+    {
+        (void)debugger;
+        (void)sourceId;
+        (void)fileName;
+    }
 };
+
+// One frame of a stopped script as its language sees it, innermost first (the order of callStack).
+struct DebuggerFrameInfo {
+    DebuggerFrame position;
+    QString procedure; // empty at the top level of a file
+    int level = -1;    // what evaluateInFrame and scopeBindings take for this frame; -1: unknown
+};
+
+// The variables a front end shows for a frame.
+enum class DebuggerScope { Locals, Globals, Application };
 
 class Debugger : public QObject {
     Q_OBJECT
@@ -83,6 +102,37 @@ public:
     // in the middle of a command (a result reported by the test API); nothing to do by default.
     virtual void synchronize() {}
 
+    // What a language back end knows beyond the framework's bookkeeping; the defaults know nothing.
+    // The lines of a source where the script can stop (1-based, ascending); empty when unknown.
+    virtual QList<int> breakableLines(int sourceId);
+    // The frames of the stopped script, innermost first, with their procedures and levels.
+    virtual QList<DebuggerFrameInfo> frameInfo();
+    // The variables of a scope as seen from the frame at `level`; with an entry name ("+x"), that
+    // entry's members instead.
+    virtual VariableBindings scopeBindings(DebuggerScope scope, int level, const QString& entryName = QString());
+    // Evaluates a script in the frame at `level` of the stopped script, which neither stops nor moves
+    // meanwhile. True with the result, or false with the error message, in *result; *binding tells how
+    // the result is shown (an entry name starting with "+" can be opened through scopeBindings).
+    virtual bool evaluateInFrame(const QString& script, int level, QString* result, VariableBinding* binding);
+    // With it on, an error that no script catches stops where it is raised (stopCause StopAtError).
+    virtual void setBreakOnError(bool on) { breakOnError = on; }
+    bool isBreakingOnError() const { return breakOnError; }
+    // After an error that no script caught has ended the script: shows the frames and variables where it
+    // was raised, when the back end kept them (true), until leavePostMortem.
+    virtual bool enterPostMortem() { return false; }
+    virtual void leavePostMortem() {}
+    // True while the last hook was a procedure's return: the caller's line, already passed, is current.
+    virtual bool returningToCaller() const { return false; }
+
+    // Why the debugger calls its client's stopped(): a hook decided to, the script asked for it (`test
+    // breakpoint`), or an error was raised. stopBecause stops with the cause and message given.
+    enum StopCause { StopAtHook, StopAtScriptBreakpoint, StopAtError };
+    void stopBecause(StopCause cause, const QString& message);
+    StopCause stopCause() const { return cause; }
+    QString stopMessage() const { return causeMessage; }
+    // The depth that mode 1 stops at or above ("finish" takes the caller's).
+    void setStepOverDepth(int depth) { storedDepth = depth; }
+
     int currentLine() const { return current.line; }
     int currentColumn() const { return current.column; }
     int currentSourceId() const { return current.sourceId; }
@@ -97,6 +147,9 @@ public:
     void pushFrame(const DebuggerFrame& frame);
     DebuggerFrame popFrame();
     int frameDepth() const { return frames.size(); }
+    // The saved positions, outermost first; a debugger that evaluates while stopped puts them back after.
+    QList<DebuggerFrame> frameStack() const { return frames; }
+    void setFrameStack(const QList<DebuggerFrame>& stack, const DebuggerFrame& position);
     DebuggerFrame topFrame() const { return frames.isEmpty() ? DebuggerFrame() : frames.last(); }
     void pushFrameAndSetCurrent(const DebuggerFrame& frame);
     void popFrameAndSetCurrent();
@@ -132,5 +185,8 @@ private:
     int storedDepth = 0;
     bool interactive = false;
     bool prompting = false;
+    bool breakOnError = false;
+    StopCause cause = StopAtHook;
+    QString causeMessage;
     DebuggerClient* client = nullptr;
 };

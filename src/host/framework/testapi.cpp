@@ -317,12 +317,14 @@ int testCompareJSONFiles(ScriptContext* c) { return compareFiles(c, QStringLiter
 
 int testBreakpoint(ScriptContext* c)
 {
+    const QString message = c->argumentCount() ? arg(c, 0) : QString();
+    report(c, TestResult::Log, QStringLiteral("Breakpoint%1").arg(c->argumentCount() ? ": " + message : QString()));
+    // Under a debugger the script stops here, where the command was called.
     Debugger* debugger = Debugger::self();
     if (debugger && debugger->isInteractive()) {
-        debugger->stop();
-        return 0;
+        debugger->synchronize();
+        debugger->stopBecause(Debugger::StopAtScriptBreakpoint, message);
     }
-    report(c, TestResult::Log, QStringLiteral("Breakpoint%1").arg(c->argumentCount() ? ": " + arg(c, 0) : QString()));
     return 0;
 }
 

@@ -22,7 +22,13 @@ TclDebugger::TclDebugger(TclInterpreter* interpreter)
 {
 }
 
-TclDebugger::~TclDebugger() = default;
+TclDebugger::~TclDebugger()
+{
+    // The interpreter has stopped tracing by now (the owner turns break-on-error off first).
+    clearSnapshot();
+    if (lastErrorInfo)
+        Tcl_DecrRefCount(lastErrorInfo);
+}
 
 TclDebugger::TclPosition TclDebugger::positionOf(Tcl_Interp* interp)
 {
@@ -166,6 +172,7 @@ int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj
         return TCL_ERROR;
     }
 
+    debugger->hookRan();
     const bool isPush = !isStep && !strcmp(Tcl_GetString(objv[2]), "push");
     const TclDebugger::TclPosition position = TclDebugger::positionOf(interp);
     debugger->dropReturnedFrames(position, isPush);
@@ -204,6 +211,7 @@ int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj
         }
     }
 
+    debugger->setReturningToCaller(!isStep && !isPush && depth >= 1);
     RunnerInterface* runner = debugger->interpreter() ? debugger->interpreter()->runner() : nullptr;
     if (!debugger->isPrompting() && runner && runner->promptRequested())
         debugger->prompt();
@@ -275,6 +283,7 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
         QFileInfo(QFileInfo(runner->testScriptPath()).absoluteDir().filePath(path)).absoluteFilePath() !=
             QFileInfo(path).absoluteFilePath())
         registered = QFileInfo(path).absoluteFilePath();
+    debugger->rememberCode(sourceId, code);
     debugger->setCode(sourceId, registered);
     if (auto owner = dynamic_cast<TclInterpreter*>(debugger->interpreter()))
         owner->rememberSource(registered, fileName, code);

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include <QHash>
 #include <QVector>
 #include <tcl.h>
 
@@ -49,7 +50,56 @@ public:
     // A new watcher takes over; the entries the old one could open are forgotten.
     void resetVariableWatcher() override;
 
+    // The text of an instrumented source, for the lines that can stop.
+    void rememberCode(int sourceId, const QString& code) { codes.insert(sourceId, code); }
+    QList<int> breakableLines(int sourceId) override;
+    QList<DebuggerFrameInfo> frameInfo() override;
+    VariableBindings scopeBindings(DebuggerScope scope, int level, const QString& entryName) override;
+    bool evaluateInFrame(const QString& script, int level, QString* result, VariableBinding* binding) override;
+    void setBreakOnError(bool on) override;
+    bool returningToCaller() const override { return returning; }
+    void setReturningToCaller(bool on) { returning = on; }
+    // While the debugger itself evaluates (a variable listing, an evaluation), hooks never stop.
+    bool isInspecting() const { return inspecting; }
+    // Counts the hooks that ran: an error passing up through the levels runs none in between.
+    void hookRan() { ++hooks; }
+
+    // The frames and local variables where the last error that no script caught was raised, taken
+    // when it was raised (its frames are gone when the error reaches the runner). A post-mortem view
+    // shows them in place of the live frames: frameInfo, Locals and evaluateInFrame answer from them.
+    bool enterPostMortem() override;
+    void leavePostMortem() override;
+    bool inPostMortem() const { return postMortem; }
+
 private:
+    struct FrameVariables {
+        int level = 0;
+        Tcl_Obj* scalars = nullptr; // dict name -> value; one reference held
+        Tcl_Obj* arrays = nullptr;  // list of name, [array get] pairs; one reference held
+        QByteArray ns;              // the frame's namespace
+    };
+    struct ErrorSnapshot {
+        QList<DebuggerFrameInfo> frames;
+        QVector<FrameVariables> variables; // per frame, by level
+        Tcl_Obj* errorInfo = nullptr;      // as at the raise; one reference held
+    };
+    static char* errorInfoWritten(ClientData data, Tcl_Interp* interp, const char* name1, const char* name2,
+                                  int flags);
+    void errorRaised(Tcl_Interp* interp);
+    void clearSnapshot();
+    Tcl_Interp* liveInterp() const;
+    const FrameVariables* snapshotFrame(int level) const;
+
+    QHash<int, QString> codes;
+    bool returning = false;
+    bool inspecting = false;
+    bool tracing = false;
+    bool postMortem = false;
+    ErrorSnapshot snapshot;
+    Tcl_Obj* lastErrorInfo = nullptr; // the latest ::errorInfo seen; one reference held
+    unsigned hooks = 0;
+    unsigned hooksAtLastError = 0;
+
     TclInterpreter* tclInterpreter;
     std::unique_ptr<TclVariableWatcher> watcher;
     QVector<TclPosition> framePositions; // one per frame, as far as this debugger pushed them

@@ -492,6 +492,15 @@ struct Collector {
     }
 };
 
+// Whether a command's words hold a command substitution.
+bool callsCommands(const Tcl_Parse& parse)
+{
+    for (int i = 0; i < parse.numTokens; ++i)
+        if (parse.tokenPtr[i].type == TCL_TOKEN_COMMAND)
+            return true;
+    return false;
+}
+
 template <size_t N>
 bool wordIs(const Tcl_Token* word, const char (&text)[N])
 {
@@ -687,8 +696,11 @@ void Collector::command(const Tcl_Parse& parse, bool returnPops, int bodyNesting
     if (isProc) {
         procedureBody(last == 3 ? word(3) : nullptr, bodyNesting);
     } else if (isReturn) {
+        // A return whose words call commands pops its frame only after they ran: a pop in front would
+        // show the caller's frame while they run. Its step hook stops on the return line itself, and
+        // the debug hook drops the frame once the caller goes on.
         if (returnPops)
-            add(HookRecord::FramePop, parse.commandStart);
+            add(callsCommands(parse) ? HookRecord::StepHook : HookRecord::FramePop, parse.commandStart);
     } else if (wordIs(name, "Step") || wordIs(name, "Given") || wordIs(name, "When") ||
                wordIs(name, "Then")) {
         descendBody(last >= 4 ? word(4) : word(3), bodyNesting);

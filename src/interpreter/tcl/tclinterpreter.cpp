@@ -150,6 +150,8 @@ TclInterpreter::TclInterpreter(Tcl_Interp* adopted, RunnerInterface* runner) : I
 
 TclInterpreter::~TclInterpreter()
 {
+    if (auto tclDebugger = dynamic_cast<TclDebugger*>(dbg))
+        tclDebugger->setBreakOnError(false);
     if (interruptHandler)
         Tcl_AsyncDelete(interruptHandler);
     if (!Tcl_InterpDeleted(interp))
@@ -494,6 +496,8 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
     if (instrument) {
         const int sourceId = dbg->nextSourceId();
         script = instrumentSource(code, sourceId);
+        if (auto tclDebugger = dynamic_cast<TclDebugger*>(dbg))
+            tclDebugger->rememberCode(sourceId, code);
         dbg->setCode(sourceId, fileName);
         if (!fileName.isEmpty()) {
             rememberSource(fileName, QString(), code);

@@ -4,6 +4,9 @@
 #include "tclposition.h"
 
 #include <tclInt.h>
+#include <tclCompile.h>
+
+#include <cstring>
 
 int tclProcedureLevel(Tcl_Interp* interp)
 {
@@ -15,4 +18,75 @@ int tclEvaluationDepth(Tcl_Interp* interp)
 {
     const Interp* iPtr = reinterpret_cast<const Interp*>(interp);
     return iPtr->cmdFramePtr ? iPtr->cmdFramePtr->level : 0;
+}
+
+namespace {
+
+bool startsWithWord(const char* text, int length, const char* word)
+{
+    const int n = int(std::strlen(word));
+    while (length > 0 && (*text == ' ' || *text == '\t' || *text == '\n')) {
+        ++text;
+        --length;
+    }
+    return length > n && std::memcmp(text, word, n) == 0 &&
+           (text[n] == ' ' || text[n] == '\t' || text[n] == '\n');
+}
+
+} // namespace
+
+bool tclErrorIsCaught(Tcl_Interp* interp)
+{
+    const Interp* iPtr = reinterpret_cast<const Interp*>(interp);
+    for (const CmdFrame* frame = iPtr->cmdFramePtr; frame; frame = frame->nextPtr) {
+        if (frame->type == TCL_LOCATION_BC || frame->type == TCL_LOCATION_PREBC) {
+            // The instruction that runs now (the command invoked, or for the innermost frame at least a
+            // command on the same line) inside a catch range of its byte code.
+            const ByteCode* code = static_cast<const ByteCode*>(frame->data.tebc.codePtr);
+            const char* pc = frame->data.tebc.pc;
+            if (!code || !pc)
+                continue;
+            const long offset = long(reinterpret_cast<const unsigned char*>(pc) - code->codeStart);
+            for (int i = 0; i < code->numExceptRanges; ++i) {
+                const ExceptionRange& range = code->exceptArrayPtr[i];
+                if (range.type == CATCH_EXCEPTION_RANGE && offset >= range.codeOffset &&
+                    offset < range.codeOffset + range.numCodeBytes)
+                    return true;
+            }
+        } else if (frame->cmd && frame->len > 0) {
+            if (startsWithWord(frame->cmd, frame->len, "catch") || startsWithWord(frame->cmd, frame->len, "try"))
+                return true;
+        }
+    }
+    return false;
+}
+
+void* tclEnterVariableFrame(Tcl_Interp* interp, int level)
+{
+    Interp* iPtr = reinterpret_cast<Interp*>(interp);
+    CallFrame* frame = iPtr->varFramePtr;
+    while (frame && frame->level > level)
+        frame = frame->callerVarPtr;
+    if (!frame || frame->level != level)
+        return nullptr;
+    CallFrame* previous = iPtr->varFramePtr;
+    iPtr->varFramePtr = frame;
+    return previous;
+}
+
+void tclRestoreVariableFrame(Tcl_Interp* interp, void* frame)
+{
+    if (frame)
+        reinterpret_cast<Interp*>(interp)->varFramePtr = static_cast<CallFrame*>(frame);
+}
+
+QByteArray tclProcedureName(Tcl_Interp* interp, int level)
+{
+    const Interp* iPtr = reinterpret_cast<const Interp*>(interp);
+    const CallFrame* frame = iPtr->varFramePtr;
+    while (frame && frame->level > level)
+        frame = frame->callerVarPtr;
+    if (!frame || frame->level != level || level == 0 || frame->objc < 1 || !frame->objv)
+        return QByteArray();
+    return QByteArray(Tcl_GetString(frame->objv[0]));
 }

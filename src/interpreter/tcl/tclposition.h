@@ -1,9 +1,25 @@
 // The procedure level and the evaluation depth of the running command (see tclposition.cpp).
 #pragma once
 
+#include <QByteArray>
 #include <tcl.h>
 
 // As [info level]: 0 at the global level, one more in each procedure call; lower inside uplevel.
 int tclProcedureLevel(Tcl_Interp* interp);
 // As [info frame], up to a constant: grows with every nested evaluation, uplevel included.
 int tclEvaluationDepth(Tcl_Interp* interp);
+
+// Whether an error raised now is caught by the script: some frame of the evaluation is inside a
+// compiled catch or try, or is running a `catch` or `try` command that was not compiled. Errors that
+// C code catches on its own are not seen.
+bool tclErrorIsCaught(Tcl_Interp* interp);
+
+// Makes the procedure frame at `level` ([info level] numbering) the one variables are read in, as
+// uplevel does, and returns the frame that was current; null when there is no frame at that level.
+// The caller gives the returned frame back to tclRestoreVariableFrame.
+void* tclEnterVariableFrame(Tcl_Interp* interp, int level);
+void tclRestoreVariableFrame(Tcl_Interp* interp, void* frame);
+
+// The name of the procedure running at `level` (the first word of [info level level]); empty at the
+// global level or when there is no such frame.
+QByteArray tclProcedureName(Tcl_Interp* interp, int level);

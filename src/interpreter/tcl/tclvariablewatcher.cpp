@@ -112,12 +112,16 @@ QString TclVariableWatcher::evalTcl(Tcl_Interp* interp, const QByteArray& script
 
 VariableBindings TclVariableWatcher::globalBindings()
 {
+    return globalVariableBindings() + localBindings() + applicationBindings();
+}
+
+VariableBindings TclVariableWatcher::globalVariableBindings()
+{
     VariableBindings bindings;
     Tcl_Interp* interp = tclInterp();
     if (!interp)
         return bindings;
     SavedState saved(interp);
-
     for (const QByteArray& name : splitNames(interp, evalTcl(interp, "info globals"))) {
         if (neverListed(name) || interpreter->isSelfDefinedVariableName(textOfBytes(name)))
             continue;
@@ -127,16 +131,32 @@ VariableBindings TclVariableWatcher::globalBindings()
         if (!binding.first.isEmpty())
             bindings << binding;
     }
+    return bindings;
+}
+
+VariableBindings TclVariableWatcher::localBindings()
+{
+    VariableBindings bindings;
+    Tcl_Interp* interp = tclInterp();
+    if (!interp)
+        return bindings;
+    SavedState saved(interp);
     for (const QByteArray& name : splitNames(interp, evalTcl(interp, "info locals"))) {
         Tcl_Obj* value = Tcl_GetVar2Ex(interp, name.constData(), nullptr, 0);
         const VariableBinding binding = streamVariable(name, name, value);
         if (!binding.first.isEmpty())
             bindings << binding;
     }
-    Tcl_ResetResult(interp);
+    return bindings;
+}
 
-    if (!objectInspection())
+VariableBindings TclVariableWatcher::applicationBindings()
+{
+    VariableBindings bindings;
+    Tcl_Interp* interp = tclInterp();
+    if (!interp || !objectInspection())
         return bindings;
+    SavedState saved(interp);
     for (const QByteArray& name : splitNames(interp, evalTcl(interp, "property list"))) {
         if (neverListed(name))
             continue;

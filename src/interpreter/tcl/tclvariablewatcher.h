@@ -22,6 +22,10 @@ public:
     // of the procedure the script is stopped in, then, with object inspection on, the application's
     // global properties.
     VariableBindings globalBindings() override;
+    // The three parts of globalBindings, for a debugger that shows them apart.
+    VariableBindings globalVariableBindings();
+    VariableBindings localBindings();
+    VariableBindings applicationBindings();
     bool isLanguageObject(const QString& entryName) override;
     VariableBindings languageObjectBindings(const QString& entryName) override;
 

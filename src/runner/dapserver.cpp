@@ -297,6 +297,7 @@ void DapServer::stopped(DebugSession&, const DebugStop& stop)
     }
     capture.drain(); // what the script printed comes before the stop
     lastStop = stop;
+    openedNames.clear(); // references are the stop's own
     QJsonObject body;
     body.insert(QStringLiteral("reason"), stopReasonName(stop.reason));
     body.insert(QStringLiteral("threadId"), threadId);
@@ -354,6 +355,8 @@ void DapServer::output(const QString& text, DebugOutputCategory category)
         line += QLatin1Char('\n');
     switch (category) {
     case DebugOutputCategory::Result:
+        // The runner prints every result line as well, and fd 1 brings it here with its place.
+        break;
     case DebugOutputCategory::Stdout:
         sendOutput(line, QStringLiteral("stdout"));
         break;
@@ -697,12 +700,22 @@ void DapServer::variables(const QJsonObject& request)
         return;
     }
     const QList<DebugVariable> all = debugSession->variables(reference);
+    // The session names members by their whole path (people.0, edit.geometry.width); within the
+    // variable opened, its own name is enough.
+    const QString parent = openedNames.value(reference);
+    const QString prefix = parent.isEmpty() ? QString() : parent + QLatin1Char('.');
     const int start = qMax(0, arguments.value(QStringLiteral("start")).toInt(0));
     const int count = arguments.value(QStringLiteral("count")).toInt(0);
     const int end = count > 0 ? qMin(int(all.size()), start + count) : int(all.size());
     QJsonArray answers;
-    for (int i = start; i < end; ++i)
-        answers.append(variableJson(all.at(i)));
+    for (int i = start; i < end; ++i) {
+        DebugVariable variable = all.at(i);
+        if (variable.reference > 0)
+            openedNames.insert(variable.reference, variable.name);
+        if (!prefix.isEmpty() && variable.name.startsWith(prefix) && variable.name.size() > prefix.size())
+            variable.name = variable.name.mid(prefix.size());
+        answers.append(variableJson(variable));
+    }
     respond(request, QJsonObject{{QStringLiteral("variables"), answers}});
 }
 
@@ -725,6 +738,8 @@ void DapServer::evaluate(const QJsonObject& request)
     if (!result.type.isEmpty())
         body.insert(QStringLiteral("type"), result.type);
     body.insert(QStringLiteral("variablesReference"), result.reference);
+    if (result.reference > 0)
+        openedNames.insert(result.reference, expression.trimmed());
     respond(request, body);
 }
 

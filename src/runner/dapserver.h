@@ -8,6 +8,7 @@
 #include "daptransport.h"
 #include "debugsession.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -111,4 +112,5 @@ private:
     QJsonObject launchRequest;
     QJsonObject disconnectRequest; // answered when the run has ended
     DebugStop lastStop;
+    QHash<int, QString> openedNames; // variablesReference: the whole name of the variable it opens
 };

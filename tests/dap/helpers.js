@@ -36,12 +36,21 @@ async function launch(dc, launchArgs, breakpoints = {}, exceptionFilters = ['err
     return { init, set };
 }
 
+// Waits for the next stop and reads its frames. Call it before the request that leads to the stop: the
+// event may arrive in the same read as the request's response, before an await after it returns.
 async function stoppedAt(dc, reason) {
     const event = await dc.waitForEvent('stopped');
     if (reason && event.body.reason !== reason)
         throw new Error(`stopped for ${event.body.reason} (${event.body.text || ''}), not ${reason}`);
     const trace = await dc.stackTraceRequest({ threadId: event.body.threadId });
     return { event, frames: trace.body.stackFrames, top: trace.body.stackFrames[0] };
+}
+
+// Sends continue, next, stepIn or stepOut and waits for the stop it leads to.
+async function resume(dc, command, reason) {
+    const stopped = stoppedAt(dc, reason);
+    await dc[`${command}Request`]({ threadId: 1 });
+    return stopped;
 }
 
 async function variablesOf(dc, reference) {
@@ -61,10 +70,11 @@ async function scopeVariables(dc, frameId, scopeName) {
 }
 
 module.exports = {
-    client, launch, stoppedAt, variablesOf, scopeVariables,
+    client, launch, stoppedAt, resume, variablesOf, scopeVariables,
     debugScript: path.join(here, 'suite', 'tst_debug', 'test.tcl'),
     errorScript: path.join(here, 'suite', 'tst_error', 'test.tcl'),
     loopScript: path.join(here, 'scripts', 'loop.tcl'),
     quickScript: path.join(here, 'scripts', 'quick.tcl'),
+    failingScript: path.join(here, 'scripts', 'failing.tcl'),
     suite: path.join(here, 'suite'),
 };

@@ -10,7 +10,8 @@ proc countTo {n} {
     for {set i 1} {$i <= $n} {incr i} {
         incr total $i
     }
-    return $total
+    set result $total
+    return $result
 }
 
 proc main {} {

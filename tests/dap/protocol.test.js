@@ -3,6 +3,9 @@
 'use strict';
 const assert = require('assert');
 const cp = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
 const { test } = require('node:test');
 const { DebugClient } = require('@vscode/debugadapter-testsupport');
 const h = require('./helpers');
@@ -13,7 +16,9 @@ test('a run without breakpoints reports its output and exit code', { timeout: 90
     try {
         const exited = dc.waitForEvent('exited');
         const terminated = dc.waitForEvent('terminated');
-        const { init } = await h.launch(dc, { program: h.quickScript });
+        // Reports asked for in args are written as in a normal run, relative to cwd.
+        const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'dap-'));
+        const { init } = await h.launch(dc, { program: h.quickScript, cwd: dir, args: ['--junit', 'report.xml'] });
         const caps = init.body;
         for (const c of ['supportsConfigurationDoneRequest', 'supportsConditionalBreakpoints',
             'supportsHitConditionalBreakpoints', 'supportsLogPoints', 'supportsEvaluateForHovers',
@@ -30,6 +35,8 @@ test('a run without breakpoints reports its output and exit code', { timeout: 90
         assert.match(dc.output('stdout'),
             /to stdout\n[\s\S]*PASS .*it holds\n[\s\S]*from a child\n[\s\S]*Summary: 1 passed, 0 failed\n/);
         assert.match(dc.output('stderr'), /to stderr\n/);
+        assert.match(fs.readFileSync(path.join(dir, 'report.xml'), 'utf8'), /<testcase [^>]*name="quick"/);
+        fs.rmSync(dir, { recursive: true });
     } finally {
         await dc.stop();
     }

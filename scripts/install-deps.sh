@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need (chromium: the HTML
-# report's test looks at the page in a headless browser).
+# report's test looks at the page in a headless browser; nodejs and npm: the DAP client tests, whose
+# npm packages tests/dap/run-tests.sh installs with npm ci).
 # A quick no-op when every package is there already; runs as root (or through sudo when available).
 set -euo pipefail
 
@@ -13,6 +14,12 @@ packages=(
     python3
     chromium
 )
+
+# The DAP client tests run under Node with npm (tests/dap); a Node.js installed otherwise (one that brings
+# its own npm) is kept.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,7 +13,7 @@ if [[ ! -f "$dir/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIN_FUZZERS=ON \
         -DTARVIN_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 fi
-fuzzers=(tsv_fuzzer xlsx_fuzzer xls_fuzzer tclsyntaxcheck_fuzzer tclinstrumenter_fuzzer gherkin_fuzzer agent_fuzzer)
+fuzzers=(tsv_fuzzer xlsx_fuzzer xls_fuzzer tclsyntaxcheck_fuzzer tclinstrumenter_fuzzer gherkin_fuzzer agent_fuzzer dap_fuzzer)
 cmake --build "$dir" -j "$(nproc)" --target "${fuzzers[@]}"
 
 # Each fuzzer works on a scratch copy of its seeds; the readers and Qt print warnings, so output is
@@ -26,6 +26,7 @@ seeds() {
     tclsyntaxcheck_fuzzer | tclinstrumenter_fuzzer) echo "$root/examples/suite/*/test.tcl $root/tcl/*.tcl" ;;
     gherkin_fuzzer) echo "$root/examples/suite/*/test.feature" ;;
     agent_fuzzer) echo "$root/fuzz/agent" ;;
+    dap_fuzzer) echo "$root/fuzz/dap" ;;
     esac
 }
 options() {

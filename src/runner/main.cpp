@@ -1,6 +1,7 @@
 // tarvinrunner: runs Tcl test scripts, test case directories and suites through the Tcl back end.
 #include "bddresults.h"
 #include "cucumberjson.h"
+#include "dapserver.h"
 #include "debugsession.h"
 #include "debugterminal.h"
 #include "gherkin.h"
@@ -33,6 +34,7 @@ namespace {
 
 const char usage[] =
     "Usage: tarvinrunner [options] PATH...\n"
+    "       tarvinrunner --dap [--dap-port PORT] [options]\n"
     "       tarvinrunner --show-data FILE [--sheet NAME]\n"
     "       tarvinrunner --merge-junit OUT.xml IN.xml...\n"
     "\n"
@@ -99,6 +101,13 @@ const char usage[] =
     "                     suite; a test case in several reports is kept from the last) and exit.\n"
     "  --in-process       Run the test cases in the runner's own process, one after the other (for a\n"
     "                     debugger): a crash or a hang in one then ends the run.\n"
+    "  --dap              Serve the Debug Adapter Protocol on standard input and output, for an editor's\n"
+    "                     debugger. The client's launch request names the PATH (program) and further\n"
+    "                     options (args), which come after those given here; the test cases run in this\n"
+    "                     process (as with --in-process, not with --jobs), and whatever they print reaches\n"
+    "                     the client as output events. See docs/debugging.md.\n"
+    "  --dap-port PORT    With --dap: serve one client on 127.0.0.1:PORT instead of standard input and\n"
+    "                     output (0: a free port); the port is printed on stderr.\n"
     "  --debug            Debug the test cases in this terminal (implies --in-process; not with --jobs).\n"
     "                     Each test case stops before its first line, or with --break runs to the first\n"
     "                     breakpoint; it also stops at `test breakpoint` and, post-mortem, where an error\n"
@@ -212,6 +221,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& me
     }
 }
 
+// The last usage error: a launch request that cannot run is answered with it.
+QString lastUsageError;
 // Under --debug, SIGINT pauses the script at its next line; SIGTERM ends the run as usual.
 DebugSession* pausedSession = nullptr;
 
@@ -233,6 +244,7 @@ void installDebugSignalHandlers(DebugSession* session)
 
 int usageError(const QString& message)
 {
+    lastUsageError = message;
     fprintf(stderr, "tarvinrunner: %s\nTry 'tarvinrunner --help' for more information.\n", qPrintable(message));
     return 2;
 }
@@ -334,13 +346,9 @@ bool selectShard(const Shard& shard, const QString& source, const QString& durat
 
 } // namespace
 
-int main(int argc, char* argv[])
+// Parses the options and runs the tests; with a DAP server, as the launch of a debugging session.
+int runRunner(const QStringList& args, DapServer* dap)
 {
-    QCoreApplication app(argc, argv);
-    // The applications the test cases start end with this process, not with the test case's own.
-    qputenv("TARVIN_RUNNER_PID", QByteArray::number(qint64(getpid())));
-    qInstallMessageHandler(messageHandler);
-
     QStringList paths;
     QString library;
     QString junitPath;
@@ -361,7 +369,6 @@ int main(int argc, char* argv[])
     int shardCount = 0;
     QString durationsPath, rerunPath, mergePath;
     bool colour = isatty(STDOUT_FILENO) && !qEnvironmentVariableIsSet("NO_COLOR");
-    const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
@@ -457,6 +464,8 @@ int main(int argc, char* argv[])
             if (++i == args.size())
                 return usageError(QStringLiteral("--library needs a file name"));
             library = args.at(i);
+        } else if (arg == QLatin1String("--dap") || arg == QLatin1String("--dap-port")) {
+            return usageError(QStringLiteral("%1 goes on the command line, not in a launch request's args").arg(arg));
         } else if (arg == QLatin1String("--")) {
             paths += args.mid(i + 1);
             break;
@@ -495,6 +504,16 @@ int main(int argc, char* argv[])
         }
         printf("Merged %d reports into %s\n", int(paths.size()), qPrintable(mergePath));
         return 0;
+    }
+    if (dap) {
+        if (jobs > 1)
+            return usageError(QStringLiteral("--dap debugs test cases in the runner's own process; it does not go with --jobs"));
+        const char* other = check ? "--check" : debug ? "--debug" : !recordPath.isEmpty() ? "--record"
+                            : !mergePath.isEmpty() ? "--merge-junit" : !showData.isEmpty() ? "--show-data" : nullptr;
+        if (other)
+            return usageError(QStringLiteral("--dap debugs a run of test cases; it does not go with %1").arg(other));
+        inProcess = true;
+        colour = false;
     }
     if (paths.isEmpty() && rerunPath.isEmpty())
         return usageError(QStringLiteral("no test given"));
@@ -598,6 +617,13 @@ int main(int argc, char* argv[])
     if (check)
         return runner.check(scripts) ? 0 : 1;
 
+    if (dap) {
+        // The launch succeeded: the run starts once the client has set its breakpoints.
+        if (!dap->launched())
+            return 0;
+        if (dap->debugging())
+            runner.setDebugSession(dap->session());
+    }
     // The terminal debugger: file names shown relative to where the runner started.
     std::unique_ptr<DebugTerminal> terminal;
     std::unique_ptr<DebugSession> session;
@@ -717,4 +743,79 @@ int main(int argc, char* argv[])
     if (signal)
         return 128 + signal;
     return failed ? 1 : 0;
+}
+
+namespace {
+
+// tarvinrunner --dap [--dap-port PORT] [OPTIONS]: serves one debugging session. The options given here
+// come before the launch request's args; the launch's program is the PATH.
+int runDap(const QStringList& commandLine)
+{
+    QStringList options;
+    int port = -1;
+    for (int i = 0; i < commandLine.size(); ++i) {
+        const QString& arg = commandLine.at(i);
+        if (arg == QLatin1String("--dap"))
+            continue;
+        if (arg == QLatin1String("--dap-port")) {
+            bool ok = false;
+            port = ++i < commandLine.size() ? commandLine.at(i).toInt(&ok) : -1;
+            if (!ok || port < 0 || port > 65535)
+                return usageError(QStringLiteral("--dap-port needs a port number from 0 (any free port) to 65535"));
+            continue;
+        }
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help") || arg == QLatin1String("--version"))
+            return runRunner(QStringList(arg), nullptr);
+        if (arg == QLatin1String("--jobs"))
+            return usageError(QStringLiteral("--dap debugs test cases in the runner's own process; it does not go with --jobs"));
+        options << arg;
+    }
+
+    DapServer server;
+    QString error;
+    if (!(port >= 0 ? server.listen(port, &error) : server.openStdio(&error)) || !server.start(&error)) {
+        fprintf(stderr, "tarvinrunner: %s\n", qPrintable(error));
+        return 2;
+    }
+    DapLaunch launch;
+    if (!server.waitForLaunch(&launch))
+        return 0;
+    int status = 2;
+    if (!launch.cwd.isEmpty() && !QDir::setCurrent(launch.cwd)) {
+        server.launchFailed(QStringLiteral("launch: cwd %1 is not a directory").arg(launch.cwd));
+    } else {
+        if (launch.stopOnEntry && !launch.noDebug)
+            server.session()->setStopOnEntry(true);
+        QStringList args = options + launch.args;
+        if (launch.program.startsWith(QLatin1Char('-')))
+            args << QStringLiteral("--");
+        args << launch.program;
+        lastUsageError.clear();
+        status = runRunner(args, &server);
+        // A launch that never ran (a bad option, no test at that path) is answered with the reason.
+        server.launchFailed(lastUsageError.isEmpty()
+                                ? QStringLiteral("The run could not start (exit status %1); its output says why").arg(status)
+                                : lastUsageError);
+    }
+    server.finish(status);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    // The applications the test cases start end with this process, not with the test case's own.
+    qputenv("TARVIN_RUNNER_PID", QByteArray::number(qint64(getpid())));
+    qInstallMessageHandler(messageHandler);
+
+    const QStringList args = app.arguments().mid(1);
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--"))
+            break;
+        if (arg == QLatin1String("--dap") || arg == QLatin1String("--dap-port"))
+            return runDap(args);
+    }
+    return runRunner(args, nullptr);
 }

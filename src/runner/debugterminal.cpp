@@ -162,12 +162,12 @@ void DebugTerminal::output(const QString& text, DebugOutputCategory category)
         out << text << Qt::endl;
 }
 
-bool DebugTerminal::addBreakpoint(const QString& spec, QString* message)
+bool DebugTerminal::addBreakpoint(const QString& written, QString* message)
 {
     static const QRegularExpression form(QStringLiteral("^\\s*(.+):(\\d+)(?:\\s+if\\s+(.+))?\\s*$"));
-    const QRegularExpressionMatch m = form.match(spec);
+    const QRegularExpressionMatch m = form.match(written);
     if (!m.hasMatch() || m.captured(2).toInt() < 1) {
-        *message = QStringLiteral("'%1' is no breakpoint: give FILE:LINE [if CONDITION]").arg(spec.trimmed());
+        *message = QStringLiteral("'%1' is no breakpoint: give FILE:LINE [if CONDITION]").arg(written.trimmed());
         return false;
     }
     DebugBreakpoint b;

@@ -21,7 +21,7 @@ public:
     void setSession(DebugSession* session) { this->session = session; }
     // A breakpoint given as FILE:LINE [if CONDITION] (the command line's --break, the `break` command);
     // false with a message when it is malformed.
-    bool addBreakpoint(const QString& spec, QString* message);
+    bool addBreakpoint(const QString& written, QString* message);
 
     void stopped(DebugSession& session, const DebugStop& stop) override;
     void breakpointChanged(const DebugBreakpoint& breakpoint) override;

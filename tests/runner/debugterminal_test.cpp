@@ -146,12 +146,15 @@ TEST_F(DebugTerminalTest, StepsNextAndFinishFollowTheFramesAcrossProcedures)
     command("bt", {"* #0  square at util.tcl:1\n  #1  twice at util.tcl:6\n  #2  compute at test.tcl:5\n"
                    "  #3  main at test.tcl:13\n"});
     command("n", {"util.tcl:2 (square)"});
-    // Back in the caller once the return ran: its frame, not square's.
-    command("n", {"util.tcl:6 (twice)"});
-    command("bt", {"* #0  twice at util.tcl:6\n  #1  compute at test.tcl:5\n"});
-    command("finish", {"test.tcl:13 (main)"});
-    command("p v", {"can't read \"v\": no such variable"});
-    command("n", {"test.tcl:14 (main)"});
+    // A return of a plain value is its procedure's line too, in its frame.
+    command("n", {"util.tcl:3 (square)\n3\t    return $result"});
+    command("bt", {"* #0  square at util.tcl:3\n  #1  twice at util.tcl:6\n  #2  compute at test.tcl:5\n"
+                   "  #3  main at test.tcl:13\n"});
+    // Over it: on at the next line that runs, past the callers' lines already begun.
+    command("n", {"test.tcl:6 (compute)"});
+    command("bt", {"* #0  compute at test.tcl:6\n  #1  main at test.tcl:13\n"});
+    // Out of compute: main's line 13 has its value by now, the next line is 14.
+    command("finish", {"test.tcl:14 (main)"});
     command("p v", {"v = 16"});
     command("c", {"test breakpoint: check me\ntest.tcl:15 (main)"});
     command("c", {"Error: ", "test.tcl:10: divide by zero", "test.tcl:10 (fail)"});

@@ -202,10 +202,26 @@ int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj
             debugger->setCurrentColumn(col);
             debugger->setCurrentSourceId(sourceId);
         } else if (depth >= 1) {
-            const DebuggerFrame frame = debugger->popFrame();
-            debugger->setCurrentLine(frame.line);
-            debugger->setCurrentColumn(frame.column);
-            debugger->setCurrentSourceId(frame.sourceId);
+            // The pop stands in front of a `return` whose value is written out (`return $x`): the
+            // return line is the procedure's own, shown in its frame as a step hook would show it.
+            // The caller's line began before the call; nothing stops there again on the way back.
+            debugger->setCurrentLine(line + 1);
+            debugger->setCurrentColumn(col);
+            debugger->setCurrentSourceId(sourceId);
+            debugger->setReturningToCaller(false);
+            const Decision decision = decide(debugger, before, depth);
+            if (decision == Stop)
+                debugger->stop();
+            else if (decision == Continue)
+                debugger->stopAndRun();
+            if (debugger->frameDepth() == depth) {
+                const DebuggerFrame frame = debugger->popFrame();
+                debugger->setCurrentLine(frame.line);
+                debugger->setCurrentColumn(frame.column);
+                debugger->setCurrentSourceId(frame.sourceId);
+            }
+            debugger->setReturningToCaller(true);
+            return finishCommand(TCL_OK);
         } else {
             qDebug("Detected unbalanced attempt to pop execution stack. return command outside of proc?");
         }

@@ -73,12 +73,15 @@ QList<int> TclDebugger::breakableLines(int sourceId)
     QList<int> lines;
     if (!codes.contains(sourceId))
         return lines;
-    // The instrumented text says where hooks went: a step hook or a procedure's entry can stop.
+    // The instrumented text says where hooks went: a step hook, a procedure's entry or a `return`
+    // (its frame pop) can stop. A pop that closes a body is never reached.
     const QString text = instrumentSource(codes.value(sourceId), 0);
-    static const QRegularExpression hook(QStringLiteral("__tarvin_dbg (?:step|frame push) (\\d+) \\d+ 0; "));
+    static const QRegularExpression hook(
+        QStringLiteral("__tarvin_dbg (?:step|frame push) (\\d+) \\d+ 0; |__tarvin_dbg frame pop (\\d+) \\d+ 0; return"));
     int last = -1;
     for (auto it = hook.globalMatch(text); it.hasNext();) {
-        const int line = it.next().captured(1).toInt() + 1;
+        const QRegularExpressionMatch m = it.next();
+        const int line = (m.capturedLength(1) ? m.captured(1) : m.captured(2)).toInt() + 1;
         if (line != last)
             lines << line;
         last = line;

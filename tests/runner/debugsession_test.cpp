@@ -386,6 +386,49 @@ TEST_F(DebugSessionTest, ErrorsStopPostMortemWithTheFailingFramesVariables)
     EXPECT_TRUE(frontend.stops.isEmpty());
 }
 
+TEST_F(DebugSessionTest, AnErrorReRaisedByReturnStopsInTheCallerWithItsVariables)
+{
+    // A handler that passes the error on with `return -options` (or `return -code error`) raises it in
+    // its caller, as Tcl reports it: the stop is there, in that procedure's frame, with its variables.
+    const QString path = write("rethrow.tcl", "proc inner {} {\n"
+                                              "    error boom\n"
+                                              "}\n"
+                                              "proc rethrow {} {\n"
+                                              "    try {\n"
+                                              "        inner\n"
+                                              "    } on error {msg opts} {\n"
+                                              "        return -options $opts $msg\n" // 8
+                                              "    }\n"
+                                              "}\n"
+                                              "proc outer {} {\n"
+                                              "    set mine 1\n"
+                                              "    rethrow\n" // 13
+                                              "}\n"
+                                              "proc main {} {\n"
+                                              "    set v 5\n"
+                                              "    outer\n" // 17
+                                              "}\n");
+    session->setStopOnError(true);
+    QString mine, opts, callerV;
+    frontend.actions = {[&](DebugSession& s) {
+        mine = listed(0, "Locals", "mine");
+        opts = listed(0, "Locals", "opts");
+        callerV = listed(1, "Locals", "v");
+        s.resume();
+    }};
+    EXPECT_FALSE(run(path));
+    ASSERT_EQ(frontend.stops.size(), 1);
+    const RecordedStop& stop = frontend.stops.at(0);
+    EXPECT_EQ(stop.reason, DebugStopReason::Error);
+    EXPECT_EQ(stop.where(), "outer:13");
+    ASSERT_EQ(stop.frames.size(), 2);
+    EXPECT_EQ(stop.frames.at(1).name, "main");
+    EXPECT_EQ(stop.frames.at(1).line, 17);
+    EXPECT_EQ(mine, "1");
+    EXPECT_EQ(opts, "<none>");
+    EXPECT_EQ(callerV, "5");
+}
+
 TEST_F(DebugSessionTest, PauseFromAnotherThreadStopsAtTheNextLine)
 {
     const QString path = write("spin.tcl", "set n 0\n"

@@ -112,7 +112,7 @@ QList<DebuggerFrameInfo> TclDebugger::frameInfo()
     // At a procedure's return the caller's position is current while the procedure still runs.
     int currentLevel = tclProcedureLevel(interp);
     if (returning && framePositions.size() > n)
-        currentLevel = n > 0 ? framePositions.at(n - 1).level : 0;
+        currentLevel = n > 0 ? framePositions.at(n - 1).level : qMax(0, framePositions.at(n).level - 1);
     info << described(currentFrame(), currentLevel);
     // Frame j is the caller's position saved by push n - j; it ran at the level of the push before.
     for (int j = 1; j <= n; ++j) {
@@ -317,7 +317,10 @@ void TclDebugger::errorRaised(Tcl_Interp* interp)
 
     inspecting = true;
     TclSavedState saved(interp);
-    synchronize();
+    // A procedure that runs its `return` (re-raising an error with -options or -code error) has left
+    // the frame stack already: the error is its caller's, as Tcl reports it.
+    if (!(returning && framePositions.size() > frameDepth()))
+        synchronize();
     snapshot.frames = frameInfo();
     snapshot.errorInfo = info;
     Tcl_IncrRefCount(info);

@@ -288,10 +288,14 @@ void DebugTerminal::printScope(const QString& scopeName)
         if (scope.name != scopeName)
             continue;
         const QList<DebugVariable> variables = session->variables(scope.reference);
+        // A frame without a procedure is named after its file.
+        const QList<DebugStackFrame> frames = session->stackTrace();
+        const bool topLevel = frame >= 0 && frame < frames.size() &&
+                              frames.at(frame).name == QFileInfo(frames.at(frame).file).fileName();
         if (variables.isEmpty())
             out << "No " << scopeName.toLower()
-                << (scopeName == QLatin1String("Locals") && frame >= 0 ? " (the top level of a file has none; see globals)"
-                                                                       : "")
+                << (scopeName == QLatin1String("Locals") && topLevel ? " (the top level of a file has none; see globals)"
+                                                                     : "")
                 << Qt::endl;
         printVariables(variables);
         return;

@@ -219,6 +219,9 @@ TEST_F(DebugTerminalTest, PostMortemShowsTheFailingFramesVariablesAndEvaluatesTh
     command("bt", {"* #0  inner at test.tcl:5\n  #1  outer at test.tcl:9\n  #2  main at test.tcl:12\n"});
     command("up", {"#1  test.tcl:9 (outer)"});
     command("locals", {"mine = 7"});
+    // A procedure without variables is no file's top level.
+    command("up", {"#2  test.tcl:12 (main)"});
+    command("locals", {"No locals\n"});
     command("c", {"ERROR ", "divide by zero", "Summary: 0 passed, 1 failed"});
     EXPECT_EQ(exitStatus(), 1);
     EXPECT_CONTAINS(read("report.xml"), "divide by zero");

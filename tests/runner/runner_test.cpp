@@ -47,6 +47,25 @@ TEST_F(RunnerTest, SourcedFilesFindTheirNeighboursAndKeepTheCallStack)
     EXPECT_CONTAINS(r.out, script + ":4: after source\n      at " + script + ":4\n      at " + script + ":7\n");
 }
 
+// `info frame` in the test script and in a sourced file says what tclsh says: the file and its line,
+// inside procedures too (scripts that log their own place rely on it).
+TEST_F(RunnerTest, InfoFrameGivesFileAndLineAsTclshDoes)
+{
+    write("tst_frame/lib.tcl", "\nproc libWhere {} {\n"
+                          "    set f [info frame 0]\n"
+                          "    return \"[dict get $f type] [dict get $f line] [file tail [dict get $f file]]\"\n"
+                          "}\n");
+    write("tst_frame/test.tcl", "source [file join [file dirname [info script]] lib.tcl]\n"
+                                "proc caller {} { return [dict get [info frame -1] line] }\n"
+                                "proc main {} {\n"
+                                "    test compare [libWhere] {source 3 lib.tcl}\n"
+                                "    test compare [caller] 5\n"
+                                "}\n");
+    const RunOutcome r = run({"tst_frame"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_EQ(r.out.count("PASS "), 2) << r.out.toStdString();
+}
+
 TEST_F(RunnerTest, ErrorsNameFileAndLine)
 {
     // Line 5 of the file is line 2 of helper; main calls it from line 9.

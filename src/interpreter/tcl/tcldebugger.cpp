@@ -306,6 +306,7 @@ int SourceObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* c
 
     Tcl_Obj* previousScript = swapInfoScript(interp, objv[objc - 1]);
     const TclDebugger::FrameState framesBefore = debugger->frameState();
+    tclEvaluateNextAsFile(interp);
     int code2 = Tcl_EvalEx(interp, text.constData(), text.size(), 0);
     if (code2 == TCL_RETURN) {
         debugger->undoTopLevelReturnPop(framesBefore);

@@ -2,6 +2,7 @@
 // set, running scripts and calling their functions, error reporting with file and line, the pending
 // error, and the exported factory.
 #include "tclinterpreter.h"
+#include "tclposition.h"
 
 #include "debugger.h"
 #include "object.h"
@@ -514,6 +515,8 @@ bool TclInterpreter::evaluate(const QString& code, const QString& fileName, bool
 
     const QByteArray utf8 = script.toUtf8();
     Tcl_Obj* previousScript = fileName.isEmpty() ? nullptr : swapInfoScript(interp, newTextObj(fileName));
+    if (previousScript)
+        tclEvaluateNextAsFile(interp);
     int rc = Tcl_EvalEx(interp, utf8.constData(), utf8.size(), 0);
     if (previousScript)
         rc = restoreInfoScript(interp, previousScript, rc);

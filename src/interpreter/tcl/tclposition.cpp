@@ -90,3 +90,8 @@ QByteArray tclProcedureName(Tcl_Interp* interp, int level)
         return QByteArray();
     return QByteArray(Tcl_GetString(frame->objv[0]));
 }
+
+void tclEvaluateNextAsFile(Tcl_Interp* interp)
+{
+    reinterpret_cast<Interp*>(interp)->evalFlags |= TCL_EVAL_FILE;
+}

@@ -23,3 +23,8 @@ void tclRestoreVariableFrame(Tcl_Interp* interp, void* frame);
 // The name of the procedure running at `level` (the first word of [info level level]); empty at the
 // global level or when there is no such frame.
 QByteArray tclProcedureName(Tcl_Interp* interp, int level);
+
+// Makes Tcl take the next script evaluated (Tcl_EvalEx) for the contents of the file `info script` names,
+// as its own `source` does: `info frame` then gives the file and its lines, in the procedures the script
+// defines too, instead of lines counted from the start of each body.
+void tclEvaluateNextAsFile(Tcl_Interp* interp);

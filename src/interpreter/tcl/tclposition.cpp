@@ -86,9 +86,30 @@ QByteArray tclProcedureName(Tcl_Interp* interp, int level)
     const CallFrame* frame = iPtr->varFramePtr;
     while (frame && frame->level > level)
         frame = frame->callerVarPtr;
-    if (!frame || frame->level != level || level == 0 || frame->objc < 1 || !frame->objv)
+    if (!frame || frame->level != level || level == 0)
         return QByteArray();
-    return QByteArray(Tcl_GetString(frame->objv[0]));
+    // `namespace eval` runs its script in a frame of the namespace.
+    if (!(frame->isProcCallFrame & (FRAME_IS_PROC | FRAME_IS_LAMBDA | FRAME_IS_METHOD)))
+        return frame->nsPtr ? "namespace eval " + QByteArray(frame->nsPtr->fullName) : QByteArray();
+    if (frame->objc < 1 || !frame->objv)
+        return QByteArray();
+    QByteArray name(Tcl_GetString(frame->objv[0]));
+    // A method: the object and the method, the object named by its class when it has no name of its
+    // own (TclOO names objects made with `new` ::oo::ObjNN).
+    if ((frame->isProcCallFrame & FRAME_IS_METHOD) && frame->objc >= 2) {
+        if (name.startsWith("::oo::Obj")) {
+            Tcl_Obj* script = Tcl_ObjPrintf("info object class %s", name.constData());
+            Tcl_IncrRefCount(script);
+            Tcl_InterpState state = Tcl_SaveInterpState(interp, TCL_OK);
+            if (Tcl_EvalObjEx(interp, script, TCL_EVAL_GLOBAL) == TCL_OK)
+                name = QByteArray(Tcl_GetString(Tcl_GetObjResult(interp))) + " object";
+            Tcl_RestoreInterpState(interp, state);
+            Tcl_DecrRefCount(script);
+        }
+        name += ' ';
+        name += Tcl_GetString(frame->objv[1]);
+    }
+    return name;
 }
 
 void tclEvaluateNextAsFile(Tcl_Interp* interp)

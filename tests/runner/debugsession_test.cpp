@@ -342,6 +342,78 @@ TEST_F(DebugSessionTest, AStepFromTheTopLevelGoesOnIntoMain)
     EXPECT_EQ(frontend.stops.at(1).reason, DebugStopReason::Step);
 }
 
+// Calls through a variable (`$obj method`) have no hook of their own on their line: the caller's frame
+// still shows the line of the call, whatever the shape of the method's body.
+TEST_F(DebugSessionTest, MethodFramesNameTheirClassAndShowTheCallersLine)
+{
+    const QString oneLine = write("oneline.tcl",
+                                  "oo::class create C {\n"               // 1
+                                  "    variable v\n"                     // 2
+                                  "    constructor {} { set v 0 }\n"     // 3
+                                  "    method get {} { return $v }\n"    // 4
+                                  "    method put {n} {\n"               // 5
+                                  "        set v $n\n"                   // 6
+                                  "    }\n"                              // 7
+                                  "    method one {n} { set v $n }\n"    // 8
+                                  "}\n"                                  // 9
+                                  "namespace eval ::ns {\n"             // 10
+                                  "    set where here\n"                 // 11
+                                  "}\n"                                  // 12
+                                  "proc main {} {\n"                    // 13
+                                  "    set c [C new]\n"                  // 14
+                                  "    $c get\n"                         // 15
+                                  "    $c put 3\n"                       // 16
+                                  "    $c one 4\n"                       // 17
+                                  "}\n");                                // 18
+    session->setBreakpoints(oneLine, {at(3), at(6), at(8), at(11)});
+    EXPECT_TRUE(run(oneLine));
+    ASSERT_EQ(frontend.places(),
+              QStringList({"namespace eval ::ns:11", "C new:3", "::C object put:6", "::C object one:8"}));
+    auto caller = [&](int stop) {
+        const QList<DebugStackFrame>& frames = frontend.stops.at(stop).frames;
+        return frames.size() < 2 ? QString() : frames.at(1).name + ':' + QString::number(frames.at(1).line);
+    };
+    EXPECT_EQ(caller(1), "main:14");
+    EXPECT_EQ(caller(2), "main:16");
+    EXPECT_EQ(caller(3), "main:17");
+
+    // Multi-line bodies, a named object and a procedure called through a variable; the caller's line
+    // comes back once the call returned.
+    frontend.stops.clear();
+    const QString multiLine = write("multiline.tcl",
+                                    "oo::class create M {\n"              // 1
+                                    "    constructor {} {\n"              // 2
+                                    "        set ::made 1\n"              // 3
+                                    "    }\n"                             // 4
+                                    "    method get {} {\n"               // 5
+                                    "        return 1\n"                  // 6
+                                    "    }\n"                             // 7
+                                    "}\n"                                 // 8
+                                    "proc helper {} {\n"                 // 9
+                                    "    return 2\n"                      // 10
+                                    "}\n"                                 // 11
+                                    "proc main {} {\n"                   // 12
+                                    "    set m [M new]\n"                 // 13
+                                    "    M create named\n"                // 14
+                                    "    $m get\n"                        // 15
+                                    "    named get\n"                     // 16
+                                    "    set p helper\n"                  // 17
+                                    "    $p\n"                            // 18
+                                    "    set done 1\n"                    // 19
+                                    "}\n");                               // 20
+    session->setBreakpoints(multiLine, {at(3), at(6), at(10), at(19)});
+    fresh();
+    EXPECT_TRUE(run(multiLine));
+    ASSERT_EQ(frontend.places(), QStringList({"M new:3", "M create:3", "::M object get:6", "named get:6",
+                                              "helper:10", "main:19"}));
+    EXPECT_EQ(caller(0), "main:13");
+    EXPECT_EQ(caller(1), "main:14");
+    EXPECT_EQ(caller(2), "main:15");
+    EXPECT_EQ(caller(3), "main:16");
+    EXPECT_EQ(caller(4), "main:18");
+    EXPECT_EQ(frontend.stops.at(5).frames.size(), 1); // helper's frame is gone
+}
+
 TEST_F(DebugSessionTest, ErrorsStopPostMortemWithTheFailingFramesVariables)
 {
     const QString path = write("fail.tcl", "proc check {value} {\n"

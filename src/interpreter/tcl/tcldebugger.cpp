@@ -79,6 +79,23 @@ void TclDebugger::recordPush(const TclPosition& where)
     framePositions.append(where);
 }
 
+DebuggerFrame TclDebugger::callerPosition(Tcl_Interp* interp, const DebuggerFrame& previous) const
+{
+    TclCallSite site;
+    if (previous.line < 1 || !tclCallSite(interp, &site) || site.line == previous.line)
+        return previous;
+    // Only a line of the file the caller's last hook was in: any other caller (a script built at run
+    // time, a procedure without hooks) has no frame of its own here.
+    const QString file = findSourceId(previous.sourceId);
+    if (file.isEmpty() ||
+        QFileInfo(file).absoluteFilePath() != QFileInfo(QString::fromUtf8(site.file)).absoluteFilePath())
+        return previous;
+    DebuggerFrame position = previous;
+    position.line = site.line;
+    position.column = site.column;
+    return position;
+}
+
 TclDebugger::FrameState TclDebugger::frameState() const
 {
     FrameState state;
@@ -195,7 +212,7 @@ int TarvinDbgObjCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj
         Tcl_GetIntFromObj(interp, objv[4], &col);
         Tcl_GetIntFromObj(interp, objv[5], &sourceId);
         if (which == "push") {
-            debugger->pushFrame(before);
+            debugger->pushFrame(debugger->callerPosition(interp, before));
             debugger->recordPush(position);
             depth = debugger->frameDepth();
             debugger->setCurrentLine(line + 1);

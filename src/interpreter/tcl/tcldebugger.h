@@ -33,6 +33,10 @@ public:
     // at a lower level and no deeper evaluation, or a push at the same level and depth.
     void dropReturnedFrames(const TclPosition& now, bool pushing);
     void recordPush(const TclPosition& where);
+    // The caller's position that a push saves: where the caller's last hook left it, or the line Tcl
+    // records for the calling command when that is a later line of the same file. A call through a
+    // variable (`$obj method`, `$cmd`) gets no hook of its own, so its line is only known this way.
+    DebuggerFrame callerPosition(Tcl_Interp* interp, const DebuggerFrame& previous) const;
     // A file's top-level `return` carries a frame pop like any other return, but the frame it takes is
     // that of the procedure that sourced the file. `source` notes the frames before the file runs and
     // gives that frame (and the position of the source command) back when the file ended in a return.

@@ -3,6 +3,8 @@
 // debug hook asks for them on every instrumented command.
 #include "tclposition.h"
 
+#include "tclinstrumenter.h"
+
 #include <tclInt.h>
 #include <tclCompile.h>
 
@@ -110,6 +112,76 @@ QByteArray tclProcedureName(Tcl_Interp* interp, int level)
         name += Tcl_GetString(frame->objv[1]);
     }
     return name;
+}
+
+namespace {
+
+// Width of [from, to) as the instrumenter counts columns (a tab is 8), leaving out hook calls.
+int columnWidth(const char* from, const char* to)
+{
+    const QByteArray text = stripHooks(from, int(to - from));
+    int column = 0;
+    for (const char c : text)
+        column += c == '\t' ? 8 : 1;
+    return column;
+}
+
+// The line and file of a command frame's command, when it comes from a file.
+bool siteOf(const CmdFrame* frame, TclCallSite* site)
+{
+    if (frame->type == TCL_LOCATION_SOURCE) {
+        // A script evaluated as a file's text, not compiled: the command's words know their lines.
+        if (!frame->line || frame->nline < 1 || !frame->data.eval.path)
+            return false;
+        site->line = frame->line[0];
+        site->column = 0;
+        site->file = Tcl_GetString(frame->data.eval.path);
+        return true;
+    }
+    if (frame->type != TCL_LOCATION_BC)
+        return false;
+    // Byte code: Tcl finds the command from the instruction that invoked the call, as [info frame]
+    // does, in a copy (the lookup fills in the frame it is given).
+    CmdFrame copy = *frame;
+    TclGetSrcInfoForPc(&copy);
+    bool found = false;
+    if (copy.type == TCL_LOCATION_SOURCE) {
+        if (copy.line && copy.nline >= 1 && copy.data.eval.path) {
+            site->line = copy.line[0];
+            site->file = Tcl_GetString(copy.data.eval.path);
+            site->column = 0;
+            const ByteCode* code = static_cast<const ByteCode*>(frame->data.tebc.codePtr);
+            if (copy.cmd && code && code->source && copy.cmd >= code->source) {
+                const char* lineStart = copy.cmd;
+                while (lineStart > code->source && lineStart[-1] != '\n')
+                    --lineStart;
+                // On the first line of a body the text before it is not part of the source.
+                if (lineStart > code->source)
+                    site->column = columnWidth(lineStart, copy.cmd);
+            }
+            found = true;
+        }
+        if (copy.data.eval.path)
+            Tcl_DecrRefCount(copy.data.eval.path); // the lookup took a reference for the copy
+    }
+    return found;
+}
+
+} // namespace
+
+bool tclCallSite(Tcl_Interp* interp, TclCallSite* site)
+{
+    const Interp* iPtr = reinterpret_cast<const Interp*>(interp);
+    const CallFrame* callee = iPtr->framePtr;
+    if (!callee || callee->level == 0)
+        return false;
+    // The command frames of the callee's own body come first; the next one runs in the caller.
+    const CmdFrame* frame = iPtr->cmdFramePtr;
+    while (frame && frame->framePtr == callee)
+        frame = frame->nextPtr;
+    if (!frame || frame->framePtr != callee->callerPtr)
+        return false;
+    return siteOf(frame, site);
 }
 
 void tclEvaluateNextAsFile(Tcl_Interp* interp)

@@ -24,6 +24,18 @@ void tclRestoreVariableFrame(Tcl_Interp* interp, void* frame);
 // global level or when there is no such frame.
 QByteArray tclProcedureName(Tcl_Interp* interp, int level);
 
+// Where a command runs, as Tcl records it for [info frame]: the 1-based line of the command in the file
+// Tcl evaluated it from, its column when Tcl kept the text of that line (0 otherwise) and that file as
+// Tcl names it.
+struct TclCallSite {
+    int line = 0;
+    int column = 0;
+    QByteArray file;
+};
+// The command that called the running procedure (or method); false at the global level, and when the
+// call came from a script that is no file's text (one built at run time, C code).
+bool tclCallSite(Tcl_Interp* interp, TclCallSite* site);
+
 // Makes Tcl take the next script evaluated (Tcl_EvalEx) for the contents of the file `info script` names,
 // as its own `source` does: `info frame` then gives the file and its lines, in the procedures the script
 // defines too, instead of lines counted from the start of each body.

@@ -131,6 +131,37 @@ struct DebugSession::Private {
         references.append(r);
         return references.size();
     }
+    // "list (3) {Ada Grace {Alan Turing}}", "array (2) {Ada 36 Grace 85}": the members one level deep
+    // (a member that opens shows its type), cut after about 100 characters.
+    QString preview(int reference, const QString& type)
+    {
+        const int maximum = 100;
+        const VariableBindings members = bindingsOf(reference);
+        QStringList words;
+        int length = 0;
+        for (const VariableBinding& member : members) {
+            QString word = member.second.hasValue() ? member.second.value() : member.second.typeName();
+            if (word.isEmpty() || word.contains(QRegularExpression(QStringLiteral("[\\s{}\"]"))))
+                word = QLatin1Char('{') + word + QLatin1Char('}');
+            if (type == QLatin1String("array")) {
+                // Members are named after their entry: "ages.Ada" for ages(Ada).
+                const QString entry = references.at(reference - 1).entry.mid(1) + QLatin1Char('.');
+                QString name = member.first.startsWith(QLatin1Char('+')) ? member.first.mid(1) : member.first;
+                if (name.startsWith(entry))
+                    name = name.mid(entry.size());
+                word = (name.contains(QLatin1Char(' ')) ? QLatin1Char('{') + name + QLatin1Char('}') : name) +
+                       QLatin1Char(' ') + word;
+            }
+            if (length + word.size() > maximum) {
+                words << QStringLiteral("…");
+                break;
+            }
+            length += word.size() + 1;
+            words << word;
+        }
+        return QStringLiteral("%1 (%2) {%3}").arg(type).arg(members.size()).arg(words.join(QLatin1Char(' ')));
+    }
+
     // Lists the bindings of a reference, listing its parents first so that the watcher knows the entry.
     VariableBindings bindingsOf(int reference)
     {
@@ -315,8 +346,13 @@ QList<DebugVariable> DebugSession::variables(int reference)
         v.name = openable ? binding.first.mid(1) : binding.first;
         v.type = binding.second.typeName();
         v.value = binding.second.hasValue() ? binding.second.value() : v.type;
-        if (openable)
+        if (openable) {
             v.reference = d->addReference({parent.scope, parent.level, binding.first, reference});
+            // A list or an array is shown with its elements (an editor shows the value beside the
+            // name); an object of the application keeps its class: its properties cost a request each.
+            if (v.type == QLatin1String("list") || v.type == QLatin1String("array"))
+                v.value = d->preview(v.reference, v.type);
+        }
         variables << v;
     }
     return variables;

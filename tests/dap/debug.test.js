@@ -36,6 +36,9 @@ test('breakpoints stop with frames, variables and evaluation in any frame', { ti
     const locals = await h.scopeVariables(dc, stop.top.id, 'Locals');
     assert.strictEqual(locals.rows.value, '1');
     assert.ok(locals.people.variablesReference > 0, 'a list opens');
+    // Beside the name an editor shows what a list or an array holds.
+    assert.strictEqual(locals.people.value, 'list (3) {Ada Grace Linus}');
+    assert.match(locals.ages.value, /^array \(2\) \{(Ada 36 Grace 85|Grace 85 Ada 36)\}$/); // in Tcl's order
     // Members are named within their variable: an element by its index, an array element by its key.
     const people = await h.variablesOf(dc, locals.people.variablesReference);
     assert.deepStrictEqual(Object.keys(people), ['0', '1', '2']);

@@ -7,6 +7,7 @@
 // end (and to answer the first questions a front end asks), and how long a continue takes to the next
 // breakpoint near the end of the file. Target: under 50 ms each.
 #include "ratio.h"
+#include "tcllibwork.h"
 
 #include "debugsession.h"
 #include "runnerinterface.h"
@@ -51,11 +52,6 @@ double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-bool tcllibInstalled()
-{
-    return !QDir(QStringLiteral("/usr/share/tcltk")).entryList({QStringLiteral("tcllib*")}, QDir::Dirs).isEmpty();
 }
 
 // The medians of the attached/detached ratios, for the summary.
@@ -131,22 +127,6 @@ void BM_TightLoopAttached(benchmark::State& state)
     attachedAgainstDetached(state, interpreter, "loop 20000", "tight loop");
 }
 BENCHMARK(BM_TightLoopAttached)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-
-// The same modules and calls as instrumented_bench.
-const char* const tcllibSetup =
-    "package require md5; package require sha1; package require json; package require base64;"
-    "package require struct::list; package require struct::set; package require textutil;"
-    "package require math::statistics; package require csv";
-const char* const tcllibWork =
-    "set text [string repeat {The quick brown fox jumps over the lazy dog. } 40]\n"
-    "set r [list [md5::md5 -hex $text] [sha1::sha1 -hex $text] [base64::encode $text]]\n"
-    "lappend r [json::json2dict {{\"a\": [1, 2, 3], \"b\": {\"c\": \"d\", \"e\": [true, null]}}}]\n"
-    "lappend r [struct::list reverse [struct::list iota 200]]\n"
-    "lappend r [lsort [struct::set union {a b c} {c d e}]]\n"
-    "lappend r [math::statistics::mean [struct::list iota 500]]\n"
-    "lappend r [textutil::adjust $text -length 30]\n"
-    "lappend r [csv::split {a,\"b,c\",d,\"e \"\"f\"\"\"}]\n"
-    "string length $r\n";
 
 void BM_TcllibAttached(benchmark::State& state)
 {

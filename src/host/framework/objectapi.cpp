@@ -76,6 +76,14 @@ void pause(int elapsed)
     QThread::msleep(elapsed < 20 ? 1 : elapsed < 100 ? 5 : elapsed < 1000 ? 20 : 100);
 }
 
+// Why the current application cannot answer any more (it ended, its connection broke); empty while
+// it can or when there is no application.
+QString endedReason()
+{
+    ObjectProvider* provider = Inspector::self()->currentObjectProvider();
+    return provider ? provider->unavailableReason() : QString();
+}
+
 QString seconds(qint64 milliseconds)
 {
     return QString::number(milliseconds / 1000.0, 'f', 1);
@@ -176,6 +184,7 @@ int waitForObjectItem(ScriptContext* context)
     timer.start();
     QString name;
     bool invalidName = false;
+    enum { NoContainer, ContainerNotReady, NoItem, ItemNotReady } state = NoContainer;
     while (true) {
         SharedPtr<Object> container = lookup(context->argument(0), &name, &invalidName);
         if (invalidName)
@@ -185,12 +194,14 @@ int waitForObjectItem(ScriptContext* context)
             if (!reason.isEmpty())
                 return fail(context, QStringLiteral("Object '%1' not found: %2").arg(name, reason));
         }
-        if (container && container->isReady()) {
+        state = !container ? NoContainer : !container->isReady() ? ContainerNotReady : NoItem;
+        if (state == NoItem) {
             if (SharedPtr<Object> item = container->item(itemText)) {
                 if (item->isReady()) {
                     context->setResult(context->createObjectArgument(item));
                     return 0;
                 }
+                state = ItemNotReady;
             }
         }
         if (timer.elapsed() > timeout)
@@ -199,8 +210,23 @@ int waitForObjectItem(ScriptContext* context)
     }
     if (RunnerInterface* runner = currentRunner())
         runner->objectNotFound(name, QStringLiteral("waitForObjectItem"), itemText);
-    return fail(context, QStringLiteral("Item '%1' of object '%2' not found after %3 s")
-                             .arg(itemText, name, seconds(timer.elapsed())));
+    const QString waited = seconds(timer.elapsed());
+    switch (state) {
+    case NoContainer:
+        return fail(context, QStringLiteral("Item '%1' of object '%2' not found after %3 s: the object was not found")
+                                 .arg(itemText, name, waited));
+    case ContainerNotReady:
+        return fail(context, QStringLiteral("Item '%1' of object '%2' not found after %3 s: the object exists but is "
+                                            "not ready (visible and enabled)")
+                                 .arg(itemText, name, waited));
+    case ItemNotReady:
+        return fail(context, QStringLiteral("Item '%1' of object '%2' exists but is not ready (shown in its view) "
+                                            "after %3 s")
+                                 .arg(itemText, name, waited));
+    case NoItem:
+        break;
+    }
+    return fail(context, QStringLiteral("Item '%1' of object '%2' not found after %3 s").arg(itemText, name, waited));
 }
 
 int findAllObjects(ScriptContext* context)
@@ -215,7 +241,11 @@ int findAllObjects(ScriptContext* context)
     const QString name = resolveObjectName(argument->toString());
     if (!Inspector::isValidRealName(name))
         return fail(context, QStringLiteral("Invalid object name '%1'").arg(argument->toString()));
-    context->setResult(objectList(context, Inspector::self()->findAllObjects(name)));
+    const ObjectList found = Inspector::self()->findAllObjects(name);
+    // An ended application has no objects, which is not the same as none matching.
+    if (const QString reason = endedReason(); found.isEmpty() && !reason.isEmpty())
+        return fail(context, QStringLiteral("Objects '%1' not found: %2").arg(name, reason));
+    context->setResult(objectList(context, found));
     return 0;
 }
 
@@ -247,6 +277,8 @@ int objectTopLevelObjects(ScriptContext* context)
     ObjectList objects;
     for (int i = 0; i < inspector->topLevelCount(); ++i)
         objects << inspector->topLevelObject(i);
+    if (const QString reason = endedReason(); objects.isEmpty() && !reason.isEmpty())
+        return fail(context, QStringLiteral("No top-level objects: %1").arg(reason));
     context->setResult(objectList(context, objects));
     return 0;
 }

@@ -10,6 +10,11 @@ proc main {} {
     test compare $message "Attempt to access invalidated object"
     test compare [catch {waitForObject {name lineEdit} 200} message] 1
     test verify [string match "*widgetsapp*" $message] $message
+    # No objects is not the same as none matching.
+    test compare [catch {findAllObjects {type QWidget}} message] 1
+    test compare $message "Objects 'type QWidget' not found: The application 'widgetsapp' was ended by signal 11 (SIGSEGV)"
+    test compare [catch {object topLevelObjects} message] 1
+    test compare $message "No top-level objects: The application 'widgetsapp' was ended by signal 11 (SIGSEGV)"
 
     set again [startApplication [OS getenv WIDGETSAPP]]
     test compare [catch {typeText $edit "lost"} message] 1

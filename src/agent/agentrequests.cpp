@@ -11,8 +11,26 @@
 #include <QJsonArray>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QThread>
 #include <QWidget>
+#include <QWindow>
+
+namespace {
+
+// A window's picture: a widget window's widget draws itself into it; any other window (a QRasterWindow,
+// a QWindow with its own backing store) is taken from the screen, which the platform keeps for it.
+QPixmap windowPicture(QWindow* window)
+{
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->windowHandle() == window)
+                return widget->grab();
+    QScreen* screen = window->screen();
+    return screen ? screen->grabWindow(window->winId()) : QPixmap();
+}
+
+} // namespace
 
 namespace AgentRequests {
 
@@ -76,15 +94,16 @@ bool handle(AgentObjects* objects, const QJsonObject& request, QJsonValue* resul
     if (op == QLatin1String("input"))
         return AgentInput::perform(objects, request, error);
     if (op == QLatin1String("screenshot") && !request.contains(QStringLiteral("object"))) {
-        // The application's windows as they lie on the screen.
-        if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-            *error = QStringLiteral("The application has no windows");
+        // The application's windows as they lie on the screen: widgets' windows and the windows a
+        // program without widgets (QGuiApplication, QRasterWindow) draws itself.
+        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+            *error = QStringLiteral("The application has no windows (it is not a GUI program)");
             return false;
         }
         QRect area;
-        QList<QWidget*> windows;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->windowType() != Qt::Desktop) {
+        QList<QWindow*> windows;
+        for (QWindow* w : QGuiApplication::topLevelWindows())
+            if (w->isVisible() && w->type() != Qt::Desktop) {
                 windows << w;
                 area |= w->frameGeometry();
             }
@@ -95,8 +114,8 @@ bool handle(AgentObjects* objects, const QJsonObject& request, QJsonValue* resul
         QImage image(area.size(), QImage::Format_ARGB32);
         image.fill(Qt::black);
         QPainter painter(&image);
-        for (QWidget* w : windows)
-            painter.drawPixmap(w->geometry().topLeft() - area.topLeft(), w->grab());
+        for (QWindow* w : windows)
+            painter.drawPixmap(w->geometry().topLeft() - area.topLeft(), windowPicture(w));
         painter.end();
         QBuffer png;
         png.open(QIODevice::WriteOnly);
@@ -199,14 +218,24 @@ bool handle(AgentObjects* objects, const QJsonObject& request, QJsonValue* resul
         return true;
     }
     if (op == QLatin1String("screenshot")) {
-        auto* widget = qobject_cast<QWidget*>(isItem ? item.owner.data() : object);
-        if (!widget || !widget->isVisible()) {
-            *error = QStringLiteral("Only widgets that are shown have a picture");
+        QObject* target = isItem ? item.owner.data() : object;
+        QPixmap picture;
+        if (auto* widget = qobject_cast<QWidget*>(target); widget && widget->isVisible()) {
+            picture = widget->grab();
+        } else if (auto* window = qobject_cast<QWindow*>(target); window && window->isVisible()) {
+            picture = windowPicture(window);
+            if (picture.isNull()) {
+                *error = QStringLiteral("The window %1 has no picture: the platform keeps none of it (OpenGL or "
+                                        "Vulkan drawing?)").arg(objects->realName(window));
+                return false;
+            }
+        } else {
+            *error = QStringLiteral("Only widgets and windows that are shown have a picture");
             return false;
         }
         QBuffer png;
         png.open(QIODevice::WriteOnly);
-        widget->grab().save(&png, "PNG");
+        picture.save(&png, "PNG");
         *result = QString::fromLatin1(png.data().toBase64());
         return true;
     }

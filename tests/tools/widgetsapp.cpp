@@ -19,6 +19,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -135,6 +136,10 @@ public:
         list->setObjectName(QStringLiteral("list"));
         list->addItems({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
         tabs->addTab(list, QStringLiteral("&List"));
+        // A view nobody has given a model yet, as a program shows it while its data loads.
+        auto* empty = new QListView;
+        empty->setObjectName(QStringLiteral("emptyView"));
+        tabs->addTab(empty, QStringLiteral("&Empty"));
         layout->addWidget(tabs);
         setCentralWidget(central);
         status(QStringLiteral("Ready"));

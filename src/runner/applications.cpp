@@ -522,6 +522,9 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
     context->process.reset(new QProcess);
     context->process->setProcessEnvironment(context->environment);
     context->process->setWorkingDirectory(directory);
+    // Nobody types into an application under test: a program that reads its standard input reads its
+    // end at once instead of waiting forever on a pipe nobody writes to.
+    context->process->setStandardInputFile(QProcess::nullDevice());
     context->process->start(path, words);
     const int seconds = timeout > 0 ? timeout : defaultStartTimeoutSeconds;
     if (!context->process->waitForStarted(seconds * 1000)) {
@@ -559,10 +562,20 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
     }
     if (kind == ProgramKind::Unknown)
         return true; // not a Qt program after all: it runs without objects
-    *error = QStringLiteral("The application '%1' (process %2) did not answer within %3 s: is it a Qt 5 application?")
-                 .arg(context->name())
-                 .arg(context->processId)
-                 .arg(seconds);
+    // A Qt program's agent answers from the program's first event loop: one that never gets there
+    // computes, waits for something or is a console program that works without an event loop.
+    *error = kind == ProgramKind::Qt
+                 ? QStringLiteral("The application '%1' (process %2) did not answer within %3 s: it is a Qt program "
+                                  "that has not entered its event loop (still busy, waiting for something, or a "
+                                  "console program without one)")
+                       .arg(context->name())
+                       .arg(context->processId)
+                       .arg(seconds)
+                 : QStringLiteral("The application '%1' (process %2) did not answer within %3 s: is it a Qt 5 "
+                                  "application?")
+                       .arg(context->name())
+                       .arg(context->processId)
+                       .arg(seconds);
     context->end();
     return false;
 }

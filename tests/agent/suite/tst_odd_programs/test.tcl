@@ -1,5 +1,5 @@
 # Programs unlike the usual widgets window, as users meet them: a window drawn without widgets, a
-# view without a model, items that exist but are not shown.
+# program that reads its standard input, a view without a model, items that exist but are not shown.
 proc example {path} {
     return [file join [OS getenv QT_EXAMPLES] $path]
 }
@@ -15,6 +15,13 @@ proc main {} {
     test compare [object grabScreenshot $window $file] $file
     test verify [expr {[file size $file] > 100}]
     file delete $file
+
+    # Standard input is empty: a program reading it ends at once instead of blocking the start.
+    set started [clock milliseconds]
+    test compare [catch {startApplication [example corelib/serialization/cbordump/cbordump]} message] 1
+    test verify [string match "The application 'cbordump' ended with exit status 1 before it could be driven*" \
+                     $message] $message
+    test verify [expr {[clock milliseconds] - $started < 10000}]
 
     # An item in a combo box's closed list: there, but not shown.
     startApplication [example widgets/widgets/lineedits/lineedits]

@@ -210,7 +210,7 @@ bool callAccessor(QObject* object, const Accessor& a, const QVariantList& args, 
         }
         const QModelIndex root = view->rootIndex();
         if (!model) {
-            // not a view accessor: the widget's own below
+            // no view accessor without a model; the widget accessors below still answer
         } else if (name == QLatin1String("rowCount")) {
             *result = model->rowCount(root);
         } else if (name == QLatin1String("columnCount")) {

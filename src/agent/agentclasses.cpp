@@ -187,6 +187,51 @@ bool callAccessor(QObject* object, const Accessor& a, const QVariantList& args, 
         if (result->isValid())
             return true;
     }
+    if (auto* header = qobject_cast<QHeaderView*>(object)) {
+        // A header is one line of sections (a row of a horizontal header, a column of a vertical one),
+        // not the cells of the view it heads.
+        const bool horizontal = header->orientation() == Qt::Horizontal;
+        QAbstractItemModel* model = header->model();
+        const int sections = header->count();
+        auto sectionText = [&](int section) {
+            return model ? model->headerData(section, header->orientation(), Qt::DisplayRole).toString() : QString();
+        };
+        if (name == QLatin1String("rowCount") || name == QLatin1String("columnCount")) {
+            *result = (name == QLatin1String("rowCount")) == horizontal ? (sections > 0 ? 1 : 0) : sections;
+        } else if (name == QLatin1String("headerText") || name == QLatin1String("cellText")) {
+            const int section = name == QLatin1String("headerText") || !horizontal ? arg(0) : arg(1);
+            const int line = name == QLatin1String("headerText") ? 0 : horizontal ? arg(0) : arg(1);
+            if (section < 0 || section >= sections || line != 0) {
+                *error = QStringLiteral("No section %1: the %2 header has %3 sections")
+                             .arg(section).arg(horizontal ? QStringLiteral("horizontal") : QStringLiteral("vertical"))
+                             .arg(sections);
+                return false;
+            }
+            *result = sectionText(section);
+        } else if (name == QLatin1String("rowTexts")) {
+            const int row = arg(0);
+            if (row < 0 || row >= (horizontal ? (sections > 0 ? 1 : 0) : sections)) {
+                *error = QStringLiteral("No row %1: the header has %2 rows").arg(row).arg(horizontal ? 1 : sections);
+                return false;
+            }
+            QStringList texts;
+            if (horizontal) {
+                for (int i = 0; i < sections; ++i)
+                    texts << sectionText(i);
+            } else {
+                texts << sectionText(row);
+            }
+            *result = texts;
+        } else if (name == QLatin1String("currentRow") || name == QLatin1String("currentColumn")) {
+            *result = -1;
+        } else if (name == QLatin1String("currentText")) {
+            *result = QString();
+        } else if (name == QLatin1String("selectedTexts")) {
+            *result = QStringList();
+        }
+        if (result->isValid())
+            return true;
+    }
     if (auto* view = qobject_cast<QAbstractItemView*>(object)) {
         QAbstractItemModel* model = view->model();
         if (!model) {

@@ -68,6 +68,9 @@ QString withoutMnemonic(QString text)
 QAbstractItemModel* modelOf(QObject* owner, int* column)
 {
     *column = 0;
+    // A header's model is the view's: its cells are the view's items, not the header's.
+    if (qobject_cast<QHeaderView*>(owner))
+        return nullptr;
     if (auto* view = qobject_cast<QAbstractItemView*>(owner))
         return view->model();
     if (auto* combo = qobject_cast<QComboBox*>(owner)) {

@@ -56,6 +56,16 @@ proc main {} {
     test compare [invoke [waitForObject {name table}] headerText 1] Length
     test compare [catchError {invoke $edit noSuchMethod}] "Class 'QLineEdit' does not have a method named 'noSuchMethod'"
     test verify [string match "*No cell at row 5*" [catchError {invoke [waitForObject {name table}] cellText 5 0}]]
+    # A header is one line of sections, not the cells of the view it heads.
+    set columns {}
+    foreach header [findAllObjects {type QHeaderView}] {
+        if {[invoke $header columnCount] == 2} {
+            set columns $header
+        }
+    }
+    test compare [list [invoke $columns rowCount] [invoke $columns rowTexts 0] [invoke $columns cellText 0 1]] \
+        {1 {Name Length} Length} "the table's header"
+    test verify [string match "*No section 2*" [catchError {invoke $columns headerText 2}]]
 
     # The tree: parents, children, top-level objects, items.
     test compare [objectName [object parent [object parent $add]]] mainWindow

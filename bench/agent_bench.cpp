@@ -3,6 +3,7 @@
 // kind of socket (a local stream socket to another process that sends the bytes back); the start of an
 // application up to its first ready object against the same program showing its window without the
 // agent; the memory the agent adds to an application holding 10,000 QObjects.
+#include "benchscript.h"
 #include "ratio.h"
 
 #include "applications.h"
@@ -96,15 +97,7 @@ BENCHMARK(BM_BareRoundTrip);
 
 void runScript(benchmark::State& state, const char* script)
 {
-    Tcl_Obj* code = Tcl_NewStringObj(script, -1);
-    Tcl_IncrRefCount(code);
-    for (auto _ : state) {
-        if (Tcl_EvalObjEx(fixture().interp, code, 0) != TCL_OK) {
-            state.SkipWithError(Tcl_GetStringResult(fixture().interp));
-            break;
-        }
-    }
-    Tcl_DecrRefCount(code);
+    runTclScript(state, fixture().interp, script);
 }
 
 void BM_PropertyGet(benchmark::State& state)

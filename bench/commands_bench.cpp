@@ -1,5 +1,6 @@
 // Object access commands through Tcl (`invoke` with overload choice, `property get`, `waitForObject` on an
 // object that exists) against a C command that does nothing, in the same run.
+#include "benchscript.h"
 #include "ratio.h"
 
 #include "builder.h"
@@ -57,16 +58,7 @@ Fixture& fixture()
 
 void runScript(benchmark::State& state, const char* script)
 {
-    Tcl_Interp* interp = fixture().interp;
-    Tcl_Obj* code = Tcl_NewStringObj(script, -1);
-    Tcl_IncrRefCount(code);
-    for (auto _ : state) {
-        if (Tcl_EvalObjEx(interp, code, 0) != TCL_OK) {
-            state.SkipWithError(Tcl_GetStringResult(interp));
-            break;
-        }
-    }
-    Tcl_DecrRefCount(code);
+    runTclScript(state, fixture().interp, script);
 }
 
 void BM_NoopCommand(benchmark::State& state)

@@ -4,36 +4,12 @@
 
 #include <QElapsedTimer>
 #include <QThread>
-#include <QXmlStreamReader>
 
 #include <csignal>
 
 namespace {
 
 using IsolationTest = RunnerFixture;
-
-// The testcase elements of a JUnit file, "name: error|failure|skipped|ok" (its first such element),
-// comma-separated, or what is wrong with the file.
-std::string junitCases(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "cannot open " + path.toStdString();
-    QXmlStreamReader xml(&file);
-    QStringList cases;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        if (xml.name() == QLatin1String("testcase"))
-            cases << xml.attributes().value("name").toString() + ": ok";
-        else if (xml.name() == QLatin1String("error") || xml.name() == QLatin1String("failure") ||
-                 xml.name() == QLatin1String("skipped"))
-            cases.last().replace(QLatin1String(": ok"), ": " + xml.name().toString());
-    }
-    if (xml.hasError())
-        return "invalid XML: " + xml.errorString().toStdString();
-    return cases.join(", ").toStdString();
-}
 
 bool processAlive(qint64 pid)
 {
@@ -93,7 +69,7 @@ TEST_F(IsolationTest, CrashesAbortsAndExitEndTheirTestCaseOnly)
     EXPECT_FALSE(r.out.contains("main ran"));
     EXPECT_TRUE(r.out.endsWith("PASSED tst_6_last (" + r.out.section("PASSED tst_6_last (", 1)));
     EXPECT_TRUE(r.out.endsWith("Summary: 2 passed, 4 failed\n")) << r.out.toStdString();
-    EXPECT_EQ(junitCases(dir.filePath("report.xml")), "tst_1_fine: ok, tst_2_crash: error, tst_3_abort: error, "
+    EXPECT_EQ(junitCases(dir.filePath("report.xml")).toStdString(), "tst_1_fine: ok, tst_2_crash: error, tst_3_abort: error, "
                                                       "tst_4_exit: failure, tst_5_exit3: error, tst_6_last: ok");
     const qint64 app = read("suite/app.pid").trimmed().toLongLong();
     EXPECT_GT(app, 0);
@@ -174,7 +150,7 @@ TEST_F(IsolationTest, TimeLimitsEndTestCasesWhereTheyStood)
     EXPECT_CONTAINS(r.out, "  ERROR " + sleep + ":3: the test case exceeded its time limit of 1 seconds and did "
                                                 "not stop; its process was killed\n");
     EXPECT_CONTAINS(r.out, "PASSED tst_quick");
-    EXPECT_EQ(junitCases(dir.filePath("report.xml")), "tst_loop: error, tst_quick: ok, tst_sleep: error");
+    EXPECT_EQ(junitCases(dir.filePath("report.xml")).toStdString(), "tst_loop: error, tst_quick: ok, tst_sleep: error");
 
     // A suite's suite.ini and a script's setTestTimeout replace --test-timeout, in that order.
     write("suite/suite.ini", "[Runner]\nTestTimeout = \"1\"\n");
@@ -219,7 +195,7 @@ TEST_F(IsolationTest, SignalsEndTheRunWithReportsAndNoProcessLeft)
     EXPECT_FALSE(out.contains("must not run"));
     EXPECT_TRUE(out.endsWith("Interrupted by SIGTERM; 1 test cases not run\nSummary: 0 passed, 1 failed\n"))
         << out.toStdString();
-    EXPECT_EQ(junitCases(dir.filePath("report.xml")), "tst_1_busy: error");
+    EXPECT_EQ(junitCases(dir.filePath("report.xml")).toStdString(), "tst_1_busy: error");
     for (const QString& pid : pids)
         EXPECT_FALSE(processAlive(pid.trimmed().toLongLong())) << "process " << pid.toStdString() << " runs on";
 
@@ -239,7 +215,7 @@ TEST_F(IsolationTest, SignalsEndTheRunWithReportsAndNoProcessLeft)
     out = QString::fromUtf8(q.readAllStandardOutput());
     EXPECT_EQ(q.exitCode(), 130) << out.toStdString();
     EXPECT_CONTAINS(out, "the run was interrupted and the test case did not stop; its process was killed\n");
-    EXPECT_EQ(junitCases(dir.filePath("report.xml")), "tst_1_busy: error");
+    EXPECT_EQ(junitCases(dir.filePath("report.xml")).toStdString(), "tst_1_busy: error");
     for (const QString& pid : pids)
         EXPECT_FALSE(processAlive(pid.trimmed().toLongLong())) << "process " << pid.toStdString() << " runs on";
 }
@@ -258,7 +234,7 @@ TEST_F(IsolationTest, InitSkipsAndAbortsOutputAndWhereErrorsAre)
     EXPECT_FALSE(r.out.contains("main ran")) << r.out.toStdString();
     EXPECT_CONTAINS(r.out, "skip cleanup\nSKIPPED tst_skip");
     EXPECT_CONTAINS(r.out, "abort cleanup\nFAILED tst_abort");
-    EXPECT_EQ(junitCases(dir.filePath("report.xml")), "tst_abort: failure, tst_skip: skipped");
+    EXPECT_EQ(junitCases(dir.filePath("report.xml")).toStdString(), "tst_abort: failure, tst_skip: skipped");
 
     // main that takes arguments: the error is at its definition, with no stack; an error in cleanup
     // is at cleanup's line, not where main stopped; output without a line end is not lost.

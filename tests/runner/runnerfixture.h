@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 struct RunOutcome {
     int exitCode = -1;
@@ -58,3 +59,26 @@ protected:
 #define EXPECT_CONTAINS(haystack, needle)                                                                    \
     EXPECT_TRUE((haystack).contains(needle)) << "missing: " << QString(needle).toStdString() << "\nin:\n"    \
                                              << (haystack).toStdString()
+
+// "KEY: outcome" for each testcase of a JUnit file, in order (outcome: its first error, failure or
+// skipped element, else ok), comma-separated; KEY is the testcase attribute named. Or what is wrong with
+// the file.
+inline QString junitCases(const QString& path, const char* key = "name")
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "cannot open " + path;
+    QXmlStreamReader xml(&file);
+    QStringList cases;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("testcase"))
+            cases << xml.attributes().value(QLatin1String(key)).toString() + ": ok";
+        else if (!cases.isEmpty() && cases.last().endsWith(QLatin1String(": ok")) &&
+                 (xml.name() == QLatin1String("error") || xml.name() == QLatin1String("failure") ||
+                  xml.name() == QLatin1String("skipped")))
+            cases.last().replace(cases.last().size() - 2, 2, xml.name().toString());
+    }
+    return xml.hasError() ? "invalid XML: " + xml.errorString() : cases.join(", ");
+}

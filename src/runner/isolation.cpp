@@ -604,6 +604,25 @@ void IsolatedRunner::runChild(Child* child)
     _exit(0);
 }
 
+namespace {
+// Waits for processes that were asked to end until `gone` says each has; those still there after a
+// second are killed.
+template <class Gone> void awaitEnd(QList<pid_t> ending, Gone gone)
+{
+    for (int waited = 0; !ending.isEmpty(); waited += 10) {
+        for (int i = ending.size() - 1; i >= 0; --i)
+            if (gone(ending.at(i)))
+                ending.removeAt(i);
+        if (ending.isEmpty())
+            break;
+        if (waited >= 1000)
+            for (pid_t pid : ending)
+                kill(pid, SIGKILL);
+        usleep(10000);
+    }
+}
+} // namespace
+
 // Processes test cases left behind that are now the runner's children (the subreaper takes them in):
 // those they detached live on, and so does what belongs to a test case still running (its process
 // group, with several jobs); the rest end here.
@@ -627,17 +646,8 @@ void IsolatedRunner::endOrphans(const QList<Child*>& running)
             ending << pid;
         }
     }
-    for (int waited = 0; !ending.isEmpty(); waited += 10) {
-        for (int i = ending.size() - 1; i >= 0; --i)
-            if (waitpid(ending.at(i), nullptr, WNOHANG) != 0)
-                ending.removeAt(i); // reaped now, or before (ECHILD)
-        if (ending.isEmpty())
-            break;
-        if (waited >= 1000)
-            for (pid_t pid : ending)
-                kill(pid, SIGKILL);
-        usleep(10000);
-    }
+    // Reaped now, or before (ECHILD).
+    awaitEnd(ending, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
 }
 
 void IsolatedRunner::finish()
@@ -647,19 +657,8 @@ void IsolatedRunner::finish()
         if (kill(pid_t(pid), SIGTERM) == 0)
             ending << pid_t(pid);
     detached.clear();
-    for (int waited = 0; !ending.isEmpty(); waited += 10) {
-        for (int i = ending.size() - 1; i >= 0; --i) {
-            // Ours to reap once the subreaper took it in; otherwise gone when kill finds nothing.
-            if (waitpid(ending.at(i), nullptr, WNOHANG) == ending.at(i) || kill(ending.at(i), 0) != 0)
-                ending.removeAt(i);
-        }
-        if (ending.isEmpty())
-            break;
-        if (waited >= 1000)
-            for (pid_t pid : ending)
-                kill(pid, SIGKILL);
-        usleep(10000);
-    }
+    // Ours to reap once the subreaper took it in; otherwise gone when kill finds nothing.
+    awaitEnd(ending, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == pid || kill(pid, 0) != 0; });
 }
 
 namespace {

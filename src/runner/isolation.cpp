@@ -5,7 +5,9 @@
 // reported at the line where it stood. With several jobs, each child's stdout and stderr go to files
 // of their own (memfd), printed by the runner as one block when the test case's turn comes; each child
 // is the leader of a process group, so that what it leaves behind can be told from what other running
-// test cases started.
+// test cases started. The next test case's process is forked while the one before runs: it creates its
+// interpreter, then waits for a go on its control pipe (a 4-byte length, then a QDataStream of its slot
+// and the object maps read meanwhile).
 //
 // Messages on the pipe: a 4-byte length, then a QDataStream of a one-byte kind and its fields:
 //     'E' entry       a result (type, message, detail, file, line, time, sections, attachment, facts)
@@ -36,6 +38,7 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -160,6 +163,41 @@ private:
     int fd;
 };
 
+bool readAll(int fd, char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = read(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// A process forked ahead waits here for its turn: the slot it runs in, and the object maps the runner
+// learnt of since the fork.
+bool awaitTurn(int control, int* slot)
+{
+    quint32 size = 0;
+    QByteArray go;
+    if (!readAll(control, reinterpret_cast<char*>(&size), 4) || size > (1u << 30))
+        return false;
+    go.resize(int(size));
+    if (!readAll(control, go.data(), size))
+        return false;
+    close(control);
+    QDataStream stream(go);
+    qint32 value = -1;
+    stream >> value;
+    if (stream.status() != QDataStream::Ok || value < 0 || value >= IsolatedRunner::maxJobs)
+        return false;
+    *slot = value;
+    return TestRunner::readRememberedObjectMaps(stream);
+}
+
 QString signalName(int signo)
 {
     const char* name = sigabbrev_np(signo);
@@ -190,6 +228,7 @@ struct IsolatedRunner::Child {
     pid_t pid = -1;
     int pipe = -1;
     int capturedOut = -1, capturedErr = -1; // with several jobs: what the child wrote to stdout and stderr
+    int control = -1; // a process forked ahead of its turn: where the runner tells it to go
     qint64 start = 0;
     qint64 deadline = -1; // when the runner kills the child, or -1
     int limitSeconds = 0;
@@ -205,7 +244,7 @@ struct IsolatedRunner::Child {
 
     ~Child()
     {
-        for (int fd : {pipe, capturedOut, capturedErr})
+        for (int fd : {pipe, capturedOut, capturedErr, control})
             if (fd >= 0)
                 close(fd);
     }
@@ -266,15 +305,24 @@ void IsolatedRunner::run(const QList<TestCase>& cases, const Done& done)
     for (;;) {
         report();
         while (!interruptSignal && next < cases.size() && !freeSlots.isEmpty()) {
-            Child* child = new Child;
-            child->index = next;
-            child->testCase = cases.at(next++);
-            child->slot = freeSlots.takeLast();
+            const int slot = freeSlots.takeLast();
             if (!capture) {
-                runner.printHeader(child->testCase);
+                runner.printHeader(cases.at(next));
                 runner.output().stream().flush();
             }
-            start(child);
+            Child* child = std::exchange(standby, nullptr);
+            if (child && !(child->index == next && release(child, slot))) {
+                discard(child);
+                child = nullptr;
+            }
+            if (!child) {
+                child = new Child;
+                child->index = next;
+                child->testCase = cases.at(next);
+                child->slot = slot;
+                start(child);
+            }
+            ++next;
             if (child->pid > 0) {
                 running << child;
             } else {
@@ -285,6 +333,9 @@ void IsolatedRunner::run(const QList<TestCase>& cases, const Done& done)
         }
         if (running.isEmpty())
             break;
+        // The next test case's process starts now and creates its interpreter while this one runs.
+        if (!standby && !interruptSignal && next < cases.size())
+            prepare(next, cases.at(next));
 
         for (Child* child : running) {
             if (!interruptSignal || child->interruptSeen == interruptCount)
@@ -330,6 +381,8 @@ void IsolatedRunner::run(const QList<TestCase>& cases, const Done& done)
         int st = 0;
         pid_t reaped;
         while ((reaped = waitpid(-1, &st, WNOHANG)) > 0) {
+            if (standby && standby->pid == reaped)
+                standby->exited = true; // started afresh when its turn comes
             for (Child* child : running)
                 if (child->pid == reaped) {
                     child->exited = true;
@@ -359,6 +412,10 @@ void IsolatedRunner::run(const QList<TestCase>& cases, const Done& done)
             ready.insert(child->index, child);
         }
     }
+    if (standby) {
+        discard(standby);
+        standby = nullptr;
+    }
     // Only an error of poll itself ends the loop early; what still runs is ended without results.
     for (Child* child : running) {
         kill(child->pid, SIGKILL);
@@ -369,11 +426,9 @@ void IsolatedRunner::run(const QList<TestCase>& cases, const Done& done)
     qDeleteAll(ready);
 }
 
-void IsolatedRunner::start(Child* child)
+// The test case's time starts when its turn comes, for a process forked ahead too.
+void IsolatedRunner::begin(Child* child)
 {
-    runner.output().stream().flush();
-    fflush(stdout);
-    fflush(stderr);
     if (DebuggerPositionMirror* mirror = mirrors ? mirrors + child->slot : nullptr) {
         mirror->line = -1;
         mirror->sourceId = -1;
@@ -383,59 +438,128 @@ void IsolatedRunner::start(Child* child)
     const RunnerOptions& options = runner.runnerOptions();
     child->limitSeconds = child->testCase.timeout >= 0 ? child->testCase.timeout : options.testTimeout;
     child->deadline = child->limitSeconds > 0 ? child->start + qint64(child->limitSeconds) * 1000 + killSlackMs : -1;
+}
 
+// The child's process with its pipe (and its captured output), running runChild; false with errno.
+// Forked ahead, it waits for a go on its control pipe.
+bool IsolatedRunner::spawn(Child* child, bool ahead)
+{
+    runner.output().stream().flush();
+    fflush(stdout);
+    fflush(stderr);
     const bool capture = jobs > 1;
-    int fds[2];
-    bool ready = pipe2(fds, O_CLOEXEC) == 0;
-    if (ready && capture) {
+    int fds[2] = {-1, -1}, control[2] = {-1, -1};
+    auto fail = [&]() {
+        const int saved = errno;
+        for (int fd : {fds[0], fds[1], control[0], control[1]})
+            if (fd >= 0)
+                close(fd);
+        errno = saved;
+        return false;
+    };
+    if (pipe2(fds, O_CLOEXEC) != 0 || (ahead && pipe2(control, O_CLOEXEC) != 0))
+        return fail();
+    if (capture) {
         child->capturedOut = memfd_create("tarvin-stdout", MFD_CLOEXEC);
         child->capturedErr = memfd_create("tarvin-stderr", MFD_CLOEXEC);
-        ready = child->capturedOut >= 0 && child->capturedErr >= 0;
-        if (!ready) {
-            const int saved = errno;
-            close(fds[0]);
-            close(fds[1]);
-            errno = saved;
-        }
+        if (child->capturedOut < 0 || child->capturedErr < 0)
+            return fail();
     }
-    if (ready) {
-        sigset_t blocked, previous;
-        sigemptyset(&blocked);
-        sigaddset(&blocked, SIGINT);
-        sigaddset(&blocked, SIGTERM);
-        sigaddset(&blocked, SIGCHLD);
-        // No handler of the parent's may run in the child before the child has its own.
-        sigprocmask(SIG_BLOCK, &blocked, &previous);
-        child->pid = fork();
-        if (child->pid == 0) {
-            close(fds[0]);
-            child->pipe = fds[1];
-            runChild(child); // does not return
-        }
-        if (child->pid > 0) {
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGCHLD);
+    // No handler of the parent's may run in the child before the child has its own.
+    sigprocmask(SIG_BLOCK, &blocked, &previous);
+    child->pid = fork();
+    if (child->pid == 0) {
+        close(fds[0]);
+        child->pipe = fds[1];
+        if (ahead)
+            close(control[1]);
+        runChild(child, control[0]); // does not return
+    }
+    if (child->pid > 0) {
+        if (!ahead)
             runningChildren[child->slot] = child->pid;
-            if (capture)
-                setpgid(child->pid, child->pid); // also done by the child: whichever comes first
-        }
-        const int saved = errno;
-        sigprocmask(SIG_SETMASK, &previous, nullptr);
-        close(fds[1]);
-        if (child->pid < 0)
-            close(fds[0]);
-        else
-            child->pipe = fds[0];
-        errno = saved;
+        if (capture)
+            setpgid(child->pid, child->pid); // also done by the child: whichever comes first
     }
-    if (child->pid <= 0) {
+    const int saved = errno;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (child->pid < 0) {
+        errno = saved;
+        return fail();
+    }
+    close(fds[1]);
+    child->pipe = fds[0];
+    fcntl(child->pipe, F_SETFL, fcntl(child->pipe, F_GETFL) | O_NONBLOCK);
+    if (ahead) {
+        close(control[0]);
+        child->control = control[1];
+    }
+    return true;
+}
+
+void IsolatedRunner::prepare(int index, const TestCase& testCase)
+{
+    standby = new Child;
+    standby->index = index;
+    standby->testCase = testCase;
+    if (!spawn(standby, true)) {
+        delete standby; // its turn forks it then, or says why it cannot
+        standby = nullptr;
+    }
+}
+
+// The turn of a process forked ahead: its slot and the object maps read meanwhile. False when it is
+// gone or does not take them (it is then discarded and the test case started afresh).
+bool IsolatedRunner::release(Child* child, int slot)
+{
+    if (child->exited || child->control < 0)
+        return false;
+    child->slot = slot;
+    begin(child);
+    QByteArray go(4, '\0');
+    {
+        QDataStream stream(&go, QIODevice::WriteOnly | QIODevice::Append);
+        stream << qint32(slot);
+        TestRunner::writeRememberedObjectMaps(stream);
+    }
+    const quint32 size = quint32(go.size() - 4);
+    memcpy(go.data(), &size, 4);
+    // Taken at once when the process waits already; more than a pipe holds waits for its interpreter.
+    const bool sent = writeAll(child->control, go.constData(), go.size());
+    close(child->control);
+    child->control = -1;
+    if (!sent)
+        return false;
+    runningChildren[slot] = child->pid;
+    return true;
+}
+
+void IsolatedRunner::discard(Child* child)
+{
+    if (child->pid > 0 && !child->exited) {
+        kill(child->pid, SIGKILL);
+        waitpid(child->pid, nullptr, 0);
+    }
+    delete child;
+}
+
+void IsolatedRunner::start(Child* child)
+{
+    begin(child);
+    if (!spawn(child, false)) {
+        child->pid = -1;
         child->hasEnd = true;
         child->end.type = TestResult::Error;
         child->end.message =
             QStringLiteral("cannot start a process for the test case: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         child->end.file = child->testCase.script;
         child->result.append(child->end);
-        return;
     }
-    fcntl(child->pipe, F_SETFL, fcntl(child->pipe, F_GETFL) | O_NONBLOCK);
 }
 
 void IsolatedRunner::readMessages(Child* child)
@@ -569,7 +693,7 @@ void IsolatedRunner::print(Child* child)
         runner.resultAdded(child->end);
 }
 
-void IsolatedRunner::runChild(Child* child)
+void IsolatedRunner::runChild(Child* child, int control)
 {
     // The child dies with the runner, whatever ends the runner.
     const pid_t parent = getppid();
@@ -592,9 +716,16 @@ void IsolatedRunner::runChild(Child* child)
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
 
-    Debugger::setPositionMirror(mirrors ? mirrors + child->slot : nullptr);
     PipeReporter reporter(child->pipe);
     runner.setReporter(&reporter);
+    if (control >= 0) {
+        // Forked ahead: the interpreter is made while the test case before runs. Without a go (the
+        // runner ended, or gave up on this process) there is nothing to do.
+        runner.prepareInterpreter();
+        if (!awaitTurn(control, &child->slot))
+            _exit(0);
+    }
+    Debugger::setPositionMirror(mirrors ? mirrors + child->slot : nullptr);
     runner.runTestCase(child->testCase);
     runner.output().stream().flush();
     fflush(stdout);
@@ -635,7 +766,7 @@ void IsolatedRunner::endOrphans(const QList<Child*>& running)
     QList<pid_t> ending;
     for (const QByteArray& text : pids) {
         const pid_t pid = pid_t(text.toLongLong());
-        if (pid <= 0 || detached.contains(pid))
+        if (pid <= 0 || detached.contains(pid) || (standby && standby->pid == pid))
             continue;
         const pid_t group = getpgid(pid);
         const bool ofRunning = std::any_of(running.begin(), running.end(), [&](const Child* c) {

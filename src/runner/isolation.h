@@ -39,8 +39,13 @@ public:
 
 private:
     struct Child;
+    void begin(Child* child);
+    bool spawn(Child* child, bool ahead);
     void start(Child* child);
-    void runChild(Child* child);
+    void prepare(int index, const TestCase& testCase);
+    bool release(Child* child, int slot);
+    void discard(Child* child);
+    void runChild(Child* child, int control);
     void readMessages(Child* child);
     void ended(Child* child);
     void print(Child* child);
@@ -50,6 +55,9 @@ private:
     const int jobs;
     DebuggerPositionMirror* mirrors = nullptr; // one per slot of a running test case
     QList<qint64> detached;
+    // The next test case's process, forked ahead while the one before runs: it creates its interpreter
+    // and waits for its turn.
+    Child* standby = nullptr;
 };
 
 // The same signals for a run in this process (--in-process): the first ends the running test case as

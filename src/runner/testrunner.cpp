@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -528,6 +529,31 @@ QByteArray TestRunner::fileStamp(const QString& path)
     return QByteArray(reinterpret_cast<const char*>(fields), int(sizeof fields));
 }
 
+void TestRunner::writeRememberedObjectMaps(QDataStream& stream)
+{
+    const QHash<QString, KnownObjectMap>& maps = knownObjectMaps();
+    stream << qint32(maps.size());
+    for (auto it = maps.constBegin(); it != maps.constEnd(); ++it)
+        stream << it.key() << it->stamp << it->names;
+}
+
+bool TestRunner::readRememberedObjectMaps(QDataStream& stream)
+{
+    qint32 count = 0;
+    stream >> count;
+    QHash<QString, KnownObjectMap> maps;
+    for (qint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+        QString path;
+        KnownObjectMap map;
+        stream >> path >> map.stamp >> map.names;
+        maps.insert(path, map);
+    }
+    if (stream.status() != QDataStream::Ok)
+        return false;
+    knownObjectMaps() = maps;
+    return true;
+}
+
 void TestRunner::rememberObjectMap(const QString& path, const QByteArray& stamp, const QMap<QString, QString>& names)
 {
     if (!stamp.isEmpty())
@@ -676,6 +702,25 @@ void TestRunner::registerRunnerCommands(Interpreter* interpreter)
         QStringList(QStringLiteral("seconds")), QStringList(), QString());
 }
 
+// A test case's interpreter with the tool's commands, before it knows its script.
+Interpreter* TestRunner::newInterpreter()
+{
+    Interpreter* interpreter = createInterpreter(this);
+    interpreter->registerTestCommand(&result);
+    interpreter->registerApplicationCommands();
+    interpreter->setExitEndsScript(true);
+    registerRunnerCommands(interpreter);
+    // Output of puts shows up where it happens among the results, line by line.
+    interpreter->evaluate(QStringLiteral("fconfigure stdout -buffering line"), QString(), false, true);
+    return interpreter;
+}
+
+void TestRunner::prepareInterpreter()
+{
+    if (!prepared)
+        prepared = newInterpreter();
+}
+
 void TestRunner::runTestCase(const TestCase& testCase)
 {
     current = testCase;
@@ -707,15 +752,9 @@ void TestRunner::runTestCase(const TestCase& testCase)
         if (feature)
             code = QString::fromLatin1(featureDriver);
         currentCode = code;
-        Interpreter* interpreter = createInterpreter(this);
-        interpreter->registerTestCommand(&result);
-        interpreter->registerApplicationCommands();
-        interpreter->setExitEndsScript(true);
-        registerRunnerCommands(interpreter);
+        Interpreter* interpreter = prepared ? std::exchange(prepared, nullptr) : newInterpreter();
         if (debugSession)
             debugSession->attach(interpreter);
-        // Output of puts shows up where it happens among the results, line by line.
-        interpreter->evaluate(QStringLiteral("fconfigure stdout -buffering line"), QString(), false, true);
         interpreter->setScriptArguments(testCase.script, QStringList());
         applyTimeLimit(interpreter);
         // The built-in driver of a feature file is not the user's; its lines are not worth a debugger.

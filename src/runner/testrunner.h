@@ -6,6 +6,7 @@
 #include "runnerinterface.h"
 #include "testresult.h"
 
+#include <QDataStream>
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
@@ -108,6 +109,9 @@ public:
     // Ends the running test case as interrupted (its cleanup still runs). Safe in a signal handler.
     static void requestInterrupt();
     static bool interruptRequested();
+    // Creates the next test case's interpreter now, ahead of its turn: runTestCase then takes it
+    // instead of creating one (a process waiting for its test case prepares this much).
+    void prepareInterpreter();
     // Checks the syntax of each script; true when all are well formed.
     bool check(const QStringList& scripts);
     // Without it, suites' object maps are not read and `objectMap load` refuses.
@@ -136,6 +140,10 @@ public:
     // its stamp (fileStamp), the names are taken from here and the file is only sourced once more, for
     // the namespace the test script uses.
     static void rememberObjectMap(const QString& path, const QByteArray& stamp, const QMap<QString, QString>& names);
+    // All remembered names, for a process forked before some of them were (written by the runner,
+    // read by that process when its test case's turn comes); false for a stream that holds none.
+    static void writeRememberedObjectMaps(QDataStream& stream);
+    static bool readRememberedObjectMaps(QDataStream& stream);
     // What tells a file's versions apart: device, inode, size, modification and change times; empty
     // when the file cannot be read.
     static QByteArray fileStamp(const QString& path);
@@ -151,6 +159,7 @@ private:
     bool reportStop(Interpreter* interpreter);
     bool callIfDefined(Interpreter* interpreter, const QString& function, bool required);
     bool readObjectMap(const QString& path, QString* message);
+    Interpreter* newInterpreter();
     void registerRunnerCommands(Interpreter* interpreter);
     void applyTimeLimit(Interpreter* interpreter);
     int definitionLine(const QString& function) const;
@@ -164,6 +173,7 @@ private:
     RunnerOptions options;
     double seconds = 0;
     TestCase current;
+    Interpreter* prepared = nullptr; // by prepareInterpreter, for the next test case
     QString currentCode;
     TestResult result;
     QElapsedTimer clock;            // since the test case started

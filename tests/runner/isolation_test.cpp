@@ -11,6 +11,15 @@ namespace {
 
 using IsolationTest = RunnerFixture;
 
+// The processes a runner forked (its test cases').
+QStringList runnerChildren(qint64 runner)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(runner));
+    if (!children.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(children.readAll()).split(' ', Qt::SkipEmptyParts);
+}
+
 bool processAlive(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -158,6 +167,13 @@ TEST_F(IsolationTest, TimeLimitsEndTestCasesWhereTheyStood)
     r = run({"--test-timeout", "100", "suite/tst_quick", "suite/tst_loop"});
     EXPECT_CONTAINS(r.out, "PASSED tst_quick");
     EXPECT_CONTAINS(r.out, ":3: the test case exceeded its time limit of 1 seconds\n");
+    // A test case's time starts with its turn, not when its process was made ready during the one before.
+    write("suite/tst_quick/test.tcl", "setTestTimeout 0\nproc main {} { after 3500; test pass slow }\n");
+    write("suite/tst_next/test.tcl", "proc main {} { test pass next }\n");
+    r = run({"--junit", "report.xml", "suite/tst_quick", "suite/tst_next"});
+    EXPECT_CONTAINS(r.out, "PASSED tst_quick");
+    EXPECT_CONTAINS(r.out, "PASSED tst_next (0.") << r.out.toStdString();
+    EXPECT_EQ(junitCases(dir.filePath("report.xml")).toStdString(), "tst_quick: ok, tst_next: ok");
     write("bad.tcl", "setTestTimeout soon\nproc main {} {}\n");
     r = run({"bad.tcl"});
     EXPECT_CONTAINS(r.out, "bad.tcl:1: setTestTimeout: 'soon' is not a whole number of seconds (0: no limit)");
@@ -185,6 +201,9 @@ TEST_F(IsolationTest, SignalsEndTheRunWithReportsAndNoProcessLeft)
     QProcess p;
     QStringList pids = runUntilBusy(p);
     ASSERT_EQ(pids.size(), 2) << p.readAllStandardOutput().toStdString();
+    // Besides the busy test case's process, the next one's waits for its turn: neither may outlive the run.
+    const QStringList children = runnerChildren(p.processId());
+    EXPECT_EQ(children.size(), 2) << children.join(' ').toStdString();
     kill(pid_t(p.processId()), SIGTERM);
     ASSERT_TRUE(p.waitForFinished(20000));
     QString out = QString::fromUtf8(p.readAllStandardOutput());
@@ -196,7 +215,7 @@ TEST_F(IsolationTest, SignalsEndTheRunWithReportsAndNoProcessLeft)
     EXPECT_TRUE(out.endsWith("Interrupted by SIGTERM; 1 test cases not run\nSummary: 0 passed, 1 failed\n"))
         << out.toStdString();
     EXPECT_EQ(junitCases(dir.filePath("report.xml")).toStdString(), "tst_1_busy: error");
-    for (const QString& pid : pids)
+    for (const QString& pid : pids + children)
         EXPECT_FALSE(processAlive(pid.trimmed().toLongLong())) << "process " << pid.toStdString() << " runs on";
 
     // A cleanup that does not end: the second SIGINT kills the test case at once.

@@ -189,3 +189,8 @@ int Interpreter::exitStatus() const
 {
     return 0;
 }
+
+SharedPtr<Object> Interpreter::objectFromHandleText(const QString&) const
+{
+    return SharedPtr<Object>();
+}

@@ -97,6 +97,9 @@ public:
     // Why the last evaluate or callFunction ended early, and the status the script gave exit.
     virtual StopReason stopReason() const;
     virtual int exitStatus() const;
+    // The object a handle's text names (a handle that went into a text, such as a real name's
+    // container), or null.
+    virtual SharedPtr<Object> objectFromHandleText(const QString& text) const;
 
     RunnerInterface* runner() const { return runnerInterface; }
     Debugger* debugger() const { return dbg; }

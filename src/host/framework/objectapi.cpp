@@ -3,6 +3,7 @@
 
 #include "inspector.h"
 #include "interpreter.h"
+#include "realname.h"
 #include "runnerinterface.h"
 #include "scriptargument.h"
 #include "testresult.h"
@@ -156,9 +157,36 @@ SharedPtr<ScriptArgument> objectList(ScriptContext* context, const ObjectList& o
 
 } // namespace
 
+namespace {
+
+// A real name may name its container by a handle ({type QLineEdit container $dialog}, the handle
+// having become text in the list): the container's own real name takes its place, at any depth.
+QString withContainersNamed(const QString& realName, const Interpreter* interpreter, int depth = 0)
+{
+    RealName::Pairs pairs;
+    if (depth > 16 || !realName.contains(QLatin1String("container")) || !RealName::parse(realName, &pairs))
+        return realName;
+    bool changed = false;
+    for (auto& pair : pairs) {
+        if (pair.first != QLatin1String("container"))
+            continue;
+        const SharedPtr<Object> object = interpreter->objectFromHandleText(pair.second);
+        const QString value = object ? object->realName() : withContainersNamed(pair.second, interpreter, depth + 1);
+        if (!value.isEmpty() && value != pair.second) {
+            pair.second = value;
+            changed = true;
+        }
+    }
+    return changed ? RealName::format(pairs) : realName;
+}
+
+} // namespace
+
 QString resolveObjectName(const QString& name)
 {
-    return ObjectMap::self()->realName(name);
+    const QString realName = ObjectMap::self()->realName(name);
+    const Interpreter* interpreter = Interpreter::self();
+    return interpreter ? withContainersNamed(realName, interpreter) : realName;
 }
 
 int waitForObject(ScriptContext* context)

@@ -608,6 +608,17 @@ int TclInterpreter::errorLine() const
     return stored;
 }
 
+SharedPtr<Object> TclInterpreter::objectFromHandleText(const QString& text) const
+{
+    if (!text.startsWith(QLatin1String("Object:")))
+        return SharedPtr<Object>();
+    Tcl_Obj* value = Tcl_NewStringObj(text.toUtf8().constData(), -1);
+    Tcl_IncrRefCount(value);
+    SharedPtr<Object> object = objectFromValue(value);
+    Tcl_DecrRefCount(value);
+    return object;
+}
+
 QString TclInterpreter::errorFile(const QString& defaultFile) const
 {
     QString file = defaultFile;

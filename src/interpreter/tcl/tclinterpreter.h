@@ -44,6 +44,7 @@ public:
     void setExitEndsScript(bool on) override;
     StopReason stopReason() const override { return stop; }
     int exitStatus() const override { return exitCode; }
+    SharedPtr<Object> objectFromHandleText(const QString& text) const override;
 
     Tcl_Interp* tclInterp() const { return interp; }
     QString scriptText() const { return script; }

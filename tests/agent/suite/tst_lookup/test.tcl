@@ -9,6 +9,11 @@ proc main {} {
     test compare [objectName $add] addButton
     test compare [property get $add enabled] 1
     test compare [llength [findAllObjects {type QWidget name addButton}]] 1
+    # The container may be a handle, in a list or in text, at any depth of the name.
+    test compare [compare [waitForObject [list type QAbstractButton text Add container $window]] $add] 1
+    test compare [compare [waitForObject "type QPushButton text Add container $window"] $add] 1
+    test compare [llength [findAllObjects [list type QPushButton text Twin container [list type QWidget container $window]]]] 2
+    test compare [findAllObjects [list type QPushButton container [waitForObject {type QLineEdit name lineEdit}]]] {}
     set disabled [waitForObjectExists {type QPushButton text Disabled}]
     test compare [property get $disabled enabled] 0
     test verify [string match "*exists but is not ready*" [catchError {waitForObject {type QPushButton text Disabled} 200}]]

@@ -1042,6 +1042,38 @@ void adviseHugePages(void* data, size_t bytes)
 #endif
 }
 
+// The parser's scratch interpreter: one per thread, made on first use and kept, since making one
+// costs more than instrumenting most files (a `package require` sources hundreds of index files). It
+// never evaluates anything. It goes with its thread, or earlier when Tcl finalizes the thread.
+class ScratchInterpreter {
+public:
+    ~ScratchInterpreter() { release(true); }
+    Tcl_Interp* get()
+    {
+        if (!interp) {
+            interp = Tcl_CreateInterp();
+            Tcl_CreateThreadExitHandler(&ScratchInterpreter::threadExit, this);
+        }
+        Tcl_ResetResult(interp);
+        return interp;
+    }
+
+private:
+    static void threadExit(ClientData data) { static_cast<ScratchInterpreter*>(data)->release(false); }
+    void release(bool dropHandler)
+    {
+        if (!interp)
+            return;
+        if (dropHandler)
+            Tcl_DeleteThreadExitHandler(&ScratchInterpreter::threadExit, this);
+        Tcl_DeleteInterp(interp);
+        interp = nullptr;
+    }
+    Tcl_Interp* interp = nullptr;
+};
+
+thread_local ScratchInterpreter scratchInterpreter;
+
 } // namespace
 
 /*
@@ -1050,21 +1082,20 @@ void adviseHugePages(void* data, size_t bytes)
  * Results:
  *      The instrumented script; an empty script stays empty.
  * Side effects:
- *      Creates and deletes a scratch Tcl interpreter, used for parsing only.
+ *      The thread's scratch Tcl interpreter, used for parsing only, is made on the first call.
  */
 QString instrumentSource(const QString& code, int sourceId)
 {
     const QByteArray utf8 = code.toUtf8();
     if (utf8.isEmpty())
         return QString();
-    Tcl_Interp* interp = Tcl_CreateInterp();
+    Tcl_Interp* interp = scratchInterpreter.get();
     std::vector<HookRecord> records;
     // About one record per 20 bytes of real scripts: growing the list by doubling copied it, and
     // touched fresh pages, several times over.
     records.reserve(size_t(utf8.size()) / 16 + 16);
     adviseHugePages(records.data(), records.capacity() * sizeof(HookRecord));
     collectHooks(interp, utf8, 0, utf8.size(), records, true);
-    Tcl_DeleteInterp(interp);
 
     // The writing pass straight into UTF-16: the stretches between hooks are copied from `code`
     // (the UTF-8 text is its exact image), which spares decoding the whole output again.

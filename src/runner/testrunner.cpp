@@ -700,6 +700,39 @@ void TestRunner::registerRunnerCommands(Interpreter* interpreter)
             return true;
         },
         QStringList(QStringLiteral("seconds")), QStringList(), QString());
+
+    // An error in a callback of the event loop (an `after` script, a fileevent handler), which tclsh
+    // only prints, is an error of the test case: at the line where the script ran the event loop
+    // (vwait, update), with the callback's own trace; the script goes on, as in tclsh. A script's own
+    // `bgerror` procedure, or a handler it gives `interp bgerror`, has the error instead.
+    interpreter->registerNativeFunction(
+        QStringLiteral("::Tarvin::Runner::reportBackgroundError"),
+        [this, interpreter](ScriptContext* context) {
+            const QString message = context->argument(0)->toString();
+            QString trace = context->argumentCount() > 1 ? context->argument(1)->toString() : QString();
+            if (trace.startsWith(message + QLatin1Char('\n')))
+                trace = trace.mid(message.size() + 1);
+            Debugger* debugger = interpreter->debugger();
+            if (debugger)
+                debugger->synchronize();
+            const int line = debugger ? debugger->currentLine() : -1;
+            QString file = line > 0 ? debugger->currentFile() : current.script;
+            if (QFileInfo(file).isRelative())
+                file = QDir::cleanPath(QFileInfo(current.script).absolutePath() + QLatin1Char('/') + file);
+            result.add(TestResult::Error, message,
+                       QStringLiteral("in a callback of the event loop:\n") + trace.trimmed(), file,
+                       line > 0 ? line : -1);
+            return true;
+        },
+        {QStringLiteral("message"), QStringLiteral("errorInfo")}, QStringList(), QString());
+    interpreter->evaluate(QStringLiteral("proc ::Tarvin::Runner::backgroundError {message options} {\n"
+                                         "    if {[llength [info commands ::bgerror]]} {\n"
+                                         "        return [::tcl::Bgerror $message $options]\n"
+                                         "    }\n"
+                                         "    ::Tarvin::Runner::reportBackgroundError $message [dict get $options -errorinfo]\n"
+                                         "}\n"
+                                         "interp bgerror {} ::Tarvin::Runner::backgroundError\n"),
+                          QString(), false, true);
 }
 
 // A test case's interpreter with the tool's commands, before it knows its script.

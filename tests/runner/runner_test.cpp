@@ -105,6 +105,44 @@ TEST_F(RunnerTest, ErrorsNameFileAndLine)
     EXPECT_CONTAINS(r.out, percent + ":2: oops\n      at " + percent + ":2\n");
 }
 
+TEST_F(RunnerTest, ErrorsOfEventLoopCallbacksAreErrorsOfTheTestCase)
+{
+    // tclsh only prints them; here they count, at their line, and the script goes on.
+    const QString callbacks = write("tst_callbacks/test.tcl", "proc main {} {\n"
+                                                              "    after 1 {\n"
+                                                              "        set x 1\n"
+                                                              "        error \"late failure\"\n"
+                                                              "    }\n"
+                                                              "    after 20 {set ::done 1}\n"
+                                                              "    vwait ::done\n"
+                                                              "    after 1 {expr {1/0}}\n"
+                                                              "    after 10\n"
+                                                              "    update\n"
+                                                              "    puts {went on}\n"
+                                                              "}\n");
+    // A script's own handler has them instead.
+    write("tst_own/test.tcl", "proc bgerror {message} { puts \"own handler: $message\" }\n"
+                              "proc main {} {\n"
+                              "    after 1 {error first}\n"
+                              "    after 10\n"
+                              "    update\n"
+                              "    interp bgerror {} {apply {{message options} { puts \"handler: $message\" }}}\n"
+                              "    after 1 {error second}\n"
+                              "    after 10\n"
+                              "    update\n"
+                              "}\n");
+    RunOutcome r = run({"tst_callbacks", "tst_own"});
+    EXPECT_CONTAINS(r.out, "  ERROR " + callbacks + ":4: late failure\n"
+                           "      in a callback of the event loop:\n"
+                           "      while executing\n"
+                           "      \"error \"late failure\"\"\n"
+                           "          (\"after\" script)\n");
+    // A one-line callback has no line of its own: the error is where the event loop ran it.
+    EXPECT_CONTAINS(r.out, "  ERROR " + callbacks + ":10: divide by zero\n");
+    EXPECT_CONTAINS(r.out, "went on\nFAILED tst_callbacks (");
+    EXPECT_CONTAINS(r.out, "own handler: first\nhandler: second\nPASSED tst_own");
+}
+
 TEST_F(RunnerTest, InitMainCleanupRunInOrderAndCleanupAlwaysRuns)
 {
     write("tst_order.tcl", "proc init {} { puts init }\n"

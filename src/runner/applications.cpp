@@ -21,6 +21,7 @@
 #include <QSysInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -551,9 +552,18 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
         return true;
     }
     if (!running()) {
-        QString output = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+        // What the program said last says why; Qt's notices of every start (no runtime directory set,
+        // the offscreen platform's limits) are left out.
+        QStringList lines = QString::fromLocal8Bit(process->readAllStandardError()).split(QLatin1Char('\n'));
+        lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                   [](const QString& line) {
+                                       return line.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+                                              line.startsWith(QLatin1String("This plugin does not support "));
+                                   }),
+                    lines.end());
+        QString output = lines.join(QLatin1Char('\n')).trimmed();
         if (output.size() > 500)
-            output = output.left(500) + QStringLiteral("...");
+            output = QStringLiteral("...") + output.right(500);
         *error = QStringLiteral("The application '%1' %2 before it could be driven%3")
                      .arg(context->name(), describeEnd(process),
                           output.isEmpty() ? QString() : QStringLiteral(": ") + output);

@@ -2,7 +2,7 @@
 // nothing of the agent: it is an ordinary program, with names on some widgets and not on others.
 //
 //   widgetsapp                 the main window
-//   widgetsapp --exit N        exits with N before showing anything
+//   widgetsapp --exit N        exits with N before showing anything (saying so on standard error)
 //   widgetsapp --no-window     runs its event loop without ever showing a window
 //   widgetsapp --title T       the main window's title (default "Widgets")
 //   widgetsapp --print-env V   writes V=VALUE of its environment to standard output at start
@@ -195,8 +195,10 @@ int main(int argc, char* argv[])
     int extraObjects = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--exit") && i + 1 < args.size())
+        if (args.at(i) == QLatin1String("--exit") && i + 1 < args.size()) {
+            fprintf(stderr, "widgetsapp: exiting with %s as asked\n", qPrintable(args.at(i + 1)));
             return args.at(++i).toInt();
+        }
         if (args.at(i) == QLatin1String("--no-window"))
             window = false;
         else if (args.at(i) == QLatin1String("--report-shown"))

@@ -3,6 +3,9 @@ proc main {} {
     set app [OS getenv WIDGETSAPP]
     test compare [catch {startApplication "$app --exit 3"} message] 1
     test verify [string match "The application 'widgetsapp' ended with exit status 3 before it could be driven*" $message] $message
+    # What it said last is the cause; Qt's notices around a start are left out.
+    test verify [string match "*: widgetsapp: exiting with 3 as asked" $message] $message
+    test verify [expr {[string first XDG_RUNTIME_DIR $message] < 0}] $message
     test compare [catch {startApplication "/no/such/program"} message] 1
     test verify [string match "Could not start '/no/such/program'*" $message] $message
 

@@ -227,6 +227,26 @@ TEST_F(DebugTerminalTest, PostMortemShowsTheFailingFramesVariablesAndEvaluatesTh
     EXPECT_CONTAINS(read("report.xml"), "divide by zero");
 }
 
+TEST_F(DebugTerminalTest, StepDefinitionsAndHooksAreNamedAsTheStepFileWritesThem)
+{
+    write("test.feature", "Feature: F\n  Scenario: S\n    Given a number 3\n    Then it is odd\n");
+    write("steps/steps.tcl", "OnScenarioStart {context} {\n"
+                             "    set started 1\n"
+                             "}\n"
+                             "Given \"a number |integer|\" {n} {\n"
+                             "    set ::n $n\n"
+                             "}\n"
+                             "Then \"it is odd\" {} {\n"
+                             "    test verify [expr {$::n % 2}] odd\n"
+                             "}\n");
+    start({"--break", "steps/steps.tcl:2", "--break", "steps/steps.tcl:5", "test.feature"});
+    ASSERT_TRUE(expect("steps/steps.tcl:2 (OnScenarioStart)")) << output.toStdString();
+    command("c", {"steps/steps.tcl:5 (Given \"a number |integer|\")"});
+    command("bt", {"* #0  Given \"a number |integer|\" at steps/steps.tcl:5\n"});
+    command("c", {"PASSED ", "Summary: 1 passed, 0 failed"});
+    EXPECT_EQ(exitStatus(), 0);
+}
+
 TEST_F(DebugTerminalTest, ObjectHandlesOpenIntoTheirProperties)
 {
     write("test.tcl", "proc main {} {\n"

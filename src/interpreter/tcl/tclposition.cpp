@@ -82,6 +82,42 @@ void tclRestoreVariableFrame(Tcl_Interp* interp, void* frame)
         reinterpret_cast<Interp*>(interp)->varFramePtr = static_cast<CallFrame*>(frame);
 }
 
+namespace {
+
+// A step definition's or a hook's procedure, named as the step file wrote it: `Given "pattern"`,
+// `OnScenarioStart`. Read from the BDD driver's own variables, nothing is evaluated; empty for any
+// other procedure.
+QByteArray behaviourTitle(Tcl_Interp* interp, const QByteArray& name)
+{
+    auto elements = [](Tcl_Obj* list, int* count, Tcl_Obj*** items) {
+        return list && Tcl_ListObjGetElements(nullptr, list, count, items) == TCL_OK;
+    };
+    int count = 0;
+    Tcl_Obj** items = nullptr;
+    if (name.startsWith("::Tarvin::BDD::Steps::")) {
+        if (!elements(Tcl_GetVar2Ex(interp, "::Tarvin::BDD::definitions", nullptr, TCL_GLOBAL_ONLY), &count, &items))
+            return QByteArray();
+        for (int i = 0; i < count; ++i) {
+            int fields = 0;
+            Tcl_Obj** field = nullptr;
+            if (elements(items[i], &fields, &field) && fields >= 4 && qstrcmp(name.constData(), Tcl_GetString(field[3])) == 0)
+                return QByteArray(Tcl_GetString(field[0])) + " \"" + QByteArray(Tcl_GetString(field[1])) + '"';
+        }
+    } else if (name.startsWith("::Tarvin::BDD::Hooks::")) {
+        for (const char* moment : {"FeatureStart", "FeatureEnd", "ScenarioStart", "ScenarioEnd", "StepStart", "StepEnd"}) {
+            const QByteArray variable = QByteArray("::Tarvin::BDD::On") + moment + "Hooks";
+            if (!elements(Tcl_GetVar2Ex(interp, variable.constData(), nullptr, TCL_GLOBAL_ONLY), &count, &items))
+                continue;
+            for (int i = 0; i < count; ++i)
+                if (qstrcmp(name.constData(), Tcl_GetString(items[i])) == 0)
+                    return QByteArray("On") + moment;
+        }
+    }
+    return QByteArray();
+}
+
+} // namespace
+
 QByteArray tclProcedureName(Tcl_Interp* interp, int level)
 {
     const Interp* iPtr = reinterpret_cast<const Interp*>(interp);
@@ -96,6 +132,11 @@ QByteArray tclProcedureName(Tcl_Interp* interp, int level)
     if (frame->objc < 1 || !frame->objv)
         return QByteArray();
     QByteArray name(Tcl_GetString(frame->objv[0]));
+    if (name.startsWith("::Tarvin::BDD::")) {
+        const QByteArray title = behaviourTitle(interp, name);
+        if (!title.isEmpty())
+            return title;
+    }
     // A method: the object and the method, the object named by its class when it has no name of its
     // own (TclOO names objects made with `new` ::oo::ObjNN).
     if ((frame->isProcCallFrame & FRAME_IS_METHOD) && frame->objc >= 2) {

@@ -490,6 +490,7 @@ QJsonObject DapServer::capabilities() const
     body.insert(QStringLiteral("supportsEvaluateForHovers"), true);
     body.insert(QStringLiteral("supportsTerminateRequest"), true);
     body.insert(QStringLiteral("supportsExceptionInfoRequest"), true);
+    body.insert(QStringLiteral("supportsSetVariable"), true);
     body.insert(QStringLiteral("supportTerminateDebuggee"), true);
     body.insert(QStringLiteral("exceptionBreakpointFilters"),
                 QJsonArray{filter("error", "Uncaught errors", "Stop where an error is raised that no script catches", true),
@@ -579,6 +580,11 @@ DapServer::Handled DapServer::handle(const QJsonObject& request)
             fail(request, QStringLiteral("Evaluation needs a stopped script: pause it first"));
         else
             evaluate(request);
+    } else if (command == QLatin1String("setVariable")) {
+        if (!stoppedNow)
+            fail(request, QStringLiteral("A variable can be set in a stopped script: pause it first"));
+        else
+            setVariable(request);
     } else if (command == QLatin1String("source")) {
         source(request);
     } else if (command == QLatin1String("terminate") || command == QLatin1String("disconnect")) {
@@ -740,6 +746,24 @@ void DapServer::evaluate(const QJsonObject& request)
     body.insert(QStringLiteral("variablesReference"), result.reference);
     if (result.reference > 0)
         openedNames.insert(result.reference, expression.trimmed());
+    respond(request, body);
+}
+
+// The value is taken as the text it is (a Tcl value), not evaluated.
+void DapServer::setVariable(const QJsonObject& request)
+{
+    const QJsonObject arguments = request.value(QStringLiteral("arguments")).toObject();
+    const DebugEvaluation result = debugSession->setVariable(
+        arguments.value(QStringLiteral("variablesReference")).toInt(0), arguments.value(QStringLiteral("name")).toString(),
+        arguments.value(QStringLiteral("value")).toString());
+    if (!result.ok) {
+        fail(request, result.value);
+        return;
+    }
+    QJsonObject body;
+    body.insert(QStringLiteral("value"), result.value);
+    if (!result.type.isEmpty())
+        body.insert(QStringLiteral("type"), result.type);
     respond(request, body);
 }
 

@@ -87,6 +87,7 @@ private:
     void scopes(const QJsonObject& request);
     void variables(const QJsonObject& request);
     void evaluate(const QJsonObject& request);
+    void setVariable(const QJsonObject& request);
     void source(const QJsonObject& request);
     void exceptionInfo(const QJsonObject& request);
     Handled endRun(const QJsonObject& request, bool disconnect);

@@ -376,6 +376,63 @@ DebugEvaluation DebugSession::evaluate(const QString& script, int frameLevel)
     return evaluation;
 }
 
+namespace {
+
+// A Tcl word that stands for `text` whatever it holds.
+QString tclWord(const QString& text)
+{
+    if (text.isEmpty())
+        return QStringLiteral("{}");
+    QString word;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            word += QLatin1String("\\n");
+            continue;
+        }
+        if (QStringLiteral(" \t\r;$[]{}\"\\#").contains(c))
+            word += QLatin1Char('\\');
+        word += c;
+    }
+    return word;
+}
+
+} // namespace
+
+DebugEvaluation DebugSession::setVariable(int reference, const QString& name, const QString& value)
+{
+    DebugEvaluation evaluation;
+    if (!d->debugger || reference < 1 || reference > d->references.size()) {
+        evaluation.value = d->debugger ? QStringLiteral("No such variable") : QStringLiteral("No script is running");
+        return evaluation;
+    }
+    const Reference where = d->references.at(reference - 1);
+    if (where.scope == DebuggerScope::Application) {
+        evaluation.value = QStringLiteral("The application's objects change through their properties: "
+                                          "evaluate property set OBJECT NAME VALUE");
+        return evaluation;
+    }
+    const int level = where.scope == DebuggerScope::Globals ? 0 : where.level;
+    QString script;
+    if (where.entry.isEmpty()) {
+        script = QStringLiteral("::set %1 %2").arg(tclWord(name), tclWord(value));
+    } else if (where.parent > 0 && d->references.at(where.parent - 1).entry.isEmpty()) {
+        // An element: of an array by its key, of a list by its index (listed as "people.1" or "1").
+        const QString variable = where.entry.mid(1);
+        const QString element = name.startsWith(variable + QLatin1Char('.')) ? name.mid(variable.size() + 1) : name;
+        script = QStringLiteral("if {[::array exists %1]} {::set %1(%2) %3} else {::lset %1 %2 %3; ::lindex [::set %1] %2}")
+                     .arg(tclWord(variable), tclWord(element), tclWord(value));
+    } else {
+        evaluation.value = QStringLiteral("Only a variable, or an element of an array or a list held by one, "
+                                          "can be given a value here");
+        return evaluation;
+    }
+    VariableBinding binding;
+    evaluation.ok = d->debugger->evaluateInFrame(script, level, &evaluation.value, &binding);
+    if (evaluation.ok)
+        evaluation.type = binding.second.typeName();
+    return evaluation;
+}
+
 void DebugSession::attach(Interpreter* interpreter)
 {
     detach();

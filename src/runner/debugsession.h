@@ -127,6 +127,9 @@ public:
     QList<DebugScope> scopes(int frameLevel);
     QList<DebugVariable> variables(int reference);
     DebugEvaluation evaluate(const QString& script, int frameLevel);
+    // Gives a variable listed under `reference` a new value, the text as it stands: a variable of a
+    // scope, or an element of an array or a list that is such a variable. The answer is its value now.
+    DebugEvaluation setVariable(int reference, const QString& name, const QString& value);
 
     // The runner's side. Each test case's interpreter is attached while it runs (the breakpoints
     // carry over and are verified again as its files load).

@@ -51,6 +51,17 @@ test('breakpoints stop with frames, variables and evaluation in any frame', { ti
     assert.strictEqual((await evaluate(dc, '$rows', stop.top.id, 'hover')).result, '1');
     assert.strictEqual((await evaluate(dc, 'rows', stop.top.id, 'watch')).result, '1');
     await assert.rejects(evaluate(dc, 'set nothing', stop.top.id), /nothing/);
+    // A variable takes a new value, the text as it stands: in a scope, an element of a list by its
+    // index, of an array by its key.
+    const scope = (await dc.scopesRequest({ frameId: stop.top.id })).body.scopes.find(s => s.name === 'Locals');
+    const assign = (reference, name, value) =>
+        dc.setVariableRequest({ variablesReference: reference, name, value }).then(r => r.body.value);
+    assert.strictEqual(await assign(scope.variablesReference, 'note', '[not run] {'), '[not run] {');
+    assert.strictEqual(await assign(locals.people.variablesReference, '1', 'Grace Hopper'), 'Grace Hopper');
+    assert.strictEqual(await assign(locals.ages.variablesReference, 'Ada', '37'), '37');
+    assert.strictEqual((await evaluate(dc, 'set note', stop.top.id)).result, '[not run] {');
+    assert.strictEqual((await evaluate(dc, 'list [lindex $people 1] $ages(Ada)', stop.top.id)).result,
+        '{Grace Hopper} 37');
 
     // The condition holds on the third round only; the caller's frame has the caller's variables.
     stop = await h.resume(dc, 'continue', 'breakpoint');

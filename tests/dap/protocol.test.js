@@ -22,7 +22,7 @@ test('a run without breakpoints reports its output and exit code', { timeout: 90
         const caps = init.body;
         for (const c of ['supportsConfigurationDoneRequest', 'supportsConditionalBreakpoints',
             'supportsHitConditionalBreakpoints', 'supportsLogPoints', 'supportsEvaluateForHovers',
-            'supportsTerminateRequest'])
+            'supportsTerminateRequest', 'supportsSetVariable'])
             assert.strictEqual(caps[c], true, c);
         assert.deepStrictEqual(caps.exceptionBreakpointFilters.map(f => f.filter), ['error', 'failure']);
         assert.strictEqual((await exited).body.exitCode, 0);

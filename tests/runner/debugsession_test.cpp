@@ -581,4 +581,59 @@ TEST_F(DebugSessionTest, FramesScopesVariablesAndEvaluationInASelectedFrame)
     EXPECT_FALSE(session->evaluate("set x", 0).ok);
 }
 
+TEST_F(DebugSessionTest, VariablesTakeNewValuesInTheirFrame)
+{
+    const QString path = write("set.tcl", "proc inner {x} {\n"                                  // 1
+                                          "    set people [list Ada [list Alan Turing]]\n"      // 2
+                                          "    array set ages {Ada 36}\n"                      // 3
+                                          "    set y [expr {$x + 1}]\n"                        // 4
+                                          "    return [list $x $y $people [array get ages]]\n" // 5
+                                          "}\n"                                                // 6
+                                          "set result [inner 1]\n"                             // 7
+                                          "set done 1\n");                                     // 8
+    session->setBreakpoints(path, {at(4), at(8)});
+    DebugEvaluation scalar, listElement, arrayElement, global, nested, application;
+    QString result, oddGlobal;
+    frontend.actions = {[&](DebugSession& s) {
+                            int locals = 0, globals = 0, objects = 0, people = 0, ages = 0;
+                            for (const DebugScope& scope : s.scopes(0))
+                                (scope.name == "Locals" ? locals : scope.name == "Globals" ? globals : objects) =
+                                    scope.reference;
+                            scalar = s.setVariable(locals, "x", "41");
+                            listed(0, "Locals", "people", &people);
+                            listed(0, "Locals", "ages", &ages);
+                            // An element of an element is out of reach.
+                            int person = 0;
+                            for (const DebugVariable& v : s.variables(people))
+                                if (v.name == "people.1")
+                                    person = v.reference;
+                            nested = s.setVariable(person, "0", "x");
+                            // As an editor lists them: the element's own name, or the whole path.
+                            listElement = s.setVariable(people, "1", "Grace Hopper");
+                            arrayElement = s.setVariable(ages, "ages.Ada", "37");
+                            // A value is text as it stands, whatever Tcl would make of it.
+                            global = s.setVariable(globals, "odd name", "{[not run]");
+                            application = s.setVariable(objects, "x", "1");
+                            s.resume();
+                        },
+                        [&](DebugSession& s) {
+                            result = s.evaluate("set result", 0).value;
+                            oddGlobal = s.evaluate("set {odd name}", 0).value;
+                            s.resume();
+                        }};
+    EXPECT_TRUE(run(path));
+    ASSERT_EQ(frontend.places(), QStringList({"inner:4", "set.tcl:8"}));
+    EXPECT_TRUE(scalar.ok);
+    EXPECT_EQ(scalar.value, "41");
+    EXPECT_EQ(listElement.value, "Grace Hopper");
+    EXPECT_EQ(arrayElement.value, "37");
+    EXPECT_EQ(result, "41 42 {Ada {Grace Hopper}} {Ada 37}");
+    EXPECT_TRUE(global.ok);
+    EXPECT_EQ(oddGlobal, "{[not run]");
+    EXPECT_FALSE(nested.ok);
+    EXPECT_TRUE(nested.value.startsWith("Only a variable, or an element")) << nested.value.toStdString();
+    EXPECT_FALSE(application.ok);
+    EXPECT_TRUE(application.value.contains("property set")) << application.value.toStdString();
+}
+
 } // namespace

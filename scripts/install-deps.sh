@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need (chromium: the HTML
 # report's test looks at the page in a headless browser; nodejs and npm: the DAP client tests, whose
-# npm packages tests/dap/run-tests.sh installs with npm ci).
+# npm packages tests/dap/run-tests.sh installs with npm ci; qmlscene and Qt Quick's modules: the
+# agent's test of a QML user interface).
 # A quick no-op when every package is there already; runs as root (or through sudo when available).
 set -euo pipefail
 
@@ -9,6 +10,8 @@ packages=(
     build-essential cmake ninja-build pkg-config clang
     tcl8.6 tcl8.6-dev tcl-dev tcllib libreadline-dev
     qtbase5-dev qtbase5-private-dev qtbase5-examples xvfb xdotool
+    qmlscene qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
+    qml-module-qtquick-templates2
     zlib1g-dev libminizip-dev libtinyxml-dev libfreexl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     python3

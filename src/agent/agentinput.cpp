@@ -4,6 +4,7 @@
 #include "agentinput.h"
 
 #include "agentobjects.h"
+#include "agentquick.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -146,6 +147,8 @@ bool locate(AgentObjects* objects, QObject* object, const AgentItem* item, const
         target->top = widget->window();
     } else if (auto* window = qobject_cast<QWindow*>(object)) {
         target->window = window;
+    } else if (QWindow* scene = AgentQuick::windowOf(object)) {
+        target->window = scene;
     }
     if (!target->window) {
         *error = QStringLiteral("The %1 has no window to send input to").arg(QLatin1String(object->metaObject()->className()));
@@ -228,6 +231,23 @@ QWindow* keyWindow(QObject* object, QString* error)
     }
     if (auto* window = qobject_cast<QWindow*>(object))
         return window;
+    if (AgentQuick::isItem(object)) {
+        QWindow* window = AgentQuick::windowOf(object);
+        if (!window || !AgentQuick::isReady(object)) {
+            *error = QStringLiteral("The %1 is not shown on the screen").arg(QLatin1String(object->metaObject()->className()));
+            return nullptr;
+        }
+        // As a click would: the scene's window gets the focus (a window that only holds the focus
+        // window, as a transient parent does, counts as active but does not get the keys), the item
+        // the scene's focus.
+        if (QGuiApplication::focusWindow() != window) {
+            window->requestActivate();
+            QWindowSystemInterface::handleWindowActivated(window, Qt::ActiveWindowFocusReason);
+            QWindowSystemInterface::flushWindowSystemEvents();
+        }
+        AgentQuick::focus(object);
+        return window;
+    }
     if (object) {
         *error = QStringLiteral("A %1 takes no keyboard input").arg(QLatin1String(object->metaObject()->className()));
         return nullptr;

@@ -2,6 +2,8 @@
 // Classes, properties, methods and values are in agentclasses.cpp.
 #include "agentobjects.h"
 
+#include "agentquick.h"
+
 #include "realname.h"
 
 #include <QAbstractItemView>
@@ -20,6 +22,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cstring>
 
 const char AgentObjects::itemClassName[] = "ModelItem";
 
@@ -48,13 +51,54 @@ bool textMatches(const QString& text, const QString& value)
     return RealName::valueMatches(text, value);
 }
 
+// The class of a type QML made for a component ("Button_QMLTYPE_5", "Main_QMLTYPE_0"), whose number
+// depends on the order the program loaded them; its QML name is before the mark.
+int qmlTypeMark(const char* className)
+{
+    const char* mark = strstr(className, "_QMLTYPE_");
+    if (!mark)
+        mark = strstr(className, "_QML_");
+    return mark ? int(mark - className) : -1;
+}
+
+// A type matches the object's class or a base, by its C++ name or, for Qt Quick's types, by the name
+// QML gives it: `Button` for QQuickButton, `Main` for the component Main.qml.
 bool inheritsClass(const QObject* object, const QString& className)
 {
     for (const QMetaObject* m = object->metaObject(); m; m = m->superClass()) {
-        if (className == QLatin1String(m->className()))
+        const QLatin1String name(m->className());
+        if (className == name)
+            return true;
+        const int mark = qmlTypeMark(m->className());
+        if (mark > 0 && className == QLatin1String(m->className(), mark))
+            return true;
+        if (name.startsWith(QLatin1String("QQuick")) && className == name.mid(6))
             return true;
     }
     return false;
+}
+
+// What holds an object on the screen: a widget's or a window's parent; for a Qt Quick item the item
+// it is drawn in, and the window of the scene at its root (a window declared inside another one in
+// QML is that one's child, its items are not).
+QObject* containerOf(QObject* object)
+{
+    if (AgentQuick::isItem(object)) {
+        if (QObject* parent = object->property("parent").value<QObject*>())
+            return parent;
+        return AgentQuick::windowOf(object);
+    }
+    return object->parent();
+}
+
+// The class a real name gives: not a numbered type of QML's own but the class it is made from, the
+// same in every run of the program.
+QString stableClassName(const QObject* object)
+{
+    const QMetaObject* m = object->metaObject();
+    while (m->superClass() && qmlTypeMark(m->className()) >= 0)
+        m = m->superClass();
+    return QString::fromLatin1(m->className());
 }
 
 QString withoutMnemonic(QString text)
@@ -232,9 +276,24 @@ QList<QObject*> AgentObjects::topLevelObjects()
         }
         std::sort(roots.begin(), roots.end(),
                   [this](QObject* a, QObject* b) { return topLevelOrder.value(a) < topLevelOrder.value(b); });
+        // Windows that are no widget's (a Qt Quick scene, a QWindow of the program's own) come after
+        // the widgets, in the application's order; one that is another window's child (declared
+        // inside it in QML) is found there.
+        for (QWindow* w : QGuiApplication::topLevelWindows()) {
+            bool held = w->inherits("QWidgetWindow");
+            for (QObject* p = w->parent(); p && !held; p = p->parent())
+                held = p->isWindowType() || p->isWidgetType();
+            if (!held)
+                roots << w;
+        }
     } else if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        for (QWindow* w : QGuiApplication::topLevelWindows())
-            roots << w;
+        for (QWindow* w : QGuiApplication::topLevelWindows()) {
+            bool held = false;
+            for (QObject* p = w->parent(); p && !held; p = p->parent())
+                held = p->isWindowType();
+            if (!held)
+                roots << w;
+        }
     } else if (QCoreApplication::instance()) {
         roots = QCoreApplication::instance()->children();
     }
@@ -281,7 +340,7 @@ bool AgentObjects::matches(QObject* object, const Pairs& pairs, const QSet<QObje
                 return false;
         } else if (key == QLatin1String("container")) {
             bool found = false;
-            for (QObject* p = object->parent(); p && !found; p = p->parent())
+            for (QObject* p = containerOf(object); p && !found; p = containerOf(p))
                 found = containers && containers->contains(p);
             if (!found)
                 return false;
@@ -353,6 +412,15 @@ QList<QObject*> AgentObjects::findAll(const QString& realName, bool* ok, QString
         for (QObject* root : topLevelObjects())
             collect(root, pairs, &containers, &found);
     }
+    // A window can be a root and another's child at once (QML declares windows inside windows): once.
+    QSet<QObject*> seen;
+    found.erase(std::remove_if(found.begin(), found.end(), [&](QObject* o) {
+                    if (seen.contains(o))
+                        return true;
+                    seen.insert(o);
+                    return false;
+                }),
+                found.end());
     if (!wantsVisible) {
         std::stable_partition(found.begin(), found.end(), [this](QObject* o) {
             auto* widget = qobject_cast<QWidget*>(o);
@@ -425,7 +493,7 @@ bool AgentObjects::find(const QString& realName, bool all, QJsonArray* out, QStr
 QString AgentObjects::realName(QObject* object)
 {
     Pairs pairs;
-    pairs << qMakePair(QStringLiteral("type"), QString::fromLatin1(object->metaObject()->className()));
+    pairs << qMakePair(QStringLiteral("type"), stableClassName(object));
     if (!object->objectName().isEmpty()) {
         pairs << qMakePair(QStringLiteral("name"), object->objectName());
     } else {
@@ -443,6 +511,8 @@ QString AgentObjects::realName(QObject* object)
     QObject* window = nullptr;
     if (auto* widget = qobject_cast<QWidget*>(object))
         window = widget->isWindow() ? nullptr : widget->window();
+    else if (AgentQuick::isItem(object))
+        window = AgentQuick::windowOf(object);
     else
         for (QObject* p = object->parent(); p && !window; p = p->parent())
             if (auto* w = qobject_cast<QWidget*>(p))
@@ -483,6 +553,8 @@ bool AgentObjects::isReady(QObject* object) const
         return window->isVisible();
     if (auto* action = qobject_cast<QAction*>(object))
         return action->isVisible() && action->isEnabled();
+    if (AgentQuick::isItem(object))
+        return AgentQuick::isReady(object);
     return true;
 }
 
@@ -495,6 +567,8 @@ bool AgentObjects::itemReady(const AgentItem& item) const
 
 bool AgentObjects::bounds(QObject* object, QRect* rect) const
 {
+    if (AgentQuick::isItem(object))
+        return AgentQuick::bounds(object, rect);
     if (auto* widget = qobject_cast<QWidget*>(object)) {
         if (!widget->isVisible())
             return false;

@@ -4,6 +4,7 @@
 
 #include "agentinput.h"
 #include "agentobjects.h"
+#include "agentquick.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -229,8 +230,19 @@ bool handle(AgentObjects* objects, const QJsonObject& request, QJsonValue* resul
                                         "Vulkan drawing?)").arg(objects->realName(window));
                 return false;
             }
+        } else if (QRect rect; AgentQuick::isItem(target) && AgentQuick::bounds(target, &rect)) {
+            // An item of a scene: its part of the window's picture.
+            QWindow* window = AgentQuick::windowOf(target);
+            const QPixmap whole = windowPicture(window);
+            const qreal ratio = whole.devicePixelRatio();
+            const QRect local(rect.topLeft() - window->mapToGlobal(QPoint(0, 0)), rect.size());
+            picture = whole.copy(QRect((QPointF(local.topLeft()) * ratio).toPoint(), (QSizeF(local.size()) * ratio).toSize()));
+            if (picture.isNull()) {
+                *error = QStringLiteral("The window of %1 has no picture").arg(objects->realName(target));
+                return false;
+            }
         } else {
-            *error = QStringLiteral("Only widgets and windows that are shown have a picture");
+            *error = QStringLiteral("Only widgets, windows and Qt Quick items that are shown have a picture");
             return false;
         }
         QBuffer png;

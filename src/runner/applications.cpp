@@ -517,6 +517,12 @@ bool ApplicationRunner::startProcess(const SharedPtr<ApplicationContext>& starte
                                                             : QString::fromLatin1(runnerPid));
             if (!context->environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
                 context->environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            // Offscreen there is no OpenGL, which Qt Quick draws with: its scenes are drawn in software.
+            const QString platform = context->environment.value(QStringLiteral("QT_QPA_PLATFORM"));
+            if ((platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) &&
+                !context->environment.contains(QStringLiteral("QT_QUICK_BACKEND")) &&
+                !context->environment.contains(QStringLiteral("QMLSCENE_DEVICE")))
+                context->environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
         }
     }
     context->startDirectory = directory;

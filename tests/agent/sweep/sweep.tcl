@@ -124,8 +124,10 @@ proc sweep::readItems {} {
                 readProperties $item 1
             }
         }
+        # A header offers no items: the cells are those of the view it heads.
         set name [list type ModelItem container [describe $view] row 0 column 0]
-        if {[catch {findAllObjects $name} items] || [llength $items] != 1} {
+        set expected [expr {[classOf $view] eq "QHeaderView" ? 0 : 1}]
+        if {[catch {findAllObjects $name} items] || [llength $items] != $expected} {
             problem "findAllObjects {$name}" $items
         }
     }

@@ -3,6 +3,7 @@
 // Everything runs on the application's main thread, between its own events.
 #include "agent.h"
 
+#include "agentquick.h"
 #include "agentrequests.h"
 #include "protocol.h"
 
@@ -437,10 +438,26 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
         name = QStringLiteral("QKeyEvent");
     else if (type == QEvent::Close)
         name = QStringLiteral("QCloseEvent");
-    if (name.isEmpty() || !watchedEvents.contains(name) || clientFd < 0 || !receiver->isWidgetType())
+    if (name.isEmpty() || !watchedEvents.contains(name) || clientFd < 0)
         return false;
-    if (type != QEvent::Close && !event->spontaneous())
+    // Qt Quick: the window gets the user's event and hands copies to its items (a press to the items
+    // under the pointer until one takes it, the release to that one, keys to the item with the focus).
+    // The items' copies are what is reported, a press once its release shows which item took it.
+    const bool quickItem = AgentQuick::isItem(receiver);
+    if (receiver->inherits("QQuickWindow") && type != QEvent::Close) {
+        if (event->spontaneous())
+            quickEventTime = static_cast<QInputEvent*>(event)->timestamp();
         return false;
+    }
+    if (quickItem) {
+        if (type == QEvent::Close || type == QEvent::MouseMove ||
+            static_cast<QInputEvent*>(event)->timestamp() != quickEventTime)
+            return false;
+    } else if (!receiver->isWidgetType() && !(type == QEvent::Close && receiver->inherits("QQuickWindow"))) {
+        return false;
+    } else if (type != QEvent::Close && !event->spontaneous()) {
+        return false;
+    }
     QJsonArray args;
     QByteArray identity;
     if (name == QLatin1String("QMouseEvent")) {
@@ -463,6 +480,21 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
     } else {
         identity = "close " + QByteArray::number(quintptr(event));
     }
+    if (quickItem && (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick)) {
+        // Offered to one item after the other: the last one took it.
+        pendingPress = PendingPress{receiver, args, identity};
+        return false;
+    }
+    if (quickItem && type == QEvent::MouseButtonRelease && pendingPress.receiver) {
+        PendingPress press = pendingPress;
+        pendingPress = PendingPress();
+        if (press.receiver != receiver) // taken over by another item: its own position of the press
+            press.args = QJsonArray{press.args.at(0), args.at(1), args.at(2), press.args.at(3), press.args.at(4)};
+        if (press.identity != lastReported) {
+            lastReported = press.identity;
+            notifyInput(receiver, QStringLiteral("QMouseEvent"), objects.reference(receiver), press.args);
+        }
+    }
     if (identity == lastReported)
         return false; // the same event, passed on to a parent
     lastReported = identity;
@@ -481,6 +513,12 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
             }
         }
     }
+    notifyInput(receiver, name, reference, args);
+    return false;
+}
+
+void Agent::notifyInput(QObject* receiver, const QString& name, QJsonObject reference, const QJsonArray& args)
+{
     // The object's real name as it is now: by the time the runner hears of the event the object may be
     // gone (a dialog that Return closed).
     AgentItem item;
@@ -503,7 +541,6 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
                      {QStringLiteral("input"), name != QLatin1String("QCloseEvent")},
                      {QStringLiteral("object"), reference},
                      {QStringLiteral("args"), args}});
-    return false;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "agentobjects.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QHash>
@@ -40,6 +41,7 @@ private:
     void sendHello();
     void flushDestroyed();
     bool eventFilter(QObject* receiver, QEvent* event) override;
+    void notifyInput(QObject* receiver, const QString& name, QJsonObject reference, const QJsonArray& args);
 
     AgentObjects objects;
     int listenFd = -1;
@@ -60,4 +62,12 @@ private:
     // Real names of the objects input went to, kept until the thread next waits for events: a real
     // name searches the whole tree, and a typed text sends two events a character to one object.
     QHash<QObject*, QPair<QPointer<QObject>, QString>> noticeNames;
+    // Qt Quick: the time of the last event a window got from the user (its items' copies carry it), and
+    // a press offered to items, reported when its release shows which one took it.
+    ulong quickEventTime = 0;
+    struct PendingPress {
+        QPointer<QObject> receiver;
+        QJsonArray args;
+        QByteArray identity;
+    } pendingPress;
 };

@@ -149,3 +149,34 @@ TEST_F(RecorderTest, NamesBeyondAsciiAreWrittenWhole)
     r = run({"suite/tst_recorded"});
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
 }
+
+// A Qt Quick user interface: clicks and typing are recorded on the items that took them (a click on a
+// button's label is the button's), and the recording replays.
+TEST_F(RecorderTest, QtQuickItemsAreRecordedAsTheItemsThatTookTheInput)
+{
+    const QString scene = QStringLiteral("/usr/lib/qt5/bin/qmlscene");
+    if (!QFileInfo(scene).isExecutable() || !QFileInfo::exists("/usr/lib/x86_64-linux-gnu/qt5/qml/QtQuick/Controls.2"))
+        GTEST_SKIP() << "qmlscene and Qt Quick's controls are needed (scripts/install-deps.sh installs them)";
+    const QString start = "startApplication {" + scene + " " TARVIN_SOURCE_DIR "/tests/agent/suite/tst_quick/form.qml}";
+    write("drive.tcl", ("proc main {} {\n"
+                        "    " + start + "\n"
+                        "    set field [waitForObject {name nameField}]\n"
+                        "    mouseClick $field\n"
+                        "    typeText $field Grace\n"
+                        "    mouseClick {type Button text Add}\n"
+                        "}\n").toUtf8());
+    RunOutcome r = run({"--record", "out.tcl", "drive.tcl"});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const QString recorded = read("out.tcl");
+    const QString field = "\"type QQuickTextField name nameField container \\{type QQuickApplicationWindow name mainWindow\\}\"";
+    EXPECT_CONTAINS(recorded, "    mouseClick " + field + " ");
+    EXPECT_CONTAINS(recorded, "    typeText " + field + " Grace \n");
+    EXPECT_CONTAINS(recorded, "    mouseClick \"type QQuickButton name addButton container "
+                              "\\{type QQuickApplicationWindow name mainWindow\\} occurrence 2\" ");
+
+    write("replay.tcl", recorded.left(recorded.lastIndexOf('}')).toUtf8() +
+                            "    test compare [property get [waitForObject {name status}] text] {Added Grace}\n}\n");
+    r = run({"replay.tcl"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_CONTAINS(r.out, "PASS ");
+}

@@ -40,6 +40,20 @@ proc main {} {
     test compare [objectMap realName [waitForObject {type Button text Clear}]] \
         {type QQuickButton text Clear container {type QQuickApplicationWindow name mainWindow}}
 
+    # The user's events reach handlers (and the recorder) on the item that took them: a click on a
+    # button's label is the button's, keys are the focused field's.
+    set ::clicks {}
+    set ::typed {}
+    installEventHandler QQuickAbstractButton QMouseEvent onClick
+    installEventHandler QKeyEvent onKey
+    mouseClick {type Button text Clear}
+    typeText $field "!"
+    test compare $::clicks {{Clear MouseButtonPress 1} {Clear MouseButtonRelease 1}}
+    test compare $::typed "!"
+    test compare $::keyTarget nameField
+    uninstallEventHandler QQuickAbstractButton QMouseEvent onClick
+    uninstallEventHandler QKeyEvent onKey
+
     # A picture of an item is its part of the window's.
     set file [object grabScreenshot $add]
     set png [open $file rb]
@@ -47,6 +61,17 @@ proc main {} {
     close $png
     file delete $file
     test compare [list $width $height] [list [expr {round([property get $add width])}] [expr {round([property get $add height])}]]
+}
+
+proc onClick {object type x y button modifiers} {
+    lappend ::clicks [list [property get $object text] $type $button]
+}
+
+proc onKey {object type key modifiers text} {
+    if {$type eq "KeyPress"} {
+        append ::typed $text
+        set ::keyTarget [property get $object objectName]
+    }
 }
 
 proc catchError {script} {

@@ -530,7 +530,14 @@ bool IsolatedRunner::release(Child* child, int slot)
     const quint32 size = quint32(go.size() - 4);
     memcpy(go.data(), &size, 4);
     // Taken at once when the process waits already; more than a pipe holds waits for its interpreter.
+    // A process that died since it was last looked for makes the write fail, not end the runner.
+    struct sigaction ignore, previous;
+    memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &previous);
     const bool sent = writeAll(child->control, go.constData(), go.size());
+    sigaction(SIGPIPE, &previous, nullptr);
     close(child->control);
     child->control = -1;
     if (!sent)

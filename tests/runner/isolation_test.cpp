@@ -239,6 +239,26 @@ TEST_F(IsolationTest, SignalsEndTheRunWithReportsAndNoProcessLeft)
         EXPECT_FALSE(processAlive(pid.trimmed().toLongLong())) << "process " << pid.toStdString() << " runs on";
 }
 
+TEST_F(IsolationTest, ANextTestCaseWhoseWaitingProcessDiedStillRuns)
+{
+    // The first test case kills every other process of the runner: the one made ready for the second.
+    write("suite/tst_1_killer/test.tcl",
+          "proc main {} {\n"
+          "    set runner [string trim [exec ps -o ppid= -p [pid]]]\n"
+          "    set f [open /proc/$runner/task/$runner/children]\n"
+          "    set others [lsearch -all -inline -not [split [string trim [read $f]]] [pid]]\n"
+          "    close $f\n"
+          "    foreach other $others { exec kill -9 $other }\n"
+          "    test compare [llength $others] 1 \"the waiting process\"\n"
+          "}\n");
+    write("suite/tst_2_next/test.tcl", "proc main {} { test pass next }\n");
+    write("suite/tst_3_last/test.tcl", "proc main {} { test pass last }\n");
+    const RunOutcome r = run({"suite"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_CONTAINS(r.out, "PASSED tst_2_next");
+    EXPECT_TRUE(r.out.endsWith("Summary: 3 passed, 0 failed\n")) << r.out.toStdString();
+}
+
 TEST_F(IsolationTest, InitSkipsAndAbortsOutputAndWhereErrorsAre)
 {
     // A skip in init skips the test case; with --abort-on-fail a failed check in init ends it. Either

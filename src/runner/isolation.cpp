@@ -15,6 +15,7 @@
 //     'G'             the time limit ended the script; cleanup has cleanupGraceSeconds
 //     'P' pid         a detached application, ended when the run ends
 //     'O' path stamp names  an object map file read, kept for the test cases after this one
+//     'S'             a process forked ahead took its turn (the test case is its from now on)
 //     'F'             the test case ran to its end
 #include "isolation.h"
 
@@ -145,6 +146,10 @@ public:
     {
         send('F', [](QDataStream&) {});
     }
+    void tookTurn()
+    {
+        send('S', [](QDataStream&) {});
+    }
 
 private:
     template <typename Fields> void send(char kind, Fields fields)
@@ -240,6 +245,9 @@ struct IsolatedRunner::Child {
     TestResult result;
     double seconds = 0;
     bool hasEnd = false;
+    // Forked ahead, and whether it said it took its turn: one that died before it did never ran its
+    // test case, which then starts afresh.
+    bool forkedAhead = false, tookTurn = false;
     TestResult::Entry end; // the runner's own error for a child that did not finish its test case
 
     ~Child()
@@ -407,6 +415,21 @@ void IsolatedRunner::run(const QList<TestCase>& cases, const Done& done)
         for (Child* child : exited) {
             // A process the child started may hold the pipe open: take what is there and stop.
             readMessages(child);
+            if (child->forkedAhead && !child->tookTurn && !interruptSignal) {
+                // It died before its turn came to it (killed while it waited): a fresh process runs
+                // the test case.
+                Child* fresh = new Child;
+                fresh->index = child->index;
+                fresh->testCase = child->testCase;
+                fresh->slot = child->slot;
+                delete child;
+                start(fresh);
+                if (fresh->pid > 0) {
+                    running << fresh;
+                    continue;
+                }
+                child = fresh;
+            }
             ended(child);
             freeSlots << child->slot;
             ready.insert(child->index, child);
@@ -543,6 +566,7 @@ bool IsolatedRunner::release(Child* child, int slot)
     if (!sent)
         return false;
     runningChildren[slot] = child->pid;
+    child->forkedAhead = true;
     return true;
 }
 
@@ -625,6 +649,8 @@ void IsolatedRunner::readMessages(Child* child)
                 TestRunner::rememberObjectMap(path, stamp, names);
         } else if (kind == 'F') {
             child->finished = true;
+        } else if (kind == 'S') {
+            child->tookTurn = true;
         }
     }
 }
@@ -731,6 +757,7 @@ void IsolatedRunner::runChild(Child* child, int control)
         runner.prepareInterpreter();
         if (!awaitTurn(control, &child->slot))
             _exit(0);
+        reporter.tookTurn();
     }
     Debugger::setPositionMirror(mirrors ? mirrors + child->slot : nullptr);
     runner.runTestCase(child->testCase);

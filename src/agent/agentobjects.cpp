@@ -62,17 +62,21 @@ int qmlTypeMark(const char* className)
 }
 
 // A type matches the object's class or a base, by its C++ name or, for Qt Quick's types, by the name
-// QML gives it: `Button` for QQuickButton, `Main` for the component Main.qml.
+// QML gives it: `Button` for QQuickButton, `Main` for the component Main.qml (Main_QMLTYPE_0). Every
+// object of the tree is tried: the comparisons stop at the first character that differs.
 bool inheritsClass(const QObject* object, const QString& className)
 {
+    const int length = className.size();
     for (const QMetaObject* m = object->metaObject(); m; m = m->superClass()) {
-        const QLatin1String name(m->className());
-        if (className == name)
+        const char* name = m->className();
+        if (className == QLatin1String(name))
             return true;
-        const int mark = qmlTypeMark(m->className());
-        if (mark > 0 && className == QLatin1String(m->className(), mark))
+        if (name[0] == 'Q' && name[1] == 'Q' && strncmp(name, "QQuick", 6) == 0 && className == QLatin1String(name + 6))
             return true;
-        if (name.startsWith(QLatin1String("QQuick")) && className == name.mid(6))
+        int i = 0;
+        while (i < length && name[i] && className.at(i) == QLatin1Char(name[i]))
+            ++i;
+        if (i == length && length > 0 && (strncmp(name + i, "_QMLTYPE_", 9) == 0 || strncmp(name + i, "_QML_", 5) == 0))
             return true;
     }
     return false;
@@ -83,7 +87,7 @@ bool inheritsClass(const QObject* object, const QString& className)
 // QML is that one's child, its items are not).
 QObject* containerOf(QObject* object)
 {
-    if (AgentQuick::isItem(object)) {
+    if (!object->isWidgetType() && !object->isWindowType() && AgentQuick::isItem(object)) {
         if (QObject* parent = object->property("parent").value<QObject*>())
             return parent;
         return AgentQuick::windowOf(object);
@@ -553,7 +557,7 @@ bool AgentObjects::isReady(QObject* object) const
         return window->isVisible();
     if (auto* action = qobject_cast<QAction*>(object))
         return action->isVisible() && action->isEnabled();
-    if (AgentQuick::isItem(object))
+    if (!object->isWindowType() && AgentQuick::isItem(object))
         return AgentQuick::isReady(object);
     return true;
 }

@@ -450,8 +450,9 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
         return false;
     }
     if (quickItem) {
-        if (type == QEvent::Close || type == QEvent::MouseMove ||
-            static_cast<QInputEvent*>(event)->timestamp() != quickEventTime)
+        // Moves count while a button is held (a drag, to the item that took the press).
+        if (type == QEvent::Close || static_cast<QInputEvent*>(event)->timestamp() != quickEventTime ||
+            (type == QEvent::MouseMove && static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton))
             return false;
     } else if (!receiver->isWidgetType() && !(type == QEvent::Close && receiver->inherits("QQuickWindow"))) {
         return false;
@@ -485,7 +486,7 @@ bool Agent::eventFilter(QObject* receiver, QEvent* event)
         pendingPress = PendingPress{receiver, args, identity};
         return false;
     }
-    if (quickItem && type == QEvent::MouseButtonRelease && pendingPress.receiver) {
+    if (quickItem && (type == QEvent::MouseButtonRelease || type == QEvent::MouseMove) && pendingPress.receiver) {
         PendingPress press = pendingPress;
         pendingPress = PendingPress();
         if (press.receiver != receiver) // taken over by another item: its own position of the press

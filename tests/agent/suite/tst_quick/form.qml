@@ -24,6 +24,7 @@ ApplicationWindow {
             Button { objectName: "disabledButton"; text: "Disabled"; enabled: false }
         }
         CheckBox { objectName: "agree"; text: "Agree" }
+        Slider { objectName: "volume"; width: 200; from: 0; to: 100; value: 0 }
         Label { id: status; objectName: "status"; text: "Ready" }
         ListView {
             objectName: "names"

@@ -53,6 +53,16 @@ proc main {} {
     test compare $::keyTarget nameField
     uninstallEventHandler QQuickAbstractButton QMouseEvent onClick
     uninstallEventHandler QKeyEvent onKey
+    # A drag is the press, the moves while the button is held, and the release, on the item dragged.
+    set ::drag {}
+    set slider [waitForObject {type Slider name volume}]
+    installEventHandler QQuickSlider QMouseEvent onDrag
+    mouseDrag $slider 5 10 150 0
+    uninstallEventHandler QQuickSlider QMouseEvent onDrag
+    test verify [expr {[property get $slider value] > 50}] "dragged to [property get $slider value]"
+    test compare [lindex $::drag 0] MouseButtonPress
+    test compare [lindex $::drag end] MouseButtonRelease
+    test verify [expr {[lsearch $::drag MouseMove] > 0}] "moves between: $::drag"
 
     # A picture of an item is its part of the window's.
     set file [object grabScreenshot $add]
@@ -65,6 +75,12 @@ proc main {} {
 
 proc onClick {object type x y button modifiers} {
     lappend ::clicks [list [property get $object text] $type $button]
+}
+
+proc onDrag {object type x y button modifiers} {
+    if {[lindex $::drag end] ne $type} {
+        lappend ::drag $type
+    }
 }
 
 proc onKey {object type key modifiers text} {

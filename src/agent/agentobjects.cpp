@@ -76,7 +76,7 @@ bool inheritsClass(const QObject* object, const QString& className)
         int i = 0;
         while (i < length && name[i] && className.at(i) == QLatin1Char(name[i]))
             ++i;
-        if (i == length && length > 0 && (strncmp(name + i, "_QMLTYPE_", 9) == 0 || strncmp(name + i, "_QML_", 5) == 0))
+        if (i == length && length > 0 && name[i] == '_' && qmlTypeMark(name) == length)
             return true;
     }
     return false;

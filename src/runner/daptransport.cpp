@@ -1,6 +1,8 @@
 // The Debug Adapter Protocol's connection and the capture of the process's own output (daptransport.h).
 #include "daptransport.h"
 
+#include "fdio.h"
+
 #include <QJsonDocument>
 
 #include <arpa/inet.h>
@@ -21,20 +23,6 @@ void closeOnExec(int fd)
 {
     if (fd >= 0)
         fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
-}
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
 }
 
 bool makePipe(int fds[2])

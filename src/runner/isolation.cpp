@@ -20,6 +20,7 @@
 #include "isolation.h"
 
 #include "debugger.h"
+#include "fdio.h"
 
 #include <QDataStream>
 #include <QDir>
@@ -100,20 +101,6 @@ void setHandler(int signo, void (*handler)(int))
     sigaction(signo, &action, nullptr);
 }
 
-bool writeAll(int fd, const char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // The child's side of the pipe.
 class PipeReporter : public RunReporter {
 public:
@@ -162,25 +149,11 @@ private:
         }
         const quint32 size = quint32(message.size() - 4);
         memcpy(message.data(), &size, 4);
-        writeAll(fd, message.constData(), message.size());
+        writeAll(fd, message.constData(), size_t(message.size()));
     }
 
     int fd;
 };
-
-bool readAll(int fd, char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = read(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
 
 // A process forked ahead waits here for its turn: the slot it runs in, and the object maps the runner
 // learnt of since the fork.
@@ -559,7 +532,7 @@ bool IsolatedRunner::release(Child* child, int slot)
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, &previous);
-    const bool sent = writeAll(child->control, go.constData(), go.size());
+    const bool sent = writeAll(child->control, go.constData(), size_t(go.size()));
     sigaction(SIGPIPE, &previous, nullptr);
     close(child->control);
     child->control = -1;
@@ -705,7 +678,7 @@ void copyCaptured(int from, int to)
     char chunk[65536];
     ssize_t n;
     while ((n = read(from, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0 && !writeAll(to, chunk, n))
+        if (n > 0 && !writeAll(to, chunk, size_t(n)))
             return;
 }
 
